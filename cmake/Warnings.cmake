@@ -1,0 +1,21 @@
+# Common compile settings for every target of the project.
+add_compile_options(-Wall -Wextra)
+
+# Log rows and exception sites name source files relative to the tree.
+add_compile_options("-ffile-prefix-map=${CMAKE_SOURCE_DIR}/=")
+
+if(VELOX_SANITIZE)
+  set(VELOX_SANITIZER_FLAGS
+      -fsanitize=address,undefined -fno-sanitize-recover=undefined
+      -fno-omit-frame-pointer)
+  add_compile_options(${VELOX_SANITIZER_FLAGS})
+  add_link_options(${VELOX_SANITIZER_FLAGS})
+endif()
+
+# Environment for every test and headless run: no display, no sound card,
+# nothing written outside the build tree, nothing waits for a person.
+set(VELOX_TEST_ENVIRONMENT
+    SDL_VIDEODRIVER=offscreen
+    SDL_AUDIODRIVER=dummy
+    MESA_SHADER_CACHE_DISABLE=true
+    VELOX_NONINTERACTIVE=1)
