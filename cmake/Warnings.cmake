@@ -4,6 +4,15 @@ add_compile_options(-Wall -Wextra)
 # Log rows and exception sites name source files relative to the tree.
 add_compile_options("-ffile-prefix-map=${CMAKE_SOURCE_DIR}/=")
 
+if(VELOX_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    message(FATAL_ERROR "VELOX_FUZZ needs clang: configure with CC=clang CXX=clang++")
+  endif()
+  # Coverage for everything; the fuzzer's main is linked into the targets only.
+  add_compile_options(-fsanitize=fuzzer-no-link)
+  set(VELOX_SANITIZE ON)
+endif()
+
 if(VELOX_SANITIZE)
   set(VELOX_SANITIZER_FLAGS
       -fsanitize=address,undefined -fno-sanitize-recover=undefined

@@ -1,0 +1,104 @@
+#pragma once
+
+#include <cstddef>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "engine/api.h"
+
+namespace engine::io {
+class BinaryReader;
+}
+
+namespace engine::gfx {
+
+// One per-vertex array. usage and type are graphics declaration codes:
+// usage 0 position, 3 normal, 5 texture coordinate, 6 tangent, 7 binormal;
+// type 0..3 one to four floats, 5 four bytes.
+struct PVData {
+  int usage;
+  int type;
+  int usageIndex;
+  void* data;
+};
+
+namespace MeshData {
+enum DataTypes : int { Positions = 0, Normals = 1, TexCoords = 2, Tangents = 3, Binormals = 4 };
+}
+
+// Bytes per element of a declaration type; an unknown type is an error.
+ENGINE_API int ElementSize(int type);
+
+// CPU-side triangle list: an index array and typed per-vertex arrays, all
+// allocated with AllocateMemory and owned by the mesh.
+class ENGINE_API LoadMesh {
+ public:
+  LoadMesh();
+  virtual ~LoadMesh();
+  LoadMesh(const LoadMesh&) = delete;
+  LoadMesh& operator=(const LoadMesh&) = delete;
+
+  // Deletes the object on the engine's heap.
+  void DestroyItself();
+
+  int NumVertices() const { return mNumVertices; }
+  void NumVertices(int count) { mNumVertices = count; }
+  int NumIndices() const { return mNumIndices; }
+  void NumIndices(int count) { mNumIndices = count; }
+  int IndexStride() const { return mIndexStride; }
+  short* Indices() { return mIndices; }
+  // Takes ownership of p, releasing the current array.
+  void Indices(short* p);
+
+  // Adds an array, or replaces the array of the same usage and set. The
+  // mesh releases an array once no entry holds it any more.
+  void Add(const PVData& d);
+  // Removes every array of that kind (texture set 0 only for TexCoords).
+  void Delete(MeshData::DataTypes t);
+  void DeleteAll();
+  unsigned NumData() const { return static_cast<unsigned>(mData.size()); }
+  PVData* GetData(unsigned i);
+  // Positions, normals and texture set 0 only; null when absent.
+  PVData* GetData(MeshData::DataTypes t);
+  bool IsAvailable(MeshData::DataTypes t) const;
+
+  // Cache files: a raw dump of counts, indices and arrays. Serialize writes
+  // a temporary file and renames it, so a failed write never leaves a file
+  // that Deserialize would accept. Deserialize returns false for a missing,
+  // truncated or corrupt file and then leaves the mesh unchanged.
+  void Serialize(const std::string& path);
+  bool Deserialize(const std::string& path);
+  bool DeserializeFromMemory(const void* data, std::size_t size);
+
+  // Area-weighted vertex normals.
+  void GenerateNormals();
+  // Per-vertex tangents, binormals and normals from positions and texture
+  // set 0; name identifies the mesh in messages.
+  void GenerateTangentFrame(const std::wstring& name);
+  // Welds coincident vertices whose texture coordinates match and whose
+  // normals differ by less than angle (degrees), then smooths the normals.
+  void OptimizeMesh(float angle);
+
+  // Index k as a vertex number (16-bit indices are signed).
+  int Index(int k) const;
+
+ protected:
+  // Throws unless the index array and every index fit the vertex count.
+  void ValidateTriangles() const;
+
+  int mNumVertices = 0;
+  int mNumIndices = 0;
+  int mIndexStride = 4;
+  short* mIndices = nullptr;
+  std::vector<PVData> mData;
+  std::map<MeshData::DataTypes, PVData> mDataByType;
+
+ private:
+  bool ReadSerialized(io::BinaryReader& reader);
+  // Frees data unless another entry still holds it.
+  void Release(void* data);
+  void SetIndex(int k, int value);
+};
+
+}  // namespace engine::gfx
