@@ -153,12 +153,10 @@ void LoadVLXMesh::Load(io::BinaryReader& reader, const std::string& name) {
     d.data = padded.release();
     Add(d);
   }
-  for (int k = 0; k < mNumIndices; ++k) {
-    const int v = Index(k);
-    if (v < 0 || v >= mNumVertices) {
-      corrupt("index " + std::to_string(k) + " refers to vertex " + std::to_string(v) + " of " +
-              std::to_string(mNumVertices));
-    }
+  const int k = FirstBadIndex();
+  if (k >= 0) {
+    corrupt("index " + std::to_string(k) + " refers to vertex " + std::to_string(Index(k)) +
+            " of " + std::to_string(mNumVertices));
   }
 }
 

@@ -1,7 +1,9 @@
 #include "engine/animation.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstddef>
 
 namespace engine::gfx {
 
@@ -48,7 +50,7 @@ void IPOPlayer::Advance(float step) {
   const float span = last - k[0].time;
   // A repeat of a curve without length never reaches the next repetition;
   // such a track rests on its last key instead.
-  const bool wraps = !mHold && span > 0.0f && std::isfinite(span);
+  const bool wraps = span > 0.0f && std::isfinite(span);
 
   if (mHold && mIndex == n - 1 && k[0].time < mTime && last < mTime) {
     // Resting past the end: the walk below would circle once through all
@@ -63,12 +65,13 @@ void IPOPlayer::Advance(float step) {
       const int j = mIndex + 1 == n ? 0 : mIndex + 1;
       if (!(k[j].time < mTime)) break;
       if (mIndex + 1 == n) {
-        if (!mHold && !wraps) break;
-        mCycles = AddCycles(mCycles, 1);
-        if (!mHold) {
-          mTime -= span;
+        if (mHold) {
+          mCycles = AddCycles(mCycles, 1);
+        } else if (wraps) {
+          Wrap(span);
           mIndex = -1;
-          if (mTime - last > span) WrapWholeSpans(span);
+        } else {
+          break;
         }
       }
       mIndex = mIndex + 1 == n ? 0 : mIndex + 1;
@@ -87,21 +90,28 @@ void IPOPlayer::Advance(float step) {
   mBlend = blend;
 }
 
-// Does at once what the walk would do one span at a time: a step of many
-// spans (a seek, a long stall) then costs no more than one of a single span.
-// Called with mTime more than one span past the last key.
-void IPOPlayer::WrapWholeSpans(float span) {
-  const double last = mKeys[mKeyCount - 1].time;
+// Takes the time back by one span, as the walk does one repetition at a
+// time. A time many spans past the end (a seek, a long stall) is taken back
+// by all whole spans at once, so that it costs no more than a single one and
+// a span too small to change the time cannot stall the walk.
+void IPOPlayer::Wrap(float span) {
+  const float last = mKeys[mKeyCount - 1].time;
+  const float wrapped = mTime - span;
+  if (mTime - last <= 2.0f * span && wrapped < mTime) {
+    mTime = wrapped;
+    mCycles = AddCycles(mCycles, 1);
+    return;
+  }
   const double excess = static_cast<double>(mTime) - last;
   const double rest = std::fmod(excess, static_cast<double>(span));
-  const double whole = std::nearbyint((excess - rest) / span);
+  const double whole = std::max(0.0, std::nearbyint((excess - rest) / span));
   // The walk stops once the time is no longer past the last key, so an
   // exact multiple of the span ends on the last key itself.
   if (rest > 0.0) {
     mTime = static_cast<float>(last + rest - span);
     mCycles = AddCycles(mCycles, whole + 1.0);
   } else {
-    mTime = static_cast<float>(last);
+    mTime = last;
     mCycles = AddCycles(mCycles, whole);
   }
 }
@@ -128,12 +138,13 @@ namespace {
 
 // The segment the cursor is on, as indices into keys of the given count.
 struct Segment {
-  int i;
-  int j;
+  std::size_t i;
+  std::size_t j;
 };
 
-Segment CurrentSegment(const IPOPlayer& player, int count) {
-  const int i = player.mIndex >= 0 && player.mIndex < count ? player.mIndex : 0;
+Segment CurrentSegment(const IPOPlayer& player, std::size_t count) {
+  const auto index = static_cast<std::size_t>(player.mIndex);
+  const std::size_t i = player.mIndex >= 0 && index < count ? index : 0;
   return Segment{i, i + 1 < count ? i + 1 : 0};
 }
 
@@ -154,7 +165,7 @@ void ConstantAnimationTrack::Evaluate() {
     mValue = 0.0f;
     return;
   }
-  const Segment s = CurrentSegment(mPlayer, static_cast<int>(mKeys.size()));
+  const Segment s = CurrentSegment(mPlayer, mKeys.size());
   mValue = mKeys[s.i].value + CycleOffset();
 }
 
@@ -173,7 +184,7 @@ void LinearAnimationTrack::Evaluate() {
     mValue = 0.0f;
     return;
   }
-  const Segment s = CurrentSegment(mPlayer, static_cast<int>(mKeys.size()));
+  const Segment s = CurrentSegment(mPlayer, mKeys.size());
   const float f = mPlayer.mBlend;
   mValue = (1.0f - f) * mKeys[s.i].value + f * mKeys[s.j].value + CycleOffset();
 }
@@ -198,14 +209,13 @@ void BezierAnimationTrack::Evaluate() {
     mValue = 0.0f;
     return;
   }
-  const Segment s = CurrentSegment(mPlayer, static_cast<int>(mKeys.size()));
+  const Segment s = CurrentSegment(mPlayer, mKeys.size());
   const float p0 = mKeys[s.i].value;
   const float p3 = mKeys[s.j].value;
   // A key without its handle gets the key itself: the segment still runs
   // from key to key.
-  const auto index = [](int i) { return static_cast<std::size_t>(i); };
-  const float p1 = index(s.i) < mRightHandles.size() ? mRightHandles[index(s.i)].value : p0;
-  const float p2 = index(s.j) < mLeftHandles.size() ? mLeftHandles[index(s.j)].value : p3;
+  const float p1 = s.i < mRightHandles.size() ? mRightHandles[s.i].value : p0;
+  const float p2 = s.j < mLeftHandles.size() ? mLeftHandles[s.j].value : p3;
   const float f = mPlayer.mBlend;
   mValue = p0 + f * (3.0f * (p1 - p0) +
                      f * (3.0f * (p0 - 2.0f * p1 + p2) + f * (p3 - p0 + 3.0f * (p1 - p2)))) +

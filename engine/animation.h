@@ -38,7 +38,7 @@ class ENGINE_API IPOPlayer {
   const AnimationKey* mKeys = nullptr;  // the owning track's keys
 
  private:
-  void WrapWholeSpans(float span);
+  void Wrap(float span);
 };
 
 // One animated scalar. Keys must be added in ascending time order.

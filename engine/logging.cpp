@@ -17,8 +17,8 @@ constexpr const char* kHeader[] = {
     "<html>\n<head>\n",
     "<style type=\"text/css\">\n",
     "body\n{\n\tfont-family: Verdana;\n}\ntr\n{\n\tfont-size: 70%;\n\tfont-weight: normal;\n}\n",
-    "tr.warning\n{\n\tfont-size: 75%;\n\tcolor: rgb(100, 0, 0);\n}\ntr.error\n{\n\tfont-size: "
-    "80%;\n\tcolor: rgb(255, 0, 0);\n}\n</style>\n",
+    ("tr.warning\n{\n\tfont-size: 75%;\n\tcolor: rgb(100, 0, 0);\n}\n"
+     "tr.error\n{\n\tfont-size: 80%;\n\tcolor: rgb(255, 0, 0);\n}\n</style>\n"),
     "<title>VELOX Log File</title>\n</head>\n<body>\n<table>\n",
     "<tr><td>Type</td><td>Line</td><td>File</td><td>Message</td></tr><tr><td><br /></td></tr>\n",
 };

@@ -16,14 +16,16 @@ struct EngineArrayDeleter {
 };
 using EngineArray = std::unique_ptr<void, EngineArrayDeleter>;
 
-// count * elementBytes zeroed bytes; sizes beyond what AllocateMemory takes
-// are an error, not a wrapped-around small block.
-inline EngineArray AllocateArray(std::uint64_t count, std::uint64_t elementBytes) {
+// count * elementBytes bytes, zeroed unless the caller fills them at once;
+// sizes beyond what AllocateMemory takes are an error, not a wrapped-around
+// small block.
+inline EngineArray AllocateArray(std::uint64_t count, std::uint64_t elementBytes,
+                                 bool zeroed = true) {
   if (elementBytes != 0 && count > 0xFFFFFFFFull / elementBytes) ENGINE_ERROR("Mesh array too large");
   const std::uint64_t bytes = count * elementBytes;
   void* p = AllocateMemory(static_cast<unsigned int>(bytes));
   if (p == nullptr) ENGINE_ERROR("Out of memory for a mesh array");
-  std::memset(p, 0, static_cast<std::size_t>(bytes));
+  if (zeroed) std::memset(p, 0, static_cast<std::size_t>(bytes));
   return EngineArray(p);
 }
 

@@ -1,12 +1,12 @@
 #include "engine/mesh.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
-#include <unordered_map>
 
 #include "engine/binaryReader.h"
 #include "engine/logging.h"
@@ -206,18 +206,46 @@ void LoadMesh::SetIndex(int k, int value) {
   }
 }
 
+namespace {
+
+template <class T>
+int FirstOutOfRange(const T* indices, int count, int vertices) {
+  // A branch-free pass over the whole array first: the common case is a
+  // valid mesh, and the scan for the culprit runs only when there is one.
+  T lo = 0, hi = 0;
+  for (int k = 0; k < count; ++k) {
+    lo = indices[k] < lo ? indices[k] : lo;
+    hi = indices[k] > hi ? indices[k] : hi;
+  }
+  if (lo >= 0 && (count == 0 || static_cast<std::int64_t>(hi) < vertices)) return -1;
+  for (int k = 0; k < count; ++k) {
+    if (indices[k] < 0 || static_cast<std::int64_t>(indices[k]) >= vertices) return k;
+  }
+  return -1;
+}
+
+int FirstBadIndexOf(const void* indices, int count, int stride, int vertices) {
+  if (count <= 0) return -1;
+  if (stride == 2) return FirstOutOfRange(static_cast<const std::int16_t*>(indices), count, vertices);
+  return FirstOutOfRange(static_cast<const std::int32_t*>(indices), count, vertices);
+}
+
+}  // namespace
+
+int LoadMesh::FirstBadIndex() const {
+  return FirstBadIndexOf(mIndices, mNumIndices, mIndexStride, mNumVertices);
+}
+
 void LoadMesh::ValidateTriangles() const {
   if (mNumVertices < 0 || mNumIndices < 0) ENGINE_ERROR("Mesh has a negative vertex or index count");
   if (mIndexStride != 2 && mIndexStride != 4) {
     ENGINE_ERROR("Unsupported index stride " + std::to_string(mIndexStride));
   }
   if (mNumIndices > 0 && mIndices == nullptr) ENGINE_ERROR("Mesh has indices but no index array");
-  for (int k = 0; k < mNumIndices; ++k) {
-    const int v = Index(k);
-    if (v < 0 || v >= mNumVertices) {
-      ENGINE_ERROR("Mesh index " + std::to_string(k) + " refers to vertex " + std::to_string(v) +
-                   " of " + std::to_string(mNumVertices));
-    }
+  const int k = FirstBadIndex();
+  if (k >= 0) {
+    ENGINE_ERROR("Mesh index " + std::to_string(k) + " refers to vertex " +
+                 std::to_string(Index(k)) + " of " + std::to_string(mNumVertices));
   }
 }
 
@@ -286,7 +314,7 @@ bool LoadMesh::ReadSerialized(io::BinaryReader& reader) {
   if (indexBytes > reader.Remaining()) return false;
 
   try {
-    EngineArray indexArray = AllocateArray(static_cast<std::uint64_t>(indices), stride);
+    EngineArray indexArray = AllocateArray(static_cast<std::uint64_t>(indices), stride, false);
     if (!reader.Read(indexArray.get(), indexBytes)) return false;
 
     if (!reader.ReadInt32(arrays) || arrays < 0) return false;
@@ -301,7 +329,7 @@ bool LoadMesh::ReadSerialized(io::BinaryReader& reader) {
       const int size = ElementSize(d.type);
       const std::uint64_t bytes = static_cast<std::uint64_t>(vertices) * size;
       if (bytes > reader.Remaining()) return false;
-      EngineArray data = AllocateArray(static_cast<std::uint64_t>(vertices), size);
+      EngineArray data = AllocateArray(static_cast<std::uint64_t>(vertices), size, false);
       if (!reader.Read(data.get(), bytes)) return false;
       d.data = data.get();
       records.emplace_back(d, std::move(data));
@@ -310,18 +338,7 @@ bool LoadMesh::ReadSerialized(io::BinaryReader& reader) {
 
     // Indices must stay inside the vertex arrays, or a later draw or
     // processing step would read past them.
-    const int savedStride = mIndexStride;
-    short* savedIndices = mIndices;
-    mIndexStride = stride;
-    mIndices = static_cast<short*>(indexArray.get());
-    bool inRange = true;
-    for (int k = 0; k < indices && inRange; ++k) {
-      const int v = Index(k);
-      inRange = v >= 0 && v < vertices;
-    }
-    mIndexStride = savedStride;
-    mIndices = savedIndices;
-    if (!inRange) return false;
+    if (FirstBadIndexOf(indexArray.get(), indices, stride, vertices) >= 0) return false;
 
     mNumVertices = vertices;
     mNumIndices = indices;
@@ -456,18 +473,51 @@ std::int64_t CellCoordinate(float v) {
   return static_cast<std::int64_t>(c < -limit ? -limit : (c > limit ? limit : c));
 }
 
-struct CellKey {
-  std::int64_t x, y, z;
-  bool operator==(const CellKey& o) const { return x == o.x && y == o.y && z == o.z; }
-};
+// Cells packed into 21 bits per axis. Far-apart cells may share a key; that
+// only adds candidates, which the exact tests then reject, and neighbours
+// stay neighbours because the packing wraps.
+std::uint64_t CellKey(std::int64_t x, std::int64_t y, std::int64_t z) {
+  constexpr std::uint64_t kMask = (1u << 21) - 1;
+  return ((static_cast<std::uint64_t>(x) & kMask) << 42) |
+         ((static_cast<std::uint64_t>(y) & kMask) << 21) | (static_cast<std::uint64_t>(z) & kMask);
+}
 
-struct CellHash {
-  std::size_t operator()(const CellKey& k) const {
-    std::uint64_t h = static_cast<std::uint64_t>(k.x) * 0x9E3779B97F4A7C15ull;
-    h ^= static_cast<std::uint64_t>(k.y) + 0x7F4A7C159E3779B9ull + (h << 6) + (h >> 2);
-    h ^= static_cast<std::uint64_t>(k.z) + 0x94D049BB133111EBull + (h << 6) + (h >> 2);
-    return static_cast<std::size_t>(h ^ (h >> 31));
+// Open-addressing map from a cell key to its run in the sorted vertex list.
+class CellRuns {
+ public:
+  explicit CellRuns(std::size_t cells) {
+    std::size_t size = 16;
+    while (size < cells * 2) size *= 2;
+    mSlots.assign(size, Slot{});
+    mMask = size - 1;
   }
+  void Insert(std::uint64_t key, std::uint32_t begin, std::uint32_t end) {
+    std::size_t i = Hash(key) & mMask;
+    while (mSlots[i].end != 0) i = (i + 1) & mMask;
+    mSlots[i] = Slot{key, begin, end};
+  }
+  // The run [begin, end) of key; empty when the cell holds no vertex.
+  std::pair<std::uint32_t, std::uint32_t> Find(std::uint64_t key) const {
+    for (std::size_t i = Hash(key) & mMask; mSlots[i].end != 0; i = (i + 1) & mMask) {
+      if (mSlots[i].key == key) return {mSlots[i].begin, mSlots[i].end};
+    }
+    return {0, 0};
+  }
+
+ private:
+  struct Slot {
+    std::uint64_t key = 0;
+    std::uint32_t begin = 0;
+    std::uint32_t end = 0;  // 0 marks an empty slot: runs never end at 0
+  };
+  static std::size_t Hash(std::uint64_t key) {
+    key ^= key >> 33;
+    key *= 0xff51afd7ed558ccdull;
+    key ^= key >> 33;
+    return static_cast<std::size_t>(key);
+  }
+  std::vector<Slot> mSlots;
+  std::size_t mMask = 0;
 };
 
 }  // namespace
@@ -511,51 +561,78 @@ void LoadMesh::OptimizeMesh(float angle) {
       used.push_back(v);
     }
   }
+  // Vertices with finite positions, sorted by cell: each cell is one run.
+  // (A vertex with a non-finite coordinate fails the distance test even
+  // against itself and keeps its index.)
   std::vector<int> bucket(static_cast<std::size_t>(mNumVertices), 0);
-  std::vector<CellKey> cell(static_cast<std::size_t>(mNumVertices));
-  std::unordered_map<CellKey, std::vector<int>, CellHash> grid;
-  grid.reserve(used.size());
+  struct Entry {
+    std::uint64_t key;
+    std::int64_t x, y, z;
+    int vertex;
+  };
+  std::vector<Entry> sorted;
+  sorted.reserve(used.size());
   for (const int v : used) {
     const Vector3f p = P[v];
     bucket[v] = XBucket(p.x, lo, hi, scale);
-    // A vertex with a non-finite coordinate fails the distance test even
-    // against itself and keeps its index.
     if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) continue;
-    cell[v] = {CellCoordinate(p.x), CellCoordinate(p.y), CellCoordinate(p.z)};
-    grid[cell[v]].push_back(v);
+    const std::int64_t x = CellCoordinate(p.x), y = CellCoordinate(p.y), z = CellCoordinate(p.z);
+    sorted.push_back({CellKey(x, y, z), x, y, z, v});
   }
+  std::sort(sorted.begin(), sorted.end(), [](const Entry& a, const Entry& b) {
+    return a.key != b.key ? a.key < b.key : a.vertex < b.vertex;
+  });
+  struct Run {
+    std::uint32_t begin, end;
+  };
+  std::vector<Run> cells;
+  for (std::size_t i = 0; i < sorted.size();) {
+    std::size_t j = i;
+    while (j < sorted.size() && sorted[j].key == sorted[i].key) ++j;
+    cells.push_back({static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(j)});
+    i = j;
+  }
+  CellRuns runs(cells.size());
+  for (const Run& run : cells) runs.Insert(sorted[run.begin].key, run.begin, run.end);
 
-  std::vector<int> weld(static_cast<std::size_t>(mNumVertices), -1);
-  for (const int v : used) {
-    const Vector3f pv = P[v];
-    int best = v;
-    int bestUse = -1;
-    if (std::isfinite(pv.x) && std::isfinite(pv.y) && std::isfinite(pv.z)) {
-      const Vector3f nv = N[v];
-      const CellKey home = cell[v];
-      for (std::int64_t dx = -1; dx <= 1; ++dx) {
-        for (std::int64_t dy = -1; dy <= 1; ++dy) {
-          for (std::int64_t dz = -1; dz <= 1; ++dz) {
-            const auto it = grid.find({home.x + dx, home.y + dy, home.z + dz});
-            if (it == grid.end()) continue;
-            for (const int w : it->second) {
-              if (bucket[w] != bucket[v]) continue;
-              if (bestUse >= 0 && firstUse[w] >= bestUse) continue;
-              if ((pv - P[w]).MagSquared() >= 0.001f) continue;
-              if (T) {
-                const UV a = T[v], b = T[w];
-                const float du = a.u - b.u, dv = a.v - b.v;
-                if (!(du * du + dv * dv < 0.001f)) continue;
-              }
-              if (!(Dot(nv, N[w]) > c)) continue;
-              best = w;
-              bestUse = firstUse[w];
-            }
+  std::vector<int> weld(static_cast<std::size_t>(mNumVertices));
+  for (const int v : used) weld[v] = v;
+  std::vector<int> candidates;
+  for (const Run& run : cells) {
+    // The candidates of every vertex of this cell: the 27 cells around it.
+    candidates.clear();
+    const Entry& home = sorted[run.begin];
+    for (std::int64_t dx = -1; dx <= 1; ++dx) {
+      for (std::int64_t dy = -1; dy <= 1; ++dy) {
+        for (std::int64_t dz = -1; dz <= 1; ++dz) {
+          const auto found = runs.Find(CellKey(home.x + dx, home.y + dy, home.z + dz));
+          for (std::uint32_t i = found.first; i < found.second; ++i) {
+            candidates.push_back(sorted[i].vertex);
           }
         }
       }
     }
-    weld[v] = best;
+    for (std::uint32_t i = run.begin; i < run.end; ++i) {
+      const int v = sorted[i].vertex;
+      const Vector3f pv = P[v];
+      const Vector3f nv = N[v];
+      int best = v;
+      int bestUse = -1;
+      for (const int w : candidates) {
+        if (bucket[w] != bucket[v]) continue;
+        if (bestUse >= 0 && firstUse[w] >= bestUse) continue;
+        if ((pv - P[w]).MagSquared() >= 0.001f) continue;
+        if (T) {
+          const UV a = T[v], b = T[w];
+          const float du = a.u - b.u, dv = a.v - b.v;
+          if (!(du * du + dv * dv < 0.001f)) continue;
+        }
+        if (!(Dot(nv, N[w]) > c)) continue;
+        best = w;
+        bestUse = firstUse[w];
+      }
+      weld[v] = best;
+    }
   }
   for (int k = 0; k < mNumIndices; ++k) SetIndex(k, weld[Index(k)]);
 

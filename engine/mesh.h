@@ -86,6 +86,8 @@ class ENGINE_API LoadMesh {
  protected:
   // Throws unless the index array and every index fit the vertex count.
   void ValidateTriangles() const;
+  // Position of the first index outside the vertex arrays, or -1.
+  int FirstBadIndex() const;
 
   int mNumVertices = 0;
   int mNumIndices = 0;

@@ -194,35 +194,42 @@ float Bisect(const DistanceSlope& slope) {
     const float mid = 0.5f * (low + high);
     const double slopeMid = slope(mid);
     const double product = slopeLow * slopeMid;
-    if (product < 0.0) {
-      high = mid;
-    } else if (product == 0.0) {
-      return mid;
-    } else {  // positive, or NaN from non-finite points: the loop still ends
-      low = mid;
-      slopeLow = slopeMid;
-    }
+    // A zero product means one end is the root itself. At the start of a
+    // segment (a point on its first knot) that end is low, not mid.
+    if (product == 0.0) return slopeLow == 0.0 && slopeMid != 0.0 ? low : mid;
+    // Selects rather than branches: the side is unpredictable. A NaN from
+    // non-finite points goes right, and the loop still ends.
+    const bool left = product < 0.0;
+    high = left ? mid : high;
+    low = left ? low : mid;
+    slopeLow = left ? slopeLow : slopeMid;
   }
   return 0.5f * (low + high);
 }
 
-// Squared distance from p to the box around a segment's control points. The
-// curve lies inside that box, so no point of it is nearer.
-float BoxDistanceSquared(const Vector3f& p0, const Vector3f& p1, const Vector3f& p2,
-                         const Vector3f& p3, const Vector3f& p, float& scale) {
-  float sum = 0.0f;
-  scale = 0.0f;
-  const auto axis = [&](float a, float b, float c, float d, float q) {
-    const float low = std::min(std::min(a, b), std::min(c, d));
-    const float high = std::max(std::max(a, b), std::max(c, d));
-    const float gap = q < low ? low - q : (q > high ? q - high : 0.0f);
-    sum += gap * gap;
-    scale = std::max(scale, std::max(std::fabs(q), std::max(std::fabs(low), std::fabs(high))));
-  };
-  axis(p0.x, p1.x, p2.x, p3.x, p.x);
-  axis(p0.y, p1.y, p2.y, p3.y, p.y);
-  axis(p0.z, p1.z, p2.z, p3.z, p.z);
-  return sum;
+// Squared distance from p to the box around a segment's control points,
+// and the largest coordinate magnitude involved, which sizes rounding
+// margins.
+struct BoxDistance {
+  float squared;
+  float scale;
+};
+
+inline void BoxAxis(float a, float b, float c, float d, float q, float& squared, float& scale) {
+  const float low = std::min(std::min(a, b), std::min(c, d));
+  const float high = std::max(std::max(a, b), std::max(c, d));
+  const float gap = std::max(std::max(low - q, q - high), 0.0f);
+  squared += gap * gap;
+  scale = std::max(scale, std::max(std::max(-low, high), std::fabs(q)));
+}
+
+inline BoxDistance BoxDistanceTo(const Vector3f& p0, const Vector3f& p1, const Vector3f& p2,
+                                 const Vector3f& p3, const Vector3f& p) {
+  float squared = 0.0f, scale = 0.0f;
+  BoxAxis(p0.x, p1.x, p2.x, p3.x, p.x, squared, scale);
+  BoxAxis(p0.y, p1.y, p2.y, p3.y, p.y, squared, scale);
+  BoxAxis(p0.z, p1.z, p2.z, p3.z, p.z, squared, scale);
+  return {squared, scale};
 }
 
 }  // namespace
@@ -252,29 +259,46 @@ std::pair<float, float> Spline::Project(Vector3f p) const {
   if (n == 0) return {std::numeric_limits<float>::infinity(), 0.0f};
   if (n == 1) return {Vector3f::Dist(points[0].knot, p), 0.0f};
 
+  // A segment at the nearest knot goes first: its distance lets most other
+  // segments be skipped.
+  std::size_t first = 0;
+  float nearest = std::numeric_limits<float>::infinity();
+  for (std::size_t i = 0; i < n; ++i) {
+    const float squared = (points[i].knot - p).MagSquared();
+    if (squared < nearest) nearest = squared, first = i;
+  }
+  first = std::min(first, n - 2);
+
+  // The result is the least distance, the lowest segment among equals,
+  // whatever the order of the search.
   float best = std::numeric_limits<float>::infinity();
   std::size_t bestSegment = 0;
   float bestT = 0.0f;
-  for (std::size_t i = 0; i + 1 < n; ++i) {
+  const auto search = [&](std::size_t i) {
     const Vector3f& p0 = points[i].knot;
     const Vector3f& p1 = points[i].out;
     const Vector3f& p2 = points[i + 1].in;
     const Vector3f& p3 = points[i + 1].knot;
-    // A segment whose box is farther than the best distance cannot win
-    // (the winner must be strictly nearer). The margin covers the rounding
-    // of the curve point, which may stray from the box by a few ulps.
-    float scale;
-    const float boxSquared = BoxDistanceSquared(p0, p1, p2, p3, p, scale);
-    const float margin = 1e-4f * scale;
-    const float reach = best + margin;
-    if (boxSquared > reach * reach) continue;
     const float t = Bisect(DistanceSlope(p0, p1, p2, p3, p));
     const float d = Vector3f::Dist(Bezier(p0, p1, p2, p3, t), p);
-    if (d < best) {
+    if (d < best || (d == best && i < bestSegment)) {
       best = d;
       bestSegment = i;
       bestT = t;
     }
+  };
+  search(first);
+  for (std::size_t i = 0; i + 1 < n; ++i) {
+    if (i == first) continue;
+    // The curve lies inside the box of its control points, so a segment
+    // whose box is farther than the best distance cannot win, not even a
+    // tie. The margin covers the rounding of the curve point and of the
+    // distances, a few ulps each.
+    const BoxDistance box =
+        BoxDistanceTo(points[i].knot, points[i].out, points[i + 1].in, points[i + 1].knot, p);
+    const float reach = best + 1e-4f * box.scale;
+    if (box.squared > reach * reach) continue;
+    search(i);
   }
 
   // A hand-built spline may carry fewer lengths than segments; missing
