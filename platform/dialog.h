@@ -11,13 +11,8 @@
 // layer only shows the controls and reports what was selected.
 namespace platform::dialog {
 
-struct SettingsDialogModel {
-  std::vector<std::string> resolutions;  // e.g. "1024 x 768"
-  std::vector<std::string> rates;        // e.g. "60Hz"
-  std::vector<std::string> backBuffers;
-  std::vector<std::string> antialiasing;
-  std::vector<std::string> aspects;
-  // Initial selections; -1 selects nothing.
+// Positions selected in the lists (-1: nothing selected) and the boxes.
+struct SettingsSelection {
   int resolution = -1;
   int rate = -1;
   int backBuffer = 0;
@@ -26,6 +21,15 @@ struct SettingsDialogModel {
   bool fullscreen = true;
   bool vsync = false;
   bool onTop = false;
+};
+
+struct SettingsDialogModel {
+  std::vector<std::string> resolutions;  // e.g. "1024 x 768"
+  std::vector<std::string> rates;        // e.g. "60Hz"
+  std::vector<std::string> backBuffers;
+  std::vector<std::string> antialiasing;
+  std::vector<std::string> aspects;
+  SettingsSelection initial;
   ProgramResource picture;  // BMP file image shown at the top
 };
 
@@ -33,15 +37,7 @@ enum class Ending { Start, Close, Exit };
 
 struct SettingsDialogResult {
   Ending ending = Ending::Start;
-  // Selected positions in the lists; -1 when nothing is selected.
-  int resolution = -1;
-  int rate = -1;
-  int backBuffer = 0;
-  int antialias = 0;
-  int aspect = 0;
-  bool fullscreen = true;
-  bool vsync = false;
-  bool onTop = false;
+  SettingsSelection selection;
 };
 
 // Shows the dialog and runs its modal loop until Start, Exit or the window's

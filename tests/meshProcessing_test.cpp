@@ -21,15 +21,6 @@ using namespace velox_test;
 
 namespace {
 
-int Count(const std::string& haystack, const std::string& needle) {
-  int n = 0;
-  for (auto pos = haystack.find(needle); pos != std::string::npos;
-       pos = haystack.find(needle, pos + 1)) {
-    ++n;
-  }
-  return n;
-}
-
 // The welding pass exactly as designed: 1002 x-buckets filled with every use
 // in index order, each index welded to the first passing entry of its bucket.
 std::vector<int> ReferenceWeld(const std::vector<Vector3f>& P, const std::vector<Vector3f>& N,

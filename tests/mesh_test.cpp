@@ -21,15 +21,6 @@ using namespace velox_test;
 
 namespace {
 
-int Count(const std::string& haystack, const std::string& needle) {
-  int n = 0;
-  for (auto pos = haystack.find(needle); pos != std::string::npos;
-       pos = haystack.find(needle, pos + 1)) {
-    ++n;
-  }
-  return n;
-}
-
 void* Floats(int count) { return engine::AllocateMemory(static_cast<unsigned>(count * 4)); }
 
 class MeshTest : public ::testing::Test {

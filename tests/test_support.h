@@ -59,6 +59,16 @@ inline std::string CloseLogAndReadRows(const std::filesystem::path& dir) {
   return all.substr(start, all.size() - footer.size() - start);
 }
 
+// How often needle occurs in haystack (overlapping occurrences count).
+inline int Count(const std::string& haystack, const std::string& needle) {
+  int n = 0;
+  for (auto pos = haystack.find(needle); pos != std::string::npos;
+       pos = haystack.find(needle, pos + 1)) {
+    ++n;
+  }
+  return n;
+}
+
 struct RecordedBox {
   const platform::Window* owner;
   std::wstring text;
