@@ -6,8 +6,8 @@
 
 namespace platform {
 
-// A resource the running program carries in its own image: icon 1 (a PNG
-// or BMP file image) and bitmap 106 (a 300x80 24-bit BMP file image), the
+// A resource the running program carries in its own image: icon 1 (a BMP
+// file image) and bitmap 106 (a 300x80 24-bit BMP file image), the
 // way a Windows program carries resources.
 struct ProgramResource {
   const void* data = nullptr;

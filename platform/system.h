@@ -42,4 +42,9 @@ PLATFORM_API std::int64_t PerformanceFrequency();
 // Milliseconds since an arbitrary start; wraps after about 49 days.
 PLATFORM_API std::uint32_t TickCount();
 
+// Tests stop the clock: while enabled, the counter and the tick count stand
+// still except for AdvanceTestClock, so that frame times are exact.
+PLATFORM_API void EnableTestClock(bool enabled);
+PLATFORM_API void AdvanceTestClock(double seconds);
+
 }  // namespace platform

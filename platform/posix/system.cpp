@@ -6,6 +6,7 @@
 #include <ctime>
 #include <utility>
 
+#include "platform/sdl/native.h"
 #include "platform/utf8.h"
 
 namespace platform {
@@ -17,6 +18,15 @@ MessageBoxHook& Hook() {
 }
 
 const Window* gMainWindow = nullptr;
+
+bool gTestClock = false;
+std::int64_t gTestCounter = 0;
+
+std::int64_t MonotonicNanoseconds() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::int64_t>(now.tv_sec) * 1000000000LL + now.tv_nsec;
+}
 
 bool EnvSet(const char* name) {
   const char* value = std::getenv(name);
@@ -46,7 +56,9 @@ void ShowMessageBox(const Window* owner, const std::wstring& text, const std::ws
     Hook()(owner, text, caption);
     return;
   }
-  // Without a dialog backend there is nothing that could wait for a person.
+  if (IsInteractive() && ShowNativeMessageBox(owner, utf8::Encode(text), utf8::Encode(caption))) {
+    return;
+  }
   WriteToStderr(text, caption);
 }
 
@@ -57,10 +69,15 @@ MessageBoxHook SetMessageBoxHook(MessageBoxHook hook) {
 const Window* MainWindow() { return gMainWindow; }
 void SetMainWindow(const Window* window) { gMainWindow = window; }
 
-std::int64_t PerformanceCounter() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<std::int64_t>(now.tv_sec) * 1000000000LL + now.tv_nsec;
+std::int64_t PerformanceCounter() { return gTestClock ? gTestCounter : MonotonicNanoseconds(); }
+
+void EnableTestClock(bool enabled) {
+  if (enabled && !gTestClock) gTestCounter = MonotonicNanoseconds();
+  gTestClock = enabled;
+}
+
+void AdvanceTestClock(double seconds) {
+  gTestCounter += static_cast<std::int64_t>(seconds * 1e9);
 }
 
 std::int64_t PerformanceFrequency() { return 1000000000LL; }

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <cstdint>
+
+#include "engine/api.h"
+#include "engine/kernel.h"
+#include "engine/singleton.h"
+
+namespace engine::core {
+
+// The demo's clock and its sound track. Time runs from the moment the music
+// starts; the music follows the clock: after a frame longer than a second it
+// is moved to the clock's time.
+class ENGINE_API Timer : public Module, public pattern::Singleton<Timer> {
+ public:
+  Timer();
+  ~Timer() override;
+
+  // Opens the audio output, starts the music and takes the start instant.
+  bool Start() override;
+  void Update() override;
+  void Pause() override;
+  bool Paused() const override;
+  void Resume() override;
+  void Stop() override;
+
+  // Moves the clock; the next Update reports the jump.
+  void AdvanceTime(double seconds);
+  double Time() const { return mTime; }
+  double SinceLast() const { return mSinceLast; }
+  std::uint32_t Stream() const { return mStream; }
+
+ private:
+  double Now() const;
+
+  std::uint32_t mStream = 0;
+  bool mPaused = false;
+  double mSecondsPerCount = 0.0;
+  double mStartTime = 0.0;
+  std::uint32_t mStartTick = 0;
+  double mLastTime = 0.0;
+  std::int32_t mLastElapsedMs = 0;
+  double mSinceLast = 0.0;
+  double mTime = 0.0;
+  std::uint32_t mElapsedMs = 0;
+};
+
+// No behaviour of its own; kept for the programs that name it.
+class ENGINE_API FPSCounter : public pattern::Singleton<FPSCounter> {};
+
+}  // namespace engine::core
+
+namespace engine::pattern {
+extern template class Singleton<core::Timer>;
+extern template class Singleton<core::FPSCounter>;
+}
+
+namespace engine {
+
+// Seconds since the music started, and the length of the latest frame.
+ENGINE_API double GetTime();
+ENGINE_API double GetSinceLast();
+ENGINE_API void AdvanceTime(double seconds);
+
+}  // namespace engine

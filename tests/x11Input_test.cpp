@@ -1,0 +1,85 @@
+// Real key presses on a real window: an X server (xvfb-run) and xdotool,
+// through SDL's X11 driver, the pump and the input state.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+// After gtest: Xlib's macros (None, Bool) would break its templates.
+#include <SDL.h>
+#include <SDL_syswm.h>
+
+#include "engine/input.h"
+#include "platform/window.h"
+
+using engine::core::Input;
+
+namespace {
+
+struct Feed : platform::EventHandler {
+  void OnKey(int key, bool down) override {
+    keys.push_back(down ? key : -key);
+    Input::Get()->SetKey(key, down);
+  }
+  void OnMouseMove(int x, int y) override { Input::Get()->MouseMove(x, y); }
+  void OnMouseButton(int button, bool down) override { Input::Get()->SetButton(button, down); }
+  void OnClose() override { ++closes; }
+  std::vector<int> keys;
+  int closes = 0;
+};
+
+std::string WindowId(SDL_Window* window) {
+  SDL_SysWMinfo info;
+  SDL_VERSION(&info.version);
+  if (!SDL_GetWindowWMInfo(window, &info)) return "";
+  return std::to_string(static_cast<unsigned long>(info.info.x11.window));
+}
+
+// Pumps for up to two seconds until `done` holds.
+template <class Done>
+bool PumpUntil(Feed& feed, Done done) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  while (std::chrono::steady_clock::now() < deadline) {
+    platform::PumpEvents(feed);
+    if (done()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+TEST(X11InputTest, KeysFromTheXServerArriveAsVirtualKeys) {
+  if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "needs an X server";
+  setenv("SDL_VIDEODRIVER", "x11", 1);
+  platform::WindowDesc desc;
+  desc.title = L"x11 input";
+  desc.width = 200;
+  desc.height = 150;
+  desc.openGL = false;
+  auto window = platform::Window::Create(desc);
+  ASSERT_NE(window, nullptr) << platform::LastWindowError();
+  window->Show();
+  const std::string id = WindowId(static_cast<SDL_Window*>(window->NativeHandle()));
+  ASSERT_FALSE(id.empty());
+  Feed feed;
+  PumpUntil(feed, [] { return false; });  // let the window map
+
+  const std::string keys = "xdotool windowfocus --sync " + id +
+                           " key Escape F9 a 1 && xdotool keydown F11 && sleep 0.3 && "
+                           "xdotool keyup F11";
+  ASSERT_EQ(std::system(keys.c_str()), 0);
+  const std::vector<int> expected = {27, -27, 120, -120, 'A', -'A', '1', -'1', 122, -122};
+  EXPECT_TRUE(PumpUntil(feed, [&] { return feed.keys.size() >= expected.size(); }));
+  // Holding F11 auto-repeats in the X server; repeats are not delivered.
+  EXPECT_EQ(feed.keys, expected);
+
+  const std::string move = "xdotool mousemove --window " + id + " 50 60";
+  ASSERT_EQ(std::system(move.c_str()), 0);
+  EXPECT_TRUE(PumpUntil(feed, [] { return Input::Get()->MouseX() == 50; }));
+  EXPECT_EQ(Input::Get()->MouseY(), 60);
+  delete Input::Get();
+}
+
+}  // namespace
