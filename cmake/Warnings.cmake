@@ -23,8 +23,14 @@ endif()
 
 # Environment for every test and headless run: no display, no sound card,
 # nothing written outside the build tree, nothing waits for a person.
+set(VELOX_SANITIZER_ENVIRONMENT)
+if(VELOX_SANITIZE)
+  set(VELOX_SANITIZER_ENVIRONMENT
+      "LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0")
+endif()
 set(VELOX_TEST_ENVIRONMENT
     SDL_VIDEODRIVER=offscreen
     SDL_AUDIODRIVER=dummy
     MESA_SHADER_CACHE_DISABLE=true
-    VELOX_NONINTERACTIVE=1)
+    VELOX_NONINTERACTIVE=1
+    ${VELOX_SANITIZER_ENVIRONMENT})

@@ -1,7 +1,6 @@
 // The settings dialog on a virtual X display, driven from outside with
 // xdotool the way a person would use it. Every wait has a deadline; a dialog
 // that does not react is torn down so that the run fails instead of hanging.
-#include <X11/Xlib.h>
 #include <fcntl.h>
 #include <gtk/gtk.h>
 #include <poll.h>
@@ -26,6 +25,9 @@
 #include "engine/windowStuff.h"
 #include "platform/display.h"
 #include "test_support.h"
+
+// Last: its macros (None, Bool, Status) clash with the headers above.
+#include <X11/Xlib.h>
 
 extern char** environ;
 
@@ -173,11 +175,22 @@ bool SendDeleteRequest(unsigned long window) {
   return sent;
 }
 
-// Runs on the dialog's thread: the last resort when the dialog ignores us.
-gboolean DestroyAllWindows(gpointer) {
+constexpr char kTitle[] = "Select Your Settings";
+
+bool IsDialog(gpointer window) {
+  const char* title = gtk_window_get_title(GTK_WINDOW(window));
+  return title != nullptr && std::string(title) == kTitle;
+}
+
+// Runs on the dialog's thread. Destroying a dialog takes its lists' pop-up
+// windows with it, so every window in the list is held until the end.
+gboolean DestroyDialogs(gpointer) {
   GList* windows = gtk_window_list_toplevels();
-  for (GList* w = windows; w != nullptr; w = w->next) gtk_widget_destroy(GTK_WIDGET(w->data));
-  g_list_free(windows);
+  g_list_foreach(windows, [](gpointer w, gpointer) { g_object_ref(w); }, nullptr);
+  for (GList* w = windows; w != nullptr; w = w->next) {
+    if (IsDialog(w->data)) gtk_widget_destroy(GTK_WIDGET(w->data));
+  }
+  g_list_free_full(windows, g_object_unref);
   return G_SOURCE_REMOVE;
 }
 
@@ -270,7 +283,7 @@ class DialogDriver {
     const bool shown = WaitFor(
         [this] {
           const ToolResult found = RunTool(
-              {"xdotool", "search", "--onlyvisible", "--name", "^Select Your Settings$"}, 1s);
+              {"xdotool", "search", "--onlyvisible", "--name", std::string("^") + kTitle + "$"}, 1s);
           if (!found.ok || found.out.empty()) return false;
           mWindow = found.out.substr(0, found.out.find('\n'));
           return true;
@@ -286,7 +299,7 @@ class DialogDriver {
     }
     if (!WaitFor([this] { return mReturned.load(); }, 5s)) {
       Fail("the dialog did not end");
-      g_idle_add(DestroyAllWindows, nullptr);
+      g_idle_add(DestroyDialogs, nullptr);
     }
   }
 
@@ -317,7 +330,7 @@ class SettingsDialogGui : public ::testing::Test {
 
   void TearDown() override {
     // The dialog keeps its window; a later case must find only its own.
-    DestroyAllWindows(nullptr);
+    DestroyDialogs(nullptr);
     while (gtk_events_pending()) gtk_main_iteration_do(FALSE);
     platform::SetDisplayModesForTesting({});
     alarm(0);
@@ -338,12 +351,9 @@ class SettingsDialogGui : public ::testing::Test {
 };
 
 bool KeptDialogWindow() {
-  bool kept = false;
   GList* windows = gtk_window_list_toplevels();
-  for (GList* w = windows; w != nullptr; w = w->next) {
-    const char* title = gtk_window_get_title(GTK_WINDOW(w->data));
-    if (title != nullptr && std::string(title) == "Select Your Settings") kept = true;
-  }
+  bool kept = false;
+  for (GList* w = windows; w != nullptr; w = w->next) kept = kept || IsDialog(w->data);
   g_list_free(windows);
   return kept;
 }

@@ -36,6 +36,7 @@ constexpr std::uint64_t kBytesPerFrame = 4;  // 16-bit stereo
 constexpr std::uint64_t kInvalid = ~std::uint64_t{0};
 // About 23 ms at 44.1 kHz: positions advance in steps of one buffer.
 constexpr Uint16 kBufferFrames = 1024;
+constexpr double kMaxBitsPerSecond = 1e6;
 
 thread_local int tError = kOk;
 
@@ -254,6 +255,25 @@ void EnsureDecoderLibrary() {
   std::call_once(once, [] { mpg123_init(); });
 }
 
+// The size of an ID3v2 tag at the start of the window (cover art can be
+// much larger than the music), or 0.
+off_t Id3v2Size(const FileWindow& w) {
+  unsigned char h[10];
+  if (w.size < static_cast<off_t>(sizeof h) ||
+      pread(w.fd, h, sizeof h, w.begin) != static_cast<ssize_t>(sizeof h)) {
+    return 0;
+  }
+  if (h[0] != 'I' || h[1] != 'D' || h[2] != '3' || h[3] == 0xFF || h[4] == 0xFF) return 0;
+  off_t size = 0;
+  for (int i = 6; i < 10; ++i) {
+    if (h[i] & 0x80) return 0;
+    size = (size << 7) | h[i];
+  }
+  size += sizeof h;
+  if (h[5] & 0x10) size += sizeof h;  // footer
+  return std::min(size, w.size);
+}
+
 // Opens the decoder on the stream's file window for 16-bit stereo at `rate`.
 // Returns kOk or the error to report.
 int OpenDecoder(Stream& s, std::uint32_t rate) {
@@ -300,6 +320,12 @@ int OpenDecoder(Stream& s, std::uint32_t rate) {
   if (mpg123_scan(s.decoder) != MPG123_OK) return kErrorFileForm;
   const off_t length = mpg123_length(s.decoder);
   if (length <= 0) return kErrorFileForm;
+  // Other data (PCM above all) holds byte patterns that pass for frame
+  // headers, so the decoder "finds" a few frames in a large file. Real MPEG
+  // audio never averages more than 448 kbit/s (640 in free format).
+  const double seconds = static_cast<double>(mpg123_framelength(s.decoder)) * mpg123_tpf(s.decoder);
+  const double bytes = static_cast<double>(s.file.size - Id3v2Size(s.file));
+  if (!(seconds > 0.0) || bytes * 8.0 > kMaxBitsPerSecond * seconds) return kErrorFileForm;
   s.length = static_cast<std::uint64_t>(length);
   return kOk;
 }
