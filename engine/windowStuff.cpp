@@ -72,12 +72,12 @@ platform::dialog::SettingsDialogModel BuildSettingsDialogModel(const DisplayChoi
   const auto& sizes = choices.resolutions;
   const auto wide = std::find_if(sizes.begin(), sizes.end(),
                                  [](const std::pair<int, int>& s) { return s.first == 1024; });
-  initial.resolution = sizes.empty() ? -1
+  initial.resolution = sizes.empty()         ? -1
                        : wide != sizes.end() ? static_cast<int>(wide - sizes.begin())
                                              : 0;
   const auto& rates = choices.rates;
   const auto sixty = std::find(rates.begin(), rates.end(), 60);
-  initial.rate = rates.empty() ? -1
+  initial.rate = rates.empty()          ? -1
                  : sixty != rates.end() ? static_cast<int>(sixty - rates.begin())
                                         : 0;
   initial.backBuffer = 0;

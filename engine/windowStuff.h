@@ -27,8 +27,8 @@ struct ENGINE_API WindowSettings {
   bool fullscreen = false;
   bool alwaysOnTop = false;
   int refreshRate = 60;
-  float aspectRatio = -1.0f;          // <= 0: width / height
-  unsigned int presentInterval = 0;   // 1 with vertical sync, 0x80000000 without
+  float aspectRatio = -1.0f;         // <= 0: width / height
+  unsigned int presentInterval = 0;  // 1 with vertical sync, 0x80000000 without
   std::wstring title = L"Empty";
 };
 

@@ -2,6 +2,7 @@
 // xdotool the way a person would use it. Every wait has a deadline; a dialog
 // that does not react is torn down so that the run fails instead of hanging.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <gtk/gtk.h>
 #include <poll.h>
 #include <signal.h>
@@ -19,8 +20,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "engine/windowStuff.h"
 #include "platform/display.h"
@@ -97,8 +96,9 @@ std::vector<std::uint8_t> MakePicture() {
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) bool velox_program_resource(
-    int id, const void** data, std::size_t* size) {
+extern "C" __attribute__((visibility("default"))) bool velox_program_resource(int id,
+                                                                              const void** data,
+                                                                              std::size_t* size) {
   static const std::vector<std::uint8_t> picture = MakePicture();
   if (id != 106) return false;
   *data = picture.data();
@@ -186,7 +186,8 @@ bool IsDialog(gpointer window) {
 // windows with it, so every window in the list is held until the end.
 gboolean DestroyDialogs(gpointer) {
   GList* windows = gtk_window_list_toplevels();
-  g_list_foreach(windows, [](gpointer w, gpointer) { g_object_ref(w); }, nullptr);
+  g_list_foreach(
+      windows, [](gpointer w, gpointer) { g_object_ref(w); }, nullptr);
   for (GList* w = windows; w != nullptr; w = w->next) {
     if (IsDialog(w->data)) gtk_widget_destroy(GTK_WIDGET(w->data));
   }
@@ -255,7 +256,8 @@ class DialogDriver {
   }
 
   void CloseWindow() {
-    if (!SendDeleteRequest(std::stoul(mWindow))) Fail("could not send WM_DELETE_WINDOW");
+    if (!SendDeleteRequest(std::strtoul(mWindow.c_str(), nullptr, 10)))
+      Fail("could not send WM_DELETE_WINDOW");
   }
 
  private:
@@ -283,7 +285,8 @@ class DialogDriver {
     const bool shown = WaitFor(
         [this] {
           const ToolResult found = RunTool(
-              {"xdotool", "search", "--onlyvisible", "--name", std::string("^") + kTitle + "$"}, 1s);
+              {"xdotool", "search", "--onlyvisible", "--name", std::string("^") + kTitle + "$"},
+              1s);
           if (!found.ok || found.out.empty()) return false;
           mWindow = found.out.substr(0, found.out.find('\n'));
           return true;
@@ -322,10 +325,12 @@ class SettingsDialogGui : public ::testing::Test {
   void SetUp() override {
     signal(SIGALRM, OnWatchdog);
     alarm(30);
-    platform::SetDisplayModesForTesting(
-        {{640, 480, 60, platform::kFormatX8R8G8B8}, {1280, 1024, 60, platform::kFormatX8R8G8B8},
-         {1024, 768, 75, platform::kFormatX8R8G8B8}, {1024, 768, 60, platform::kFormatX8R8G8B8},
-         {800, 600, 60, platform::kFormatR5G6B5}, {1024, 768, 85, platform::kFormatR5G6B5}});
+    platform::SetDisplayModesForTesting({{640, 480, 60, platform::kFormatX8R8G8B8},
+                                         {1280, 1024, 60, platform::kFormatX8R8G8B8},
+                                         {1024, 768, 75, platform::kFormatX8R8G8B8},
+                                         {1024, 768, 60, platform::kFormatX8R8G8B8},
+                                         {800, 600, 60, platform::kFormatR5G6B5},
+                                         {1024, 768, 85, platform::kFormatR5G6B5}});
   }
 
   void TearDown() override {

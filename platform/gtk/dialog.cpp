@@ -15,14 +15,16 @@ constexpr char kTitle[] = "Select Your Settings";
 constexpr char kName[] = "velox-settings-dialog";
 
 // Win32 sizes its font by cell height; 16 px at weight 500 is the closest
-// CSS can say. Fontconfig maps the family to a metric-compatible face where
-// Times New Roman itself is missing; "serif" catches systems without one.
+// CSS can say. Where Times New Roman is missing, its metric-compatible clones
+// keep the texts inside the fixed layout; they are named because a generic
+// "serif" in the same list outranks fontconfig's own Times aliases.
 // Controls are squeezed to the heights of the standard Win32 controls so
 // that the rows, 30 pixels apart, do not overlap.
 constexpr char kCss[] =
     "#velox-settings-dialog, #velox-settings-dialog *, menu.velox-settings-list,"
     " menu.velox-settings-list * {"
-    "  font-family: \"Times New Roman\", serif; font-size: 16px; font-weight: 500; }"
+    "  font-family: \"Times New Roman\", \"Liberation Serif\", Tinos, \"Nimbus Roman\", serif;"
+    "  font-size: 16px; font-weight: 500; }"
     "#velox-settings-dialog button { min-height: 0; padding-top: 0; padding-bottom: 0; }"
     "#velox-settings-dialog combobox button { padding-left: 4px; padding-right: 4px; }"
     "#velox-settings-dialog checkbutton { padding: 4px; }";
@@ -34,8 +36,8 @@ bool EnvSet(const char* name) {
 
 bool EnsureGtk() {
   static const bool ready = [] {
-    // SDL talks to X11 even in a Wayland session; the dialog follows it so
-    // that the requested position holds (GDK_BACKEND still overrides).
+    // X11 first, through XWayland where need be: Wayland lets no client
+    // place its own window at (100, 100). GDK_BACKEND still overrides.
     gdk_set_allowed_backends("x11,*");
     return gtk_init_check(nullptr, nullptr) != FALSE;
   }();
@@ -48,8 +50,7 @@ void InstallCss() {
   installed = true;
   GtkCssProvider* provider = gtk_css_provider_new();
   gtk_css_provider_load_from_data(provider, kCss, -1, nullptr);
-  gtk_style_context_add_provider_for_screen(gdk_screen_get_default(),
-                                            GTK_STYLE_PROVIDER(provider),
+  gtk_style_context_add_provider_for_screen(gdk_screen_get_default(), GTK_STYLE_PROVIDER(provider),
                                             GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
   g_object_unref(provider);
 }
@@ -117,8 +118,8 @@ gboolean SaveScreenshot(gpointer data) {
   auto* d = static_cast<Dialog*>(data);
   d->screenshotSource = 0;
   GdkWindow* window = gtk_widget_get_window(d->window);
-  GdkPixbuf* shot =
-      window == nullptr ? nullptr
+  GdkPixbuf* shot = window == nullptr
+                        ? nullptr
                         : gdk_pixbuf_get_from_window(window, 0, 0, gdk_window_get_width(window),
                                                      gdk_window_get_height(window));
   if (shot == nullptr) return G_SOURCE_REMOVE;
@@ -157,10 +158,9 @@ void AddLabel(GtkFixed* fixed, const char* text, int x, int y) {
 void AddPicture(GtkFixed* fixed, const ProgramResource& picture) {
   if (!picture) return;
   GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
-  const bool loaded =
-      gdk_pixbuf_loader_write(loader, static_cast<const guchar*>(picture.data), picture.size,
-                              nullptr) != FALSE &&
-      gdk_pixbuf_loader_close(loader, nullptr) != FALSE;
+  const bool loaded = gdk_pixbuf_loader_write(loader, static_cast<const guchar*>(picture.data),
+                                              picture.size, nullptr) != FALSE &&
+                      gdk_pixbuf_loader_close(loader, nullptr) != FALSE;
   if (!loaded) gdk_pixbuf_loader_close(loader, nullptr);
   GdkPixbuf* pixbuf = loaded ? gdk_pixbuf_loader_get_pixbuf(loader) : nullptr;
   if (pixbuf != nullptr) {
@@ -205,7 +205,6 @@ void Build(Dialog* d, const SettingsDialogModel& model) {
   gtk_widget_set_name(window, kName);
   gtk_window_set_title(GTK_WINDOW(window), kTitle);
   gtk_window_set_resizable(GTK_WINDOW(window), FALSE);
-  gtk_window_set_gravity(GTK_WINDOW(window), GDK_GRAVITY_NORTH_WEST);
   gtk_window_move(GTK_WINDOW(window), 100, 100);
 
   GtkWidget* fixedWidget = gtk_fixed_new();

@@ -451,7 +451,8 @@ std::uint64_t ChannelSeconds2Bytes(Handle handle, float seconds) {
   std::lock_guard<std::mutex> api(gApiMutex);
   if (Lookup(handle) == nullptr) return kInvalid;
   if (!std::isfinite(seconds) || seconds < 0.0f) return Fail(kErrorIllegalParameter, kInvalid);
-  // In double: a float product would round 0.1 s at 44.1 kHz below 4410.
+  // In double the product is exact; in float it rounds by whole frames
+  // once the time grows past a few minutes.
   const double frames = std::floor(static_cast<double>(seconds) * gOutput->rate);
   if (frames >= 0x1p60) return Fail(kErrorIllegalParameter, kInvalid);
   tError = kOk;
