@@ -7,6 +7,7 @@
 
 #include "engine/input.h"
 #include "engine/kernel.h"
+#include "input_support.h"
 #include "platform/window.h"
 #include "test_support.h"
 
@@ -118,18 +119,6 @@ TEST(VirtualKeyTest, ScancodesMapToWindowsCodes) {
   }
 }
 
-// Feeds the input state the way the window procedure does.
-struct Recorder : platform::EventHandler {
-  void OnKey(int key, bool down) override {
-    keys.push_back(down ? key : -key);
-    Input::Get()->SetKey(key, down);
-  }
-  void OnMouseMove(int x, int y) override { Input::Get()->MouseMove(x, y); }
-  void OnMouseButton(int button, bool down) override { Input::Get()->SetButton(button, down); }
-  void OnClose() override { ++closes; }
-  std::vector<int> keys;
-  int closes = 0;
-};
 
 void PushKey(SDL_Scancode scancode, bool down, bool repeat = false) {
   SDL_Event e{};
@@ -148,7 +137,7 @@ TEST(PumpTest, DeliversKeysMouseAndCloseWithoutRepeats) {
   desc.openGL = false;
   auto window = platform::Window::Create(desc);
   ASSERT_NE(window, nullptr) << platform::LastWindowError();
-  Recorder recorder;
+  velox_test::InputFeed recorder;
   platform::PumpEvents(recorder);  // whatever the window's creation queued
 
   PushKey(SDL_SCANCODE_ESCAPE, true);

@@ -13,23 +13,13 @@
 #include <SDL_syswm.h>
 
 #include "engine/input.h"
+#include "input_support.h"
 #include "platform/window.h"
 
 using engine::core::Input;
 
 namespace {
 
-struct Feed : platform::EventHandler {
-  void OnKey(int key, bool down) override {
-    keys.push_back(down ? key : -key);
-    Input::Get()->SetKey(key, down);
-  }
-  void OnMouseMove(int x, int y) override { Input::Get()->MouseMove(x, y); }
-  void OnMouseButton(int button, bool down) override { Input::Get()->SetButton(button, down); }
-  void OnClose() override { ++closes; }
-  std::vector<int> keys;
-  int closes = 0;
-};
 
 std::string WindowId(SDL_Window* window) {
   SDL_SysWMinfo info;
@@ -40,7 +30,7 @@ std::string WindowId(SDL_Window* window) {
 
 // Pumps for up to two seconds until `done` holds.
 template <class Done>
-bool PumpUntil(Feed& feed, Done done) {
+bool PumpUntil(velox_test::InputFeed& feed, Done done) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
   while (std::chrono::steady_clock::now() < deadline) {
     platform::PumpEvents(feed);
@@ -63,7 +53,7 @@ TEST(X11InputTest, KeysFromTheXServerArriveAsVirtualKeys) {
   window->Show();
   const std::string id = WindowId(static_cast<SDL_Window*>(window->NativeHandle()));
   ASSERT_FALSE(id.empty());
-  Feed feed;
+  velox_test::InputFeed feed;
   PumpUntil(feed, [] { return false; });  // let the window map
 
   const std::string keys = "xdotool windowfocus --sync " + id +
