@@ -3,12 +3,9 @@
 #include <vector>
 
 #include "platform/api.h"
+#include "platform/formats.h"
 
 namespace platform {
-
-// Pixel formats by the graphics interface's numbers.
-constexpr int kFormatX8R8G8B8 = 22;
-constexpr int kFormatR5G6B5 = 23;
 
 struct DisplayMode {
   int width = 0;
