@@ -60,6 +60,24 @@ Result Prepare(const std::wstring& path, std::uint32_t mipLevels, std::uint32_t 
   return kOk;
 }
 
+// Fills the stored levels of one face; surfaceOf(level, &surface) gets the
+// destination of a level.
+template <class SurfaceOf>
+Result FillLevels(const image::Image& img, const std::vector<image::Level>& levels,
+                  std::uint32_t levelCount, SurfaceOf surfaceOf) {
+  Result r = kOk;
+  const auto count = std::min<std::uint32_t>(levelCount, static_cast<std::uint32_t>(levels.size()));
+  for (std::uint32_t i = 0; i < count && !Failed(r); ++i) {
+    Surface* surface = nullptr;
+    r = surfaceOf(i, &surface);
+    if (!Failed(r)) {
+      r = Fill(surface, img, levels[i]);
+      surface->Release();
+    }
+  }
+  return r;
+}
+
 bool SizeMatches(std::uint32_t requested, int actual) {
   return requested == kDefault || requested == kFromFile || requested == 0 ||
          requested == static_cast<std::uint32_t>(actual);
@@ -86,16 +104,9 @@ Result CreateTextureFromFile(Device* device, const std::wstring& path, std::uint
                             static_cast<std::uint32_t>(levels.size()), usage,
                             static_cast<Format>(img.format), pool, &created, nullptr);
   if (Failed(r)) return Fail(error, "texture creation failed", r);
-  const std::uint32_t count = std::min<std::uint32_t>(created->GetLevelCount(),
-                                                      static_cast<std::uint32_t>(levels.size()));
-  for (std::uint32_t i = 0; i < count && !Failed(r); ++i) {
-    Surface* surface = nullptr;
-    r = created->GetSurfaceLevel(i, &surface);
-    if (!Failed(r)) {
-      r = Fill(surface, img, levels[i]);
-      surface->Release();
-    }
-  }
+  r = FillLevels(img, levels, created->GetLevelCount(), [created](std::uint32_t i, Surface** s) {
+    return created->GetSurfaceLevel(i, s);
+  });
   if (Failed(r)) {
     created->Release();
     return Fail(error, "texture upload failed", r);
@@ -122,17 +133,10 @@ Result CreateCubeTextureFromFile(Device* device, const std::wstring& path, std::
                                 static_cast<Format>(img.format), pool, &created, nullptr);
   if (Failed(r)) return Fail(error, "cube texture creation failed", r);
   for (std::uint32_t face = 0; face < 6 && !Failed(r); ++face) {
-    const auto& levels = img.faces[face];
-    const std::uint32_t count = std::min<std::uint32_t>(created->GetLevelCount(),
-                                                        static_cast<std::uint32_t>(levels.size()));
-    for (std::uint32_t i = 0; i < count && !Failed(r); ++i) {
-      Surface* surface = nullptr;
-      r = created->GetCubeMapSurface(static_cast<CubeFace>(face), i, &surface);
-      if (!Failed(r)) {
-        r = Fill(surface, img, levels[i]);
-        surface->Release();
-      }
-    }
+    r = FillLevels(img, img.faces[face], created->GetLevelCount(),
+                   [created, face](std::uint32_t i, Surface** s) {
+                     return created->GetCubeMapSurface(static_cast<CubeFace>(face), i, s);
+                   });
   }
   if (Failed(r)) {
     created->Release();
