@@ -8,6 +8,9 @@ namespace platform {
 namespace null {
 Direct3D* CreateDirect3D();
 }
+namespace gl {
+Direct3D* CreateDirect3D();
+}
 
 namespace {
 
@@ -42,7 +45,7 @@ Direct3D* Direct3DCreate() { return Direct3DCreate(DefaultBackend()); }
 Direct3D* Direct3DCreate(Backend backend) {
   switch (backend) {
     case Backend::Null: return null::CreateDirect3D();
-    case Backend::GL: return nullptr;  // the OpenGL backend is not built yet
+    case Backend::GL: return gl::CreateDirect3D();
   }
   return nullptr;
 }
