@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "gl_support.h"
 #include "platform/gl/glGraphics.h"
 #include "platform/graphics.h"
 #include "platform/image.h"
@@ -19,29 +20,7 @@
 
 using namespace platform;
 
-// Mesa's driver keeps allocations until it is unloaded; LSan cannot name an
-// unloaded module, so a hidden GL window keeps the driver loaded to the end
-// and the system GL libraries' own allocations are suppressed.
-extern "C" const char* __lsan_default_suppressions() {
-  return "leak:libgallium\nleak:swrast_dri\nleak:libEGL_mesa\nleak:libepoxy\nleak:libLLVM\n"
-         "leak:libglapi\n";
-}
-
-// External linkage so the store stays: reachable memory is not a leak.
-platform::Window* gKeepDriverLoaded = nullptr;
-
 namespace {
-
-class KeepDriverLoaded : public ::testing::Environment {
- public:
-  void SetUp() override {
-    platform::WindowDesc desc;
-    desc.width = desc.height = 1;
-    gKeepDriverLoaded = platform::Window::Create(desc).release();
-  }
-};
-
-const auto* const kKeepDriverLoaded = ::testing::AddGlobalTestEnvironment(new KeepDriverLoaded);
 
 constexpr std::uint32_t kSize = 64;
 constexpr std::uint32_t kRed = 0xFFFF0000, kGreen = 0xFF00FF00, kBlue = 0xFF0000FF;

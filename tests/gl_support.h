@@ -1,0 +1,31 @@
+#pragma once
+
+// Included by exactly one file of each test program that opens GL devices.
+#include <gtest/gtest.h>
+
+#include "platform/window.h"
+
+// Mesa's driver keeps allocations until it is unloaded; LSan cannot name an
+// unloaded module, so a hidden GL window keeps the driver loaded to the end
+// and the system GL libraries' own allocations are suppressed.
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libgallium\nleak:swrast_dri\nleak:libEGL_mesa\nleak:libepoxy\nleak:libLLVM\n"
+         "leak:libglapi\n";
+}
+
+// External linkage so the store stays: reachable memory is not a leak.
+platform::Window* gKeepDriverLoaded = nullptr;
+
+namespace {
+class KeepDriverLoaded : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    platform::WindowDesc desc;
+    desc.width = desc.height = 1;
+    gKeepDriverLoaded = platform::Window::Create(desc).release();
+  }
+};
+
+const auto* const kKeepDriverLoaded = ::testing::AddGlobalTestEnvironment(new KeepDriverLoaded);
+
+}  // namespace
