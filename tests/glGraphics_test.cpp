@@ -476,6 +476,28 @@ TEST_F(GlGraphicsTest, RenderIntoTextureThenStretchToTheBackBuffer) {
   EXPECT_EQ(texture->Release(), 0u);
 }
 
+TEST_F(GlGraphicsTest, BackBufferCopiesIntoATextureUpright) {
+  // What the renderer's last-frame copy does: the frame into a smaller texture.
+  Texture* texture = nullptr;
+  ASSERT_EQ(mDevice->CreateTexture(32, 32, 1, kUsageRenderTarget, kFormatA8R8G8B8, kPoolDefault,
+                                   &texture, nullptr),
+            kOk);
+  Surface* level = nullptr;
+  Surface* back = nullptr;
+  ASSERT_EQ(texture->GetSurfaceLevel(0, &level), kOk);
+  ASSERT_EQ(mDevice->GetBackBuffer(0, 0, 0, &back), kOk);
+  ASSERT_EQ(mDevice->BeginScene(), kOk);
+  mDevice->Clear(0, nullptr, kClearTarget | kClearZBuffer, kBlue, 1.0f, 0);
+  DrawQuad(-1, 0, 1, 1, 0.5f, kGreen);  // the upper half of the frame
+  mDevice->EndScene();
+  ExpectPixels(ReadBackBuffer(), "gl_backbuffer_frame", {{32, 8, kGreen}, {32, 56, kBlue}});
+  ASSERT_EQ(mDevice->StretchRect(back, nullptr, level, nullptr, kFilterLinear), kOk);
+  ExpectPixels(ReadBack(level), "gl_backbuffer_copy", {{16, 4, kGreen}, {16, 28, kBlue}});
+  back->Release();
+  level->Release();
+  EXPECT_EQ(texture->Release(), 0u);
+}
+
 TEST_F(GlGraphicsTest, DepthBufferGoesWithTargetsOfItsSize) {
   Texture* texture = nullptr;
   ASSERT_EQ(mDevice->CreateTexture(kSize, kSize, 1, kUsageRenderTarget, kFormatA8R8G8B8,
