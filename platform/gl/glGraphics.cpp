@@ -15,6 +15,12 @@
 namespace platform::gl {
 namespace {
 
+Matrix IdentityMatrix() {
+  Matrix m;
+  MatrixIdentity(&m);
+  return m;
+}
+
 std::string gLastError;
 bool gCapturePresents = false;
 std::vector<std::uint32_t> gPresented;
@@ -165,6 +171,21 @@ class DefaultPoolMember {
 
 // One image: a texture level (or a cube face's level), the back buffer's
 // colour, a depth buffer or a system-memory surface.
+// A number no other object of the process ever gets: what the draw path's
+// caches compare, since an address or a GL name may come back after a
+// release.
+class Serial {
+ public:
+  std::uint64_t Id() const { return mId; }
+
+ private:
+  static std::uint64_t Next() {
+    static std::uint64_t last = 0;
+    return ++last;
+  }
+  std::uint64_t mId = Next();
+};
+
 class GlSurface : public Surface {
  public:
   explicit GlSurface(const SurfaceDesc& desc) : mDesc(desc) {}
@@ -377,7 +398,7 @@ class GlCubeTexture : public CubeTexture {
 // A GL buffer with a CPU copy: Lock hands out the copy, Unlock sends the
 // locked range, so no mapping outlives a call.
 template <class Base>
-class GlBuffer : public Base {
+class GlBuffer : public Base, public Serial {
  public:
   explicit GlBuffer(const BufferDesc& desc) : mDesc(desc), mMember(desc.pool), mBytes(desc.size) {
     GLuint name = 0;
@@ -427,7 +448,7 @@ class GlBuffer : public Base {
 using GlVertexBuffer = GlBuffer<VertexBuffer>;
 using GlIndexBuffer = GlBuffer<IndexBuffer>;
 
-class GlDeclaration : public VertexDeclaration {
+class GlDeclaration : public VertexDeclaration, public Serial {
  public:
   explicit GlDeclaration(std::vector<VertexElement> elements) : mElements(std::move(elements)) {}
 
@@ -584,6 +605,7 @@ class GlDevice : public Device {
   bool Init(const PresentParameters& parameters) {
     mProgram = CompileProgram(&gLastError);
     if (mProgram == 0) return false;
+    glUseProgram(mProgram);
     return CreateDefaultTargets(parameters);
   }
 
@@ -926,14 +948,16 @@ class GlDevice : public Device {
         indices->Desc().size) {
       return kInvalidCall;
     }
-    glVertexArrayElementBuffer(mVao, indices->Name());
+    if (mVaoIndices != indices->Id()) {
+      glVertexArrayElementBuffer(mVao, indices->Name());
+      mVaoIndices = indices->Id();
+    }
 
     // Row vectors times row-major matrices: GL reads the rows as columns,
     // which is the transpose a column-vector shader needs.
     Matrix worldView, wvp;
     MatrixMultiply(&worldView, &Transform(kTransformWorld), &Transform(kTransformView));
     MatrixMultiply(&wvp, &worldView, &Transform(kTransformProjection));
-    glUseProgram(mProgram);
     glProgramUniformMatrix4fv(mProgram, 0, 1, GL_FALSE, &wvp.m[0][0]);
     int shading = 0;
     if (hasColor) {
@@ -944,8 +968,12 @@ class GlDevice : public Device {
         shading = 2;
       }
     }
-    glProgramUniform1i(mProgram, 1, shading);
-    glDepthMask(GL_TRUE);
+    if (shading != mShading) {
+      glProgramUniform1i(mProgram, 1, shading);
+      mShading = shading;
+    }
+    // Bound only around the draw: Mesa revalidates a bound vertex array on
+    // every change to it, an unbound one once when it is bound (measured).
     glBindVertexArray(mVao);
     glDrawElementsBaseVertex(
         mode, count, wide ? GL_UNSIGNED_INT : GL_UNSIGNED_SHORT,
@@ -957,7 +985,11 @@ class GlDevice : public Device {
 
   Result SetTransform(TransformState state, const Matrix* matrix) override {
     if (matrix == nullptr) return kInvalidCall;
-    mTransforms[state] = *matrix;
+    if (Matrix* slot = FixedTransform(state)) {
+      *slot = *matrix;
+    } else {
+      mTransforms[state] = *matrix;
+    }
     return kOk;
   }
 
@@ -972,7 +1004,18 @@ class GlDevice : public Device {
  private:
   static constexpr std::uint32_t kStreams = 16;
 
+  // World, view and projection are read by every draw: no lookup for them.
+  Matrix* FixedTransform(TransformState state) {
+    switch (state) {
+      case kTransformWorld: return &mWorld;
+      case kTransformView: return &mView;
+      case kTransformProjection: return &mProjection;
+      default: return nullptr;
+    }
+  }
+
   const Matrix& Transform(TransformState state) {
+    if (const Matrix* slot = FixedTransform(state)) return *slot;
     auto it = mTransforms.find(state);
     if (it == mTransforms.end()) {
       Matrix identity;
@@ -1053,14 +1096,38 @@ class GlDevice : public Device {
                static_cast<GLsizei>(target->mDesc.height));
   }
 
+  // Formats are set again only when the declaration changes, buffer
+  // bindings only where a stream changed.
   bool SetUpVertexArray(bool* hasColor, bool* hasTexCoord) {
+    if (mVaoDeclaration != static_cast<GlDeclaration*>(mDeclaration)->Id() && !SetUpFormats()) {
+      return false;
+    }
+    *hasColor = mVaoHasColor;
+    *hasTexCoord = mVaoHasTexCoord;
+    for (std::uint32_t s = 0; s < kStreams; ++s) {
+      if ((mVaoStreamMask & (1u << s)) == 0) continue;
+      const StreamBinding& b = mStreams[s];
+      if (b.buffer == nullptr) return false;
+      auto* buffer = static_cast<GlVertexBuffer*>(b.buffer);
+      BoundStream& bound = mVaoStreams[s];
+      if (bound.buffer == buffer->Id() && bound.offset == b.offset && bound.stride == b.stride) {
+        continue;
+      }
+      glVertexArrayVertexBuffer(mVao, s, buffer->Name(), static_cast<GLintptr>(b.offset),
+                                static_cast<GLsizei>(b.stride));
+      bound = {buffer->Id(), b.offset, b.stride};
+    }
+    return true;
+  }
+
+  bool SetUpFormats() {
     const auto& elements = static_cast<GlDeclaration*>(mDeclaration)->Elements();
     std::uint32_t enabled = 0, streams = 0;
+    bool hasColor = false, hasTexCoord = false;
     for (const VertexElement& e : elements) {
       if (e.stream == 0xFF) break;
       const int location = AttributeLocation(e.usage, e.usageIndex);
       if (location < 0 || e.type == kDeclUnused) continue;
-      if (mStreams[e.stream].buffer == nullptr) return false;
       GLint size = 4;
       GLenum glType = GL_FLOAT;
       GLboolean normalized = GL_FALSE;
@@ -1080,8 +1147,8 @@ class GlDevice : public Device {
       glVertexArrayAttribBinding(mVao, loc, e.stream);
       enabled |= 1u << loc;
       streams |= 1u << e.stream;
-      if (e.usage == kDeclUsageColor && e.usageIndex == 0) *hasColor = true;
-      if (e.usage == kDeclUsageTexCoord && e.usageIndex == 0) *hasTexCoord = true;
+      if (e.usage == kDeclUsageColor && e.usageIndex == 0) hasColor = true;
+      if (e.usage == kDeclUsageTexCoord && e.usageIndex == 0) hasTexCoord = true;
     }
     for (int loc = 0; loc < kAttributeCount; ++loc) {
       if ((mEnabledAttributes & ~enabled & (1u << loc)) != 0) {
@@ -1089,12 +1156,10 @@ class GlDevice : public Device {
       }
     }
     mEnabledAttributes = enabled;
-    for (std::uint32_t s = 0; s < kStreams; ++s) {
-      if ((streams & (1u << s)) == 0) continue;
-      const StreamBinding& b = mStreams[s];
-      glVertexArrayVertexBuffer(mVao, s, static_cast<GlVertexBuffer*>(b.buffer)->Name(),
-                                static_cast<GLintptr>(b.offset), static_cast<GLsizei>(b.stride));
-    }
+    mVaoStreamMask = streams;
+    mVaoHasColor = hasColor;
+    mVaoHasTexCoord = hasTexCoord;
+    mVaoDeclaration = static_cast<GlDeclaration*>(mDeclaration)->Id();
     return true;
   }
 
@@ -1181,6 +1246,22 @@ class GlDevice : public Device {
   std::array<StreamBinding, kStreams> mStreams{};
   IndexBuffer* mIndices = nullptr;
   std::uint32_t mEnabledAttributes = 0;
+  // What the vertex array and the program were last set up with.
+  struct BoundStream {
+    std::uint64_t buffer = 0;
+    std::uint32_t offset = 0;
+    std::uint32_t stride = 0;
+  };
+  std::uint64_t mVaoDeclaration = 0;
+  std::uint32_t mVaoStreamMask = 0;
+  bool mVaoHasColor = false;
+  bool mVaoHasTexCoord = false;
+  std::array<BoundStream, kStreams> mVaoStreams{};
+  std::uint64_t mVaoIndices = 0;
+  int mShading = -1;
+  Matrix mWorld = IdentityMatrix();
+  Matrix mView = IdentityMatrix();
+  Matrix mProjection = IdentityMatrix();
   std::vector<BaseTexture*> mTextures = std::vector<BaseTexture*>(16, nullptr);
   std::map<TransformState, Matrix> mTransforms;
   bool mInScene = false;
