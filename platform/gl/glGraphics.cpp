@@ -1,4 +1,5 @@
 #include "platform/gl/glGraphics.h"
+#include "platform/graphicsShared.h"
 
 #include <SDL.h>
 #include <epoxy/gl.h>
@@ -120,57 +121,17 @@ bool IsDepthFormat(Format format) {
          format == kFormatD32;
 }
 
-bool BlockFormat(Format format) {
-  return format == kFormatDXT1 || format == kFormatDXT3 || format == kFormatDXT5;
-}
+using shared::Bind;
+using shared::BlockFormat;
+using shared::FullChain;
+using shared::LevelBytes;
 
-// Bytes of a w x h level; block formats in whole 4x4 blocks.
-std::size_t LevelBytes(Format format, std::uint32_t w, std::uint32_t h) {
-  const std::size_t blocksWide = (w + 3) / 4, blocksHigh = (h + 3) / 4;
-  switch (format) {
-    case kFormatDXT1: return blocksWide * blocksHigh * 8;
-    case kFormatDXT3:
-    case kFormatDXT5: return blocksWide * blocksHigh * 16;
-    case kFormatL8: return static_cast<std::size_t>(w) * h;
-    case kFormatR5G6B5:
-    case kFormatX1R5G5B5:
-    case kFormatA1R5G5B5:
-    case kFormatA4R4G4B4:
-    case kFormatA8L8:
-    case kFormatD16: return static_cast<std::size_t>(w) * h * 2;
-    case kFormatR8G8B8: return static_cast<std::size_t>(w) * h * 3;
-    default: return static_cast<std::size_t>(w) * h * 4;
-  }
-}
-
-std::size_t Pitch(Format format, std::uint32_t width) {
-  return LevelBytes(format, width, BlockFormat(format) ? 4 : 1);
-}
-
-std::uint32_t FullChain(std::uint32_t w, std::uint32_t h) {
-  std::uint32_t levels = 1;
-  while (w > 1 || h > 1) w = std::max(1u, w / 2), h = std::max(1u, h / 2), ++levels;
-  return levels;
-}
-
-// Keeps the count of default-pool resources that a Reset must not find.
-class DefaultPoolMember {
+// Counted for the Reset rule.
+class DefaultPoolMember : public shared::DefaultPoolMember {
  public:
-  explicit DefaultPoolMember(Pool pool) : mCounted(pool == kPoolDefault) {
-    if (mCounted) ++gDefaultPoolAlive;
-  }
-  ~DefaultPoolMember() {
-    if (mCounted) --gDefaultPoolAlive;
-  }
-  DefaultPoolMember(const DefaultPoolMember&) = delete;
-  DefaultPoolMember& operator=(const DefaultPoolMember&) = delete;
-
- private:
-  bool mCounted;
+  explicit DefaultPoolMember(Pool pool) : shared::DefaultPoolMember(pool, gDefaultPoolAlive) {}
 };
 
-// One image: a texture level (or a cube face's level), the back buffer's
-// colour, a depth buffer or a system-memory surface.
 // A number no other object of the process ever gets: what the draw path's
 // caches compare, since an address or a GL name may come back after a
 // release.
@@ -186,47 +147,13 @@ class Serial {
   std::uint64_t mId = Next();
 };
 
-class GlSurface : public Surface {
+// One image: a texture level (or a cube face's level), the back buffer's
+// colour, a depth buffer or a system-memory surface.
+class GlSurface : public shared::CpuSurface {
  public:
-  explicit GlSurface(const SurfaceDesc& desc) : mDesc(desc) {}
+  explicit GlSurface(const SurfaceDesc& desc) : CpuSurface(desc) {}
 
-  Result GetDesc(SurfaceDesc* desc) override {
-    if (desc == nullptr) return kInvalidCall;
-    *desc = mDesc;
-    return kOk;
-  }
-
-  Result LockRect(LockedRect* locked, const Rect* rect, std::uint32_t) override {
-    // Render targets and depth buffers of the default pool are not lockable.
-    if (locked == nullptr || mLocked || (mDesc.pool == kPoolDefault && mDesc.usage != 0)) {
-      return kInvalidCall;
-    }
-    if (mPixels.empty()) mPixels.resize(LevelBytes(mDesc.format, mDesc.width, mDesc.height));
-    const std::size_t pitch = Pitch(mDesc.format, mDesc.width);
-    std::size_t offset = 0;
-    if (rect != nullptr) {
-      if (rect->left < 0 || rect->top < 0 || rect->right > static_cast<std::int32_t>(mDesc.width) ||
-          rect->bottom > static_cast<std::int32_t>(mDesc.height) || rect->left >= rect->right ||
-          rect->top >= rect->bottom) {
-        return kInvalidCall;
-      }
-      const bool blocks = BlockFormat(mDesc.format);
-      const auto left = static_cast<std::uint32_t>(rect->left);
-      const auto top = static_cast<std::size_t>(rect->top);
-      offset = (blocks ? top / 4 : top) * pitch + LevelBytes(mDesc.format, left, blocks ? 4 : 1);
-    }
-    locked->pitch = static_cast<std::int32_t>(pitch);
-    locked->bits = mPixels.data() + offset;
-    mLocked = true;
-    return kOk;
-  }
-
-  Result UnlockRect() override {
-    if (!mLocked) return kInvalidCall;
-    mLocked = false;
-    Upload();
-    return kOk;
-  }
+  void Unlocked() override { Upload(); }
 
   // Sends the whole level from the CPU copy, top row first.
   void Upload() {
@@ -274,14 +201,11 @@ class GlSurface : public Surface {
   bool HasImage() const { return mTexture || mRenderbuffer; }
   bool IsColorTarget() const { return HasImage() && !IsDepthFormat(mDesc.format); }
 
-  SurfaceDesc mDesc;
   GlHandle mTexture;       // the texture holding this level
   GLint mLevel = 0;
   GLint mFace = -1;        // cube face, -1 for 2D
   GlHandle mRenderbuffer;  // multisampled colour or a depth buffer
   GlHandle mResolve;       // single-sample copy of a multisampled colour
-  std::vector<std::uint8_t> mPixels;  // system memory, or the lockable copy
-  bool mLocked = false;
 };
 
 void ApplySampling(GLuint name, const FormatInfo& info, std::uint32_t levels) {
@@ -448,36 +372,10 @@ class GlBuffer : public Base, public Serial {
 using GlVertexBuffer = GlBuffer<VertexBuffer>;
 using GlIndexBuffer = GlBuffer<IndexBuffer>;
 
-class GlDeclaration : public VertexDeclaration, public Serial {
+class GlDeclaration : public shared::StoredDeclaration, public Serial {
  public:
-  explicit GlDeclaration(std::vector<VertexElement> elements) : mElements(std::move(elements)) {}
-
-  Result GetDeclaration(VertexElement* elements, std::uint32_t* count) override {
-    if (count == nullptr) return kInvalidCall;
-    const auto needed = static_cast<std::uint32_t>(mElements.size());
-    if (elements == nullptr) {
-      *count = needed;
-      return kOk;
-    }
-    if (*count < needed) return kInvalidCall;
-    std::copy(mElements.begin(), mElements.end(), elements);
-    *count = needed;
-    return kOk;
-  }
-
-  const std::vector<VertexElement>& Elements() const { return mElements; }
-
- private:
-  std::vector<VertexElement> mElements;
+  using StoredDeclaration::StoredDeclaration;
 };
-
-// Holds one reference to whatever is bound, as the graphics library does.
-template <class T>
-void Bind(T*& slot, T* value) {
-  if (value != nullptr) value->AddRef();
-  if (slot != nullptr) slot->Release();
-  slot = value;
-}
 
 // The program used while no effect program is bound. Clip-space y is
 // negated so that the picture's top row lands in GL row 0.
@@ -885,14 +783,8 @@ class GlDevice : public Device {
   Result CreateVertexDeclaration(const VertexElement* elements,
                                  VertexDeclaration** declaration) override {
     if (elements == nullptr || declaration == nullptr) return kInvalidCall;
-    constexpr int kMaxElements = 65;
     std::vector<VertexElement> copy;
-    for (int i = 0; i < kMaxElements; ++i) {
-      copy.push_back(elements[i]);
-      if (elements[i].stream == 0xFF) break;
-      if (elements[i].type > kDeclUnused || elements[i].stream >= kStreams) return kInvalidCall;
-    }
-    if (copy.back().stream != 0xFF) return kInvalidCall;
+    if (!shared::ReadDeclaration(elements, kStreams, copy)) return kInvalidCall;
     *declaration = new GlDeclaration(std::move(copy));
     return kOk;
   }
@@ -1330,34 +1222,13 @@ Result GlDevice::GetDeviceCaps(Caps* caps) {
   return kOk;
 }
 
-class GlDirect3D : public Direct3D {
+class GlDirect3D : public shared::DisplayAdapter {
  public:
-  std::uint32_t GetAdapterCount() override { return 1; }
-
   Result GetAdapterIdentifier(std::uint32_t adapter, std::uint32_t,
                               AdapterIdentifier* identifier) override {
     if (adapter != 0 || identifier == nullptr) return kInvalidCall;
     if (!EnsureFacts()) return kNotAvailable;
     *identifier = gFacts.identifier;
-    return kOk;
-  }
-
-  Result GetAdapterDisplayMode(std::uint32_t adapter, DisplayMode* mode) override {
-    if (adapter != 0 || mode == nullptr) return kInvalidCall;
-    *mode = DesktopDisplayMode();
-    return kOk;
-  }
-
-  std::uint32_t GetAdapterModeCount(std::uint32_t adapter, Format format) override {
-    if (adapter != 0) return 0;
-    return static_cast<std::uint32_t>(EnumerateDisplayModes(static_cast<int>(format)).size());
-  }
-
-  Result EnumAdapterModes(std::uint32_t adapter, Format format, std::uint32_t index,
-                          DisplayMode* mode) override {
-    const auto modes = EnumerateDisplayModes(static_cast<int>(format));
-    if (adapter != 0 || mode == nullptr || index >= modes.size()) return kInvalidCall;
-    *mode = modes[index];
     return kOk;
   }
 

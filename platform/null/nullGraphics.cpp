@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/graphicsShared.h"
 #include "platform/window.h"
 
 namespace platform::null {
@@ -32,108 +33,24 @@ std::string Hex(std::uint32_t value) {
 
 void Record(const std::string& line) { gRecord.push_back(line); }
 
-// Bytes of a w x h level; block formats in whole 4x4 blocks.
-std::size_t LevelBytes(Format format, std::uint32_t w, std::uint32_t h) {
-  const std::size_t blocksWide = (w + 3) / 4, blocksHigh = (h + 3) / 4;
-  switch (format) {
-    case kFormatDXT1: return blocksWide * blocksHigh * 8;
-    case kFormatDXT3:
-    case kFormatDXT5: return blocksWide * blocksHigh * 16;
-    case kFormatL8: return static_cast<std::size_t>(w) * h;
-    case kFormatR5G6B5:
-    case kFormatX1R5G5B5:
-    case kFormatA1R5G5B5:
-    case kFormatA4R4G4B4:
-    case kFormatA8L8:
-    case kFormatD16: return static_cast<std::size_t>(w) * h * 2;
-    case kFormatR8G8B8: return static_cast<std::size_t>(w) * h * 3;
-    default: return static_cast<std::size_t>(w) * h * 4;
-  }
-}
-
-bool BlockFormat(Format format) {
-  return format == kFormatDXT1 || format == kFormatDXT3 || format == kFormatDXT5;
-}
-
-// Bytes from one row (of blocks, for block formats) to the next.
-std::size_t Pitch(Format format, std::uint32_t width) {
-  return LevelBytes(format, width, BlockFormat(format) ? 4 : 1);
-}
-
-std::uint32_t FullChain(std::uint32_t w, std::uint32_t h) {
-  std::uint32_t levels = 1;
-  while (w > 1 || h > 1) w = std::max(1u, w / 2), h = std::max(1u, h / 2), ++levels;
-  return levels;
-}
-
-class NullSurface : public Surface {
+class NullSurface : public shared::CpuSurface {
  public:
-  NullSurface(std::string name, const SurfaceDesc& desc) : mName(std::move(name)), mDesc(desc) {}
-
+  NullSurface(std::string name, const SurfaceDesc& desc)
+      : CpuSurface(desc), mName(std::move(name)) {}
   const std::string& Name() const { return mName; }
-
-  Result GetDesc(SurfaceDesc* desc) override {
-    if (desc == nullptr) return kInvalidCall;
-    *desc = mDesc;
-    return kOk;
-  }
-
-  Result LockRect(LockedRect* locked, const Rect* rect, std::uint32_t) override {
-    // Render targets and depth buffers of the default pool are not lockable.
-    if (locked == nullptr || mLocked || (mDesc.pool == kPoolDefault && mDesc.usage != 0)) {
-      return kInvalidCall;
-    }
-    if (mPixels.empty()) mPixels.resize(LevelBytes(mDesc.format, mDesc.width, mDesc.height));
-    const std::size_t pitch = Pitch(mDesc.format, mDesc.width);
-    std::size_t offset = 0;
-    if (rect != nullptr) {
-      if (rect->left < 0 || rect->top < 0 || rect->right > static_cast<std::int32_t>(mDesc.width) ||
-          rect->bottom > static_cast<std::int32_t>(mDesc.height) || rect->left >= rect->right ||
-          rect->top >= rect->bottom) {
-        return kInvalidCall;
-      }
-      const bool blocks = BlockFormat(mDesc.format);
-      const auto left = static_cast<std::uint32_t>(rect->left);
-      const auto top = static_cast<std::size_t>(rect->top);
-      offset = (blocks ? top / 4 : top) * pitch + LevelBytes(mDesc.format, left, blocks ? 4 : 1);
-    }
-    locked->pitch = static_cast<std::int32_t>(pitch);
-    locked->bits = mPixels.data() + offset;
-    mLocked = true;
-    return kOk;
-  }
-
-  Result UnlockRect() override {
-    if (!mLocked) return kInvalidCall;
-    mLocked = false;
-    return kOk;
-  }
 
  private:
   std::string mName;
-  SurfaceDesc mDesc;
-  std::vector<std::uint8_t> mPixels;
-  bool mLocked = false;
 };
 
 std::string NameOf(Surface* surface) {
   return surface == nullptr ? "null" : static_cast<NullSurface*>(surface)->Name();
 }
 
-// Keeps the count of default-pool resources that a Reset must not find.
-class DefaultPoolMember {
+// Counted for the Reset rule.
+class DefaultPoolMember : public shared::DefaultPoolMember {
  public:
-  explicit DefaultPoolMember(Pool pool) : mCounted(pool == kPoolDefault) {
-    if (mCounted) ++gDefaultPoolAlive;
-  }
-  ~DefaultPoolMember() {
-    if (mCounted) --gDefaultPoolAlive;
-  }
-  DefaultPoolMember(const DefaultPoolMember&) = delete;
-  DefaultPoolMember& operator=(const DefaultPoolMember&) = delete;
-
- private:
-  bool mCounted;
+  explicit DefaultPoolMember(Pool pool) : shared::DefaultPoolMember(pool, gDefaultPoolAlive) {}
 };
 
 class NullTexture : public Texture {
@@ -267,38 +184,19 @@ class NullBuffer : public Base {
 using NullVertexBuffer = NullBuffer<VertexBuffer>;
 using NullIndexBuffer = NullBuffer<IndexBuffer>;
 
-class NullDeclaration : public VertexDeclaration {
+class NullDeclaration : public shared::StoredDeclaration {
  public:
   NullDeclaration(std::string name, std::vector<VertexElement> elements)
-      : mName(std::move(name)), mElements(std::move(elements)) {}
-
+      : StoredDeclaration(std::move(elements)), mName(std::move(name)) {}
   const std::string& Name() const { return mName; }
-
-  Result GetDeclaration(VertexElement* elements, std::uint32_t* count) override {
-    if (count == nullptr) return kInvalidCall;
-    const auto needed = static_cast<std::uint32_t>(mElements.size());
-    if (elements == nullptr) {
-      *count = needed;
-      return kOk;
-    }
-    if (*count < needed) return kInvalidCall;
-    std::copy(mElements.begin(), mElements.end(), elements);
-    *count = needed;
-    return kOk;
-  }
 
  private:
   std::string mName;
-  std::vector<VertexElement> mElements;
 };
 
-// Holds one reference to whatever is bound, as the graphics library does.
-template <class T>
-void Bind(T*& slot, T* value) {
-  if (value != nullptr) value->AddRef();
-  if (slot != nullptr) slot->Release();
-  slot = value;
-}
+using shared::Bind;
+using shared::FullChain;
+using shared::LevelBytes;
 
 class NullDevice : public Device {
  public:
@@ -496,15 +394,8 @@ class NullDevice : public Device {
                                  VertexDeclaration** declaration) override {
     if (elements == nullptr || declaration == nullptr) return kInvalidCall;
     if (Take(gSettings.failCreateDeclaration)) return kOutOfMemory;
-    // The end marker must come within the limit of the graphics library.
-    constexpr int kMaxElements = 65;
     std::vector<VertexElement> copy;
-    for (int i = 0; i < kMaxElements; ++i) {
-      copy.push_back(elements[i]);
-      if (elements[i].stream == 0xFF) break;
-      if (elements[i].type > kDeclUnused) return kInvalidCall;
-    }
-    if (copy.back().stream != 0xFF) return kInvalidCall;
+    if (!shared::ReadDeclaration(elements, 0xFF, copy)) return kInvalidCall;
     const std::string name = "declaration#" + std::to_string(gNextId++);
     std::string line = "CreateVertexDeclaration";
     for (const VertexElement& e : copy) {
@@ -621,33 +512,12 @@ class NullDevice : public Device {
   int mChecksBeforeReset = 0;
 };
 
-class NullDirect3D : public Direct3D {
+class NullDirect3D : public shared::DisplayAdapter {
  public:
-  std::uint32_t GetAdapterCount() override { return 1; }
-
   Result GetAdapterIdentifier(std::uint32_t adapter, std::uint32_t,
                               AdapterIdentifier* identifier) override {
     if (adapter != 0 || identifier == nullptr) return kInvalidCall;
     *identifier = gSettings.identifier;
-    return kOk;
-  }
-
-  Result GetAdapterDisplayMode(std::uint32_t adapter, DisplayMode* mode) override {
-    if (adapter != 0 || mode == nullptr) return kInvalidCall;
-    *mode = DesktopDisplayMode();
-    return kOk;
-  }
-
-  std::uint32_t GetAdapterModeCount(std::uint32_t adapter, Format format) override {
-    if (adapter != 0) return 0;
-    return static_cast<std::uint32_t>(EnumerateDisplayModes(static_cast<int>(format)).size());
-  }
-
-  Result EnumAdapterModes(std::uint32_t adapter, Format format, std::uint32_t index,
-                          DisplayMode* mode) override {
-    const auto modes = EnumerateDisplayModes(static_cast<int>(format));
-    if (adapter != 0 || mode == nullptr || index >= modes.size()) return kInvalidCall;
-    *mode = modes[index];
     return kOk;
   }
 
