@@ -12,6 +12,10 @@ struct Vector3 {
   float x, y, z;
 };
 
+struct Vector4 {
+  float x, y, z, w;
+};
+
 struct Quaternion {
   float x, y, z, w;
 };

@@ -1,4 +1,5 @@
 #include "platform/gl/glGraphics.h"
+#include "platform/gl/glInternal.h"
 #include "platform/graphicsShared.h"
 
 #include <SDL.h>
@@ -504,6 +505,7 @@ class GlDevice : public Device {
     mProgram = CompileProgram(&gLastError);
     if (mProgram == 0) return false;
     glUseProgram(mProgram);
+    mCurrentProgram = mProgram;
     return CreateDefaultTargets(parameters);
   }
 
@@ -845,24 +847,29 @@ class GlDevice : public Device {
       mVaoIndices = indices->Id();
     }
 
-    // Row vectors times row-major matrices: GL reads the rows as columns,
-    // which is the transpose a column-vector shader needs.
-    Matrix worldView, wvp;
-    MatrixMultiply(&worldView, &Transform(kTransformWorld), &Transform(kTransformView));
-    MatrixMultiply(&wvp, &worldView, &Transform(kTransformProjection));
-    glProgramUniformMatrix4fv(mProgram, 0, 1, GL_FALSE, &wvp.m[0][0]);
-    int shading = 0;
-    if (hasColor) {
-      shading = 1;
-    } else if (hasTexCoord && mTextures[0] != nullptr) {
-      if (auto* t = dynamic_cast<GlTexture*>(mTextures[0])) {
-        glBindTextureUnit(0, t->Name());
-        shading = 2;
-      }
+    const GLuint program = mEffectProgram != 0 ? mEffectProgram : mProgram;
+    if (program != mCurrentProgram) {
+      glUseProgram(program);
+      mCurrentProgram = program;
     }
-    if (shading != mShading) {
-      glProgramUniform1i(mProgram, 1, shading);
-      mShading = shading;
+    if (mEffectProgram == 0) {
+      // Row vectors times row-major matrices: GL reads the rows as columns,
+      // which is the transpose a column-vector shader needs.
+      const Matrix wvp = WorldViewProjection();
+      glProgramUniformMatrix4fv(mProgram, 0, 1, GL_FALSE, &wvp.m[0][0]);
+      int shading = 0;
+      if (hasColor) {
+        shading = 1;
+      } else if (hasTexCoord && mTextures[0] != nullptr) {
+        if (auto* t = dynamic_cast<GlTexture*>(mTextures[0])) {
+          glBindTextureUnit(0, t->Name());
+          shading = 2;
+        }
+      }
+      if (shading != mShading) {
+        glProgramUniform1i(mProgram, 1, shading);
+        mShading = shading;
+      }
     }
     // Bound only around the draw: Mesa revalidates a bound vertex array on
     // every change to it, an unbound one once when it is bound (measured).
@@ -892,6 +899,16 @@ class GlDevice : public Device {
   }
 
   Result GetDeviceCaps(Caps* caps) override;
+
+  Matrix WorldViewProjection() {
+    Matrix worldView, wvp;
+    MatrixMultiply(&worldView, &Transform(kTransformWorld), &Transform(kTransformView));
+    MatrixMultiply(&wvp, &worldView, &Transform(kTransformProjection));
+    return wvp;
+  }
+
+  void SetEffectProgram(GLuint program) { mEffectProgram = program; }
+  bool Current() const { return SDL_GL_GetCurrentContext() == mContext; }
 
  private:
   static constexpr std::uint32_t kStreams = 16;
@@ -1129,6 +1146,8 @@ class GlDevice : public Device {
   SDL_Window* mOwnWindow;
   SDL_GLContext mContext;
   GLuint mRenderFbo = 0, mReadFbo = 0, mDrawFbo = 0, mVao = 0, mProgram = 0;
+  GLuint mEffectProgram = 0;   // the effect pass's program, 0 for the device's own
+  GLuint mCurrentProgram = 0;
   GlSurface* mBackBuffer = nullptr;
   GlSurface* mAutoDepth = nullptr;
   Surface* mTarget = nullptr;
@@ -1334,6 +1353,40 @@ std::uint32_t TakeGlError() {
   }
   return first;
 }
+
+namespace internal {
+
+bool IsLiveGlDevice(Device* device) {
+  auto* gl = dynamic_cast<GlDevice*>(device);
+  return gl != nullptr && gl == gLiveDevice && gl->Current();
+}
+
+bool TextureName(BaseTexture* texture, unsigned* name, unsigned* target) {
+  if (auto* t = dynamic_cast<GlTexture*>(texture)) {
+    *name = t->Name();
+    *target = GL_TEXTURE_2D;
+    return true;
+  }
+  if (auto* t = dynamic_cast<GlCubeTexture*>(texture)) {
+    *name = t->Name();
+    *target = GL_TEXTURE_CUBE_MAP;
+    return true;
+  }
+  return false;
+}
+
+void SetEffectProgram(Device* device, unsigned program) {
+  if (auto* gl = dynamic_cast<GlDevice*>(device)) gl->SetEffectProgram(program);
+}
+
+Matrix WorldViewProjection(Device* device) {
+  if (auto* gl = dynamic_cast<GlDevice*>(device)) return gl->WorldViewProjection();
+  return IdentityMatrix();
+}
+
+std::uint64_t ContextSerial() { return gContextSerial; }
+
+}  // namespace internal
 
 Direct3D* CreateDirect3D() {
   if (SDL_WasInit(SDL_INIT_VIDEO) == 0 && SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {

@@ -572,6 +572,7 @@ void ResetSettings() {
 }
 
 const std::vector<std::string>& CallRecord() { return gRecord; }
+void RecordCall(const std::string& line) { Record(line); }
 void ClearCallRecord() { gRecord.clear(); }
 
 void LoseDevice(int checksBeforeReset) {

@@ -43,6 +43,8 @@ PLATFORM_API void ResetSettings();
 // (the target after "->" is the render target bound at the time).
 PLATFORM_API const std::vector<std::string>& CallRecord();
 PLATFORM_API void ClearCallRecord();
+// Adds a line to the record (the effect framework's calls on a null device).
+void RecordCall(const std::string& line);
 
 // The live device loses itself: TestCooperativeLevel answers kDeviceLost
 // for `checksBeforeReset` calls, then kDeviceNotReset until a Reset

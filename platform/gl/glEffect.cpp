@@ -1,0 +1,309 @@
+#include "platform/gl/glEffect.h"
+
+#include <epoxy/gl.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <string>
+
+#include "platform/gl/glInternal.h"
+
+namespace platform::gl {
+namespace {
+
+class GlPassProgram : public fx::PassProgram {
+ public:
+  GlPassProgram(GLuint program, bool fixedFunctionVertex)
+      : mProgram(program), mSerial(internal::ContextSerial()), mFixedVertex(fixedFunctionVertex) {
+    glCreateBuffers(2, mBlocks.data());
+  }
+  ~GlPassProgram() override {
+    if (mSerial != internal::ContextSerial()) return;  // the context is gone
+    glDeleteBuffers(2, mBlocks.data());
+    glDeleteProgram(mProgram);
+  }
+  GlPassProgram(const GlPassProgram&) = delete;
+  GlPassProgram& operator=(const GlPassProgram&) = delete;
+
+  GLuint mProgram;
+  std::uint64_t mSerial;
+  bool mFixedVertex;
+  std::array<GLuint, 2> mBlocks{};
+  std::array<std::uint32_t, 2> mSizes{};
+};
+
+GLuint CompileStage(GLenum stage, const std::string& source, std::string* log) {
+  GLuint shader = glCreateShader(stage);
+  const char* text = source.c_str();
+  glShaderSource(shader, 1, &text, nullptr);
+  glCompileShader(shader);
+  GLint ok = 0;
+  glGetShaderiv(shader, GL_COMPILE_STATUS, &ok);
+  if (!ok) {
+    GLint length = 0;
+    glGetShaderiv(shader, GL_INFO_LOG_LENGTH, &length);
+    std::string text2(static_cast<std::size_t>(std::max(length, 1)), '\0');
+    glGetShaderInfoLog(shader, length, nullptr, text2.data());
+    *log += (stage == GL_VERTEX_SHADER ? "vertex: " : "fragment: ") + std::string(text2.c_str());
+    glDeleteShader(shader);
+    return 0;
+  }
+  return shader;
+}
+
+GLenum Compare(std::uint32_t f) {
+  static const GLenum kCompare[] = {GL_ALWAYS, GL_NEVER,  GL_LESS,     GL_EQUAL, GL_LEQUAL,
+                                    GL_GREATER, GL_NOTEQUAL, GL_GEQUAL, GL_ALWAYS};
+  return f < 9 ? kCompare[f] : GL_ALWAYS;
+}
+
+GLenum BlendFactor(std::uint32_t b) {
+  switch (b) {
+    case 1: return GL_ZERO;
+    case 2: return GL_ONE;
+    case 3: return GL_SRC_COLOR;
+    case 4: return GL_ONE_MINUS_SRC_COLOR;
+    case 5: return GL_SRC_ALPHA;
+    case 6: return GL_ONE_MINUS_SRC_ALPHA;
+    case 7: return GL_DST_ALPHA;
+    case 8: return GL_ONE_MINUS_DST_ALPHA;
+    case 9: return GL_DST_COLOR;
+    case 10: return GL_ONE_MINUS_DST_COLOR;
+    case 11: return GL_SRC_ALPHA_SATURATE;
+    case 14: return GL_CONSTANT_COLOR;
+    case 15: return GL_ONE_MINUS_CONSTANT_COLOR;
+    default: return GL_ONE;
+  }
+}
+
+GLenum BlendOp(std::uint32_t op) {
+  switch (op) {
+    case 2: return GL_FUNC_SUBTRACT;
+    case 3: return GL_FUNC_REVERSE_SUBTRACT;
+    case 4: return GL_MIN;
+    case 5: return GL_MAX;
+    default: return GL_FUNC_ADD;
+  }
+}
+
+void BlendPair(std::uint32_t src, std::uint32_t dst, GLenum* s, GLenum* d) {
+  // The "both" factors set the destination from the source.
+  if (src == 12) {
+    *s = GL_SRC_ALPHA;
+    *d = GL_ONE_MINUS_SRC_ALPHA;
+  } else if (src == 13) {
+    *s = GL_ONE_MINUS_SRC_ALPHA;
+    *d = GL_SRC_ALPHA;
+  } else {
+    *s = BlendFactor(src);
+    *d = BlendFactor(dst);
+  }
+}
+
+GLint Address(std::uint32_t a) {
+  switch (a) {
+    case 2: return GL_MIRRORED_REPEAT;
+    case 3: return GL_CLAMP_TO_EDGE;
+    case 4: return GL_CLAMP_TO_BORDER;
+    case 5: return GL_MIRROR_CLAMP_TO_EDGE;
+    default: return GL_REPEAT;
+  }
+}
+
+class GlEffectBackend : public fx::Backend {
+ public:
+  explicit GlEffectBackend(Device* device)
+      : mDevice(device), mSerial(internal::ContextSerial()),
+        mAnisotropy(epoxy_gl_version() >= 46 ||
+                    epoxy_has_gl_extension("GL_EXT_texture_filter_anisotropic") ||
+                    epoxy_has_gl_extension("GL_ARB_texture_filter_anisotropic")) {}
+
+  ~GlEffectBackend() override {
+    if (mSerial != internal::ContextSerial()) return;
+    for (GLuint s : mSamplers) {
+      if (s != 0) glDeleteSamplers(1, &s);
+    }
+  }
+
+  std::unique_ptr<fx::PassProgram> Link(const fx::CompiledPass& pass, std::string* log) override {
+    GLuint vs = CompileStage(GL_VERTEX_SHADER, pass.vertex.glsl, log);
+    GLuint fs = vs == 0 ? 0 : CompileStage(GL_FRAGMENT_SHADER, pass.pixel.glsl, log);
+    if (vs == 0 || fs == 0) {
+      if (vs != 0) glDeleteShader(vs);
+      return nullptr;
+    }
+    GLuint program = glCreateProgram();
+    glAttachShader(program, vs);
+    glAttachShader(program, fs);
+    glLinkProgram(program);
+    glDetachShader(program, vs);
+    glDetachShader(program, fs);
+    glDeleteShader(vs);
+    glDeleteShader(fs);
+    GLint ok = 0;
+    glGetProgramiv(program, GL_LINK_STATUS, &ok);
+    if (!ok) {
+      GLint length = 0;
+      glGetProgramiv(program, GL_INFO_LOG_LENGTH, &length);
+      std::string text(static_cast<std::size_t>(std::max(length, 1)), '\0');
+      glGetProgramInfoLog(program, length, nullptr, text.data());
+      *log += "link: " + std::string(text.c_str());
+      glDeleteProgram(program);
+      return nullptr;
+    }
+    auto result = std::make_unique<GlPassProgram>(program, !pass.vertex.present);
+    for (int s = 0; s < 2; ++s) {
+      const fx::StageProgram& stage = s == 0 ? pass.vertex : pass.pixel;
+      result->mSizes[static_cast<std::size_t>(s)] = stage.blockSize;
+      glNamedBufferStorage(result->mBlocks[static_cast<std::size_t>(s)],
+                           std::max<std::uint32_t>(stage.blockSize, 16), nullptr,
+                           GL_DYNAMIC_STORAGE_BIT);
+    }
+    return result;
+  }
+
+  void Apply(fx::PassProgram& p, const fx::RenderStates& rs) override {
+    auto& program = static_cast<GlPassProgram&>(p);
+    internal::SetEffectProgram(mDevice, program.mProgram);
+    mCurrent = &program;
+    for (int s = 0; s < 2; ++s) {
+      glBindBufferBase(GL_UNIFORM_BUFFER, static_cast<GLuint>(s),
+                       program.mBlocks[static_cast<std::size_t>(s)]);
+    }
+    const auto& v = rs.value;
+    if (v[fx::kRsZEnable] != 0) {
+      glEnable(GL_DEPTH_TEST);
+      glDepthFunc(Compare(v[fx::kRsZFunc]));
+      glDepthMask(v[fx::kRsZWriteEnable] != 0 ? GL_TRUE : GL_FALSE);
+    } else {
+      glDisable(GL_DEPTH_TEST);
+      glDepthMask(GL_FALSE);
+    }
+    if (v[fx::kRsAlphaBlendEnable] != 0) {
+      glEnable(GL_BLEND);
+      GLenum s, d, sa, da;
+      BlendPair(v[fx::kRsSrcBlend], v[fx::kRsDestBlend], &s, &d);
+      GLenum op = BlendOp(v[fx::kRsBlendOp]), opAlpha = op;
+      if (v[fx::kRsSeparateAlphaBlendEnable] != 0) {
+        BlendPair(v[fx::kRsSrcBlendAlpha], v[fx::kRsDestBlendAlpha], &sa, &da);
+        opAlpha = BlendOp(v[fx::kRsBlendOpAlpha]);
+      } else {
+        sa = s;
+        da = d;
+      }
+      glBlendFuncSeparate(s, d, sa, da);
+      glBlendEquationSeparate(op, opAlpha);
+    } else {
+      glDisable(GL_BLEND);
+    }
+    // Clip-space y is negated, so the library's clockwise front faces are
+    // GL's counter-clockwise ones: culling CCW culls GL's back faces.
+    switch (v[fx::kRsCullMode]) {
+      case 2:
+        glEnable(GL_CULL_FACE);
+        glCullFace(GL_FRONT);
+        break;
+      case 3:
+        glEnable(GL_CULL_FACE);
+        glCullFace(GL_BACK);
+        break;
+      default: glDisable(GL_CULL_FACE); break;
+    }
+    glPolygonMode(GL_FRONT_AND_BACK, v[fx::kRsFillMode] == 1   ? GL_POINT
+                                     : v[fx::kRsFillMode] == 2 ? GL_LINE
+                                                               : GL_FILL);
+    const std::uint32_t mask = v[fx::kRsColorWriteEnable];
+    glColorMask((mask & 1) != 0, (mask & 2) != 0, (mask & 4) != 0, (mask & 8) != 0);
+    if (program.mFixedVertex) {
+      const Matrix wvp = internal::WorldViewProjection(mDevice);
+      glProgramUniformMatrix4fv(program.mProgram, 0, 1, GL_FALSE, &wvp.m[0][0]);
+    }
+  }
+
+  void Upload(fx::PassProgram& p, int stage, const std::uint8_t* data, std::uint32_t size) override {
+    auto& program = static_cast<GlPassProgram&>(p);
+    glNamedBufferSubData(program.mBlocks[static_cast<std::size_t>(stage)], 0, size, data);
+  }
+
+  void BindSampler(int unit, BaseTexture* texture, const fx::SamplerStates& states) override {
+    if (unit < 0 || unit >= static_cast<int>(mSamplers.size())) return;
+    const auto u = static_cast<std::size_t>(unit);
+    GLuint name = 0, target = 0;
+    if (texture == nullptr || !internal::TextureName(texture, &name, &target)) name = 0;
+    glBindTextureUnit(static_cast<GLuint>(unit), name);
+    if (mSamplers[u] == 0) {
+      glCreateSamplers(1, &mSamplers[u]);
+      mSamplerStates[u].value.fill(0xFFFFFFFFu);
+    }
+    if (mSamplerStates[u].value != states.value) {
+      Configure(mSamplers[u], states);
+      mSamplerStates[u] = states;
+    }
+    glBindSampler(static_cast<GLuint>(unit), mSamplers[u]);
+    mUsedUnits |= 1u << unit;
+  }
+
+  void Finish() override {
+    internal::SetEffectProgram(mDevice, 0);
+    mCurrent = nullptr;
+    // The device's own drawing state.
+    glEnable(GL_DEPTH_TEST);
+    glDepthFunc(GL_LEQUAL);
+    glDepthMask(GL_TRUE);
+    glDisable(GL_BLEND);
+    glDisable(GL_CULL_FACE);
+    glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+    glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+    for (GLuint unit = 0; unit < mSamplers.size(); ++unit) {
+      if (mUsedUnits & (1u << unit)) glBindSampler(unit, 0);
+    }
+    mUsedUnits = 0;
+  }
+
+ private:
+  void Configure(GLuint sampler, const fx::SamplerStates& states) {
+    const auto& v = states.value;
+    glSamplerParameteri(sampler, GL_TEXTURE_WRAP_S, Address(v[fx::kSsAddressU]));
+    glSamplerParameteri(sampler, GL_TEXTURE_WRAP_T, Address(v[fx::kSsAddressV]));
+    glSamplerParameteri(sampler, GL_TEXTURE_WRAP_R, Address(v[fx::kSsAddressW]));
+    const bool magLinear = v[fx::kSsMagFilter] >= 2;
+    const bool minLinear = v[fx::kSsMinFilter] >= 2;
+    glSamplerParameteri(sampler, GL_TEXTURE_MAG_FILTER, magLinear ? GL_LINEAR : GL_NEAREST);
+    GLint min = minLinear ? GL_LINEAR : GL_NEAREST;
+    if (v[fx::kSsMipFilter] == 1) min = minLinear ? GL_LINEAR_MIPMAP_NEAREST : GL_NEAREST_MIPMAP_NEAREST;
+    if (v[fx::kSsMipFilter] >= 2) min = minLinear ? GL_LINEAR_MIPMAP_LINEAR : GL_NEAREST_MIPMAP_LINEAR;
+    glSamplerParameteri(sampler, GL_TEXTURE_MIN_FILTER, min);
+    if (mAnisotropy) {
+      const bool anisotropic = v[fx::kSsMinFilter] == 3 || v[fx::kSsMagFilter] == 3;
+      const float amount = anisotropic ? static_cast<float>(std::max<std::uint32_t>(1, std::min<std::uint32_t>(v[fx::kSsMaxAnisotropy], 16))) : 1.0f;
+      glSamplerParameterf(sampler, GL_TEXTURE_MAX_ANISOTROPY_EXT, amount);
+    }
+    const std::uint32_t c = v[fx::kSsBorderColor];
+    const float border[4] = {((c >> 16) & 0xFF) / 255.0f, ((c >> 8) & 0xFF) / 255.0f,
+                             (c & 0xFF) / 255.0f, ((c >> 24) & 0xFF) / 255.0f};
+    glSamplerParameterfv(sampler, GL_TEXTURE_BORDER_COLOR, border);
+    float bias;
+    std::memcpy(&bias, &v[fx::kSsMipMapLodBias], 4);
+    glSamplerParameterf(sampler, GL_TEXTURE_LOD_BIAS, std::isfinite(bias) ? bias : 0.0f);
+    glSamplerParameterf(sampler, GL_TEXTURE_MIN_LOD, static_cast<float>(std::min<std::uint32_t>(v[fx::kSsMaxMipLevel], 1000)));
+  }
+
+  Device* mDevice;
+  std::uint64_t mSerial;
+  bool mAnisotropy;
+  GlPassProgram* mCurrent = nullptr;
+  std::array<GLuint, 32> mSamplers{};
+  std::array<fx::SamplerStates, 32> mSamplerStates{};
+  std::uint32_t mUsedUnits = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<fx::Backend> CreateEffectBackend(Device* device) {
+  if (!internal::IsLiveGlDevice(device)) return nullptr;
+  return std::make_unique<GlEffectBackend>(device);
+}
+
+}  // namespace platform::gl
