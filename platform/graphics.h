@@ -30,6 +30,7 @@ constexpr Result kFail = static_cast<Result>(0x80004005);
 constexpr Result kOutOfMemory = static_cast<Result>(0x8007000E);
 constexpr Result kInvalidCall = static_cast<Result>(0x8876086C);
 constexpr Result kNotAvailable = static_cast<Result>(0x8876086A);
+constexpr Result kNotFound = static_cast<Result>(0x88760866);
 constexpr Result kDeviceLost = static_cast<Result>(0x88760868);
 constexpr Result kDeviceNotReset = static_cast<Result>(0x88760869);
 constexpr Result kOutOfVideoMemory = static_cast<Result>(0x8876017C);

@@ -593,9 +593,26 @@ class Linker {
     return out.str();
   }
 
+  // Blocks go to GL as uniform blocks; when the HLSL packing of a struct
+  // cannot be expressed so, as a flattened array of vec4.
   bool Stage(const std::vector<std::uint32_t>& spirv, bool vertex, const CompileExpr& expr,
              StageProgram* out, std::vector<StageInterface::Var>* vertexOutputs,
              const Location& at, const RenderStates& states) {
+    const std::vector<StageInterface::Var> outputs = *vertexOutputs;
+    const StageProgram before = *out;
+    const Messages messages = *mMessages;
+    bool retry = false;
+    if (Stage(spirv, vertex, expr, out, vertexOutputs, at, states, false, &retry)) return true;
+    if (!retry) return false;
+    *out = before;
+    *vertexOutputs = outputs;
+    *mMessages = messages;
+    return Stage(spirv, vertex, expr, out, vertexOutputs, at, states, true, &retry);
+  }
+
+  bool Stage(const std::vector<std::uint32_t>& spirv, bool vertex, const CompileExpr& expr,
+             StageProgram* out, std::vector<StageInterface::Var>* vertexOutputs,
+             const Location& at, const RenderStates& states, bool flatten, bool* retry) {
     try {
       spirv_cross::CompilerGLSL c(spirv);
       spirv_cross::CompilerGLSL::Options options;
@@ -707,12 +724,14 @@ class Linker {
         c.set_name(ub.base_type_id, vertex ? "VxVertexGlobals" : "VxPixelGlobals");
         c.set_name(ub.id, vertex ? "_vx_vg" : "_vx_pg");
         c.set_decoration(ub.id, spv::DecorationBinding, vertex ? 0u : 1u);
+        if (flatten) c.flatten_buffer_block(ub.id);
+        out->flattened = flatten;
         const std::size_t size = c.get_declared_struct_size(block);
         if (size > (1u << 16)) {
           mMessages->Error(expr.at, "uniforms of '" + expr.entry + "' exceed 64 KiB");
           return false;
         }
-        out->blockSize = static_cast<std::uint32_t>(std::max<std::size_t>(size, 16));
+        out->blockSize = static_cast<std::uint32_t>(std::max<std::size_t>((size + 15) / 16 * 16, 16));
         out->constants.assign(out->blockSize, 0);
         std::size_t argument = 0;
         for (std::uint32_t m = 0; m < block.member_types.size(); ++m) {
@@ -787,7 +806,13 @@ class Linker {
       out->present = true;
       return true;
     } catch (const std::exception& e) {
-      mMessages->Error(expr.at, std::string("cannot translate '") + expr.entry + "': " + e.what());
+      if (!flatten && std::string(e.what()).find("flattening") != std::string::npos) {
+        *retry = true;
+        return false;
+      }
+      mMessages->Error(expr.at, std::string("cannot translate '") + expr.entry + "': " + e.what() +
+                                    (flatten ? " (a struct packed the HLSL way needs all uniforms "
+                                               "of the stage to be floats)" : ""));
       return false;
     }
   }

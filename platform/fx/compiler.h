@@ -33,6 +33,7 @@ struct StageProgram {
   std::string profile, entry;
   std::string glsl;
   std::uint32_t blockSize = 0;          // 0: the stage reads no uniforms
+  bool flattened = false;               // the block is a uniform vec4 array, not a block
   std::vector<std::uint8_t> constants;  // the block's initial bytes (compile arguments)
   std::vector<UniformSlot> uniforms;
   std::vector<int> samplers;  // parameter indices of the samplers the stage reads

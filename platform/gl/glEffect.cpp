@@ -16,12 +16,12 @@ namespace {
 class GlPassProgram : public fx::PassProgram {
  public:
   GlPassProgram(GLuint program, bool fixedFunctionVertex)
-      : mProgram(program), mSerial(internal::ContextSerial()), mFixedVertex(fixedFunctionVertex) {
-    glCreateBuffers(2, mBlocks.data());
-  }
+      : mProgram(program), mSerial(internal::ContextSerial()), mFixedVertex(fixedFunctionVertex) {}
   ~GlPassProgram() override {
     if (mSerial != internal::ContextSerial()) return;  // the context is gone
-    glDeleteBuffers(2, mBlocks.data());
+    for (GLuint b : mBlocks) {
+      if (b != 0) glDeleteBuffers(1, &b);
+    }
     glDeleteProgram(mProgram);
   }
   GlPassProgram(const GlPassProgram&) = delete;
@@ -30,8 +30,8 @@ class GlPassProgram : public fx::PassProgram {
   GLuint mProgram;
   std::uint64_t mSerial;
   bool mFixedVertex;
-  std::array<GLuint, 2> mBlocks{};
-  std::array<std::uint32_t, 2> mSizes{};
+  std::array<GLuint, 2> mBlocks{};           // each stage's uniform block
+  std::array<GLint, 2> mLocations{-1, -1};  // or its uniforms as an array of vec4
 };
 
 GLuint CompileStage(GLenum stage, const std::string& source, std::string* log) {
@@ -154,12 +154,14 @@ class GlEffectBackend : public fx::Backend {
       return nullptr;
     }
     auto result = std::make_unique<GlPassProgram>(program, !pass.vertex.present);
-    for (int s = 0; s < 2; ++s) {
+    for (std::size_t s = 0; s < 2; ++s) {
       const fx::StageProgram& stage = s == 0 ? pass.vertex : pass.pixel;
-      result->mSizes[static_cast<std::size_t>(s)] = stage.blockSize;
-      glNamedBufferStorage(result->mBlocks[static_cast<std::size_t>(s)],
-                           std::max<std::uint32_t>(stage.blockSize, 16), nullptr,
-                           GL_DYNAMIC_STORAGE_BIT);
+      if (stage.flattened) {
+        result->mLocations[s] = glGetUniformLocation(program, s == 0 ? "VxVertexGlobals" : "VxPixelGlobals");
+      } else if (stage.blockSize > 0) {
+        glCreateBuffers(1, &result->mBlocks[s]);
+        glNamedBufferStorage(result->mBlocks[s], stage.blockSize, nullptr, GL_DYNAMIC_STORAGE_BIT);
+      }
     }
     return result;
   }
@@ -168,9 +170,10 @@ class GlEffectBackend : public fx::Backend {
     auto& program = static_cast<GlPassProgram&>(p);
     internal::SetEffectProgram(mDevice, program.mProgram);
     mCurrent = &program;
-    for (int s = 0; s < 2; ++s) {
-      glBindBufferBase(GL_UNIFORM_BUFFER, static_cast<GLuint>(s),
-                       program.mBlocks[static_cast<std::size_t>(s)]);
+    for (std::size_t s = 0; s < 2; ++s) {
+      if (program.mBlocks[s] != 0) {
+        glBindBufferBase(GL_UNIFORM_BUFFER, static_cast<GLuint>(s), program.mBlocks[s]);
+      }
     }
     const auto& v = rs.value;
     if (v[fx::kRsZEnable] != 0) {
@@ -224,7 +227,16 @@ class GlEffectBackend : public fx::Backend {
 
   void Upload(fx::PassProgram& p, int stage, const std::uint8_t* data, std::uint32_t size) override {
     auto& program = static_cast<GlPassProgram&>(p);
-    glNamedBufferSubData(program.mBlocks[static_cast<std::size_t>(stage)], 0, size, data);
+    const auto s = static_cast<std::size_t>(stage);
+    if (program.mBlocks[s] != 0) {
+      glNamedBufferSubData(program.mBlocks[s], 0, size, data);
+      return;
+    }
+    const GLint location = program.mLocations[s];
+    // Unused by the driver's program: nothing to send.
+    if (location < 0) return;
+    glProgramUniform4fv(program.mProgram, location, static_cast<GLsizei>(size / 16),
+                        reinterpret_cast<const GLfloat*>(data));
   }
 
   void BindSampler(int unit, BaseTexture* texture, const fx::SamplerStates& states) override {

@@ -182,19 +182,18 @@ class GlSurface : public shared::CpuSurface {
   }
 
   // Attaches this image to an FBO as colour or depth.
-  void Attach(GLuint fbo) const {
+  void Attach(GLuint fbo, GLenum point = GL_COLOR_ATTACHMENT0) const {
     if (IsDepthFormat(mDesc.format)) {
       glNamedFramebufferRenderbuffer(fbo, GL_DEPTH_STENCIL_ATTACHMENT, GL_RENDERBUFFER, 0);
       const GLenum point =
           mDesc.format == kFormatD16 ? GL_DEPTH_ATTACHMENT : GL_DEPTH_STENCIL_ATTACHMENT;
       glNamedFramebufferRenderbuffer(fbo, point, GL_RENDERBUFFER, mRenderbuffer->name);
     } else if (mRenderbuffer) {
-      glNamedFramebufferRenderbuffer(fbo, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER,
-                                     mRenderbuffer->name);
+      glNamedFramebufferRenderbuffer(fbo, point, GL_RENDERBUFFER, mRenderbuffer->name);
     } else if (mFace >= 0) {
-      glNamedFramebufferTextureLayer(fbo, GL_COLOR_ATTACHMENT0, mTexture->name, mLevel, mFace);
+      glNamedFramebufferTextureLayer(fbo, point, mTexture->name, mLevel, mFace);
     } else {
-      glNamedFramebufferTexture(fbo, GL_COLOR_ATTACHMENT0, mTexture->name, mLevel);
+      glNamedFramebufferTexture(fbo, point, mTexture->name, mLevel);
     }
   }
 
@@ -512,6 +511,7 @@ class GlDevice : public Device {
   ~GlDevice() override {
     SDL_GL_MakeCurrent(mWindow, mContext);
     Bind<Surface>(mTarget, nullptr);
+    for (Surface*& t : mExtraTargets) Bind<Surface>(t, nullptr);
     Bind<Surface>(mDepth, nullptr);
     Bind<VertexDeclaration>(mDeclaration, nullptr);
     for (StreamBinding& s : mStreams) Bind<VertexBuffer>(s.buffer, nullptr);
@@ -551,6 +551,7 @@ class GlDevice : public Device {
     // The graphics library refuses while default-pool resources live.
     if (gDefaultPoolAlive > 0) return kInvalidCall;
     Bind<Surface>(mTarget, nullptr);
+    for (Surface*& t : mExtraTargets) Bind<Surface>(t, nullptr);
     Bind<Surface>(mDepth, nullptr);
     mBackBuffer->Release();
     mBackBuffer = nullptr;
@@ -650,14 +651,29 @@ class GlDevice : public Device {
   }
 
   Result GetRenderTarget(std::uint32_t index, Surface** surface) override {
-    if (surface == nullptr || index != 0 || mTarget == nullptr) return kInvalidCall;
-    mTarget->AddRef();
-    *surface = mTarget;
+    if (surface == nullptr || index >= kTargets) return kInvalidCall;
+    Surface* target = index == 0 ? mTarget : mExtraTargets[index - 1];
+    if (target == nullptr) return kNotFound;
+    target->AddRef();
+    *surface = target;
     return kOk;
   }
 
   Result SetRenderTarget(std::uint32_t index, Surface* surface) override {
-    if (index != 0 || surface == nullptr) return kInvalidCall;
+    if (index >= kTargets || (index == 0 && surface == nullptr)) return kInvalidCall;
+    if (index > 0) {
+      // Further targets of a pixel shader writing COLOR1..3.
+      auto* s = static_cast<GlSurface*>(surface);
+      if (s != nullptr && (!s->IsColorTarget() || (s->mDesc.usage & kUsageRenderTarget) == 0)) {
+        return kInvalidCall;
+      }
+      if (mExtraTargets[index - 1] != surface) {
+        RegenerateMipmaps(static_cast<GlSurface*>(mExtraTargets[index - 1]));
+      }
+      Bind(mExtraTargets[index - 1], surface);
+      BindTarget();
+      return kOk;
+    }
     auto* s = static_cast<GlSurface*>(surface);
     if (!s->IsColorTarget() || (s->mDesc.usage & kUsageRenderTarget) == 0) return kInvalidCall;
     if (mTarget != surface) RegenerateMipmaps(static_cast<GlSurface*>(mTarget));
@@ -912,6 +928,7 @@ class GlDevice : public Device {
 
  private:
   static constexpr std::uint32_t kStreams = 16;
+  static constexpr std::uint32_t kTargets = 4;
 
   // World, view and projection are read by every draw: no lookup for them.
   Matrix* FixedTransform(TransformState state) {
@@ -992,6 +1009,21 @@ class GlDevice : public Device {
     auto* target = static_cast<GlSurface*>(mTarget);
     auto* depth = static_cast<GlSurface*>(mDepth);
     target->Attach(mRenderFbo);
+    GLenum buffers[kTargets] = {GL_COLOR_ATTACHMENT0, GL_NONE, GL_NONE, GL_NONE};
+    GLsizei count = 1;
+    for (std::uint32_t i = 1; i < kTargets; ++i) {
+      auto* extra = static_cast<GlSurface*>(mExtraTargets[i - 1]);
+      const GLenum point = GL_COLOR_ATTACHMENT0 + i;
+      if (extra != nullptr && extra->mDesc.width == target->mDesc.width &&
+          extra->mDesc.height == target->mDesc.height) {
+        extra->Attach(mRenderFbo, point);
+        buffers[i] = point;
+        count = static_cast<GLsizei>(i + 1);
+      } else {
+        glNamedFramebufferTexture(mRenderFbo, point, 0, 0);
+      }
+    }
+    glNamedFramebufferDrawBuffers(mRenderFbo, count, buffers);
     mDepthAttached = depth != nullptr && depth->mDesc.width == target->mDesc.width &&
                      depth->mDesc.height == target->mDesc.height &&
                      depth->mDesc.multiSampleType == target->mDesc.multiSampleType;
@@ -1151,6 +1183,7 @@ class GlDevice : public Device {
   GlSurface* mBackBuffer = nullptr;
   GlSurface* mAutoDepth = nullptr;
   Surface* mTarget = nullptr;
+  std::array<Surface*, kTargets - 1> mExtraTargets{};
   Surface* mDepth = nullptr;
   bool mDepthAttached = false;
   VertexDeclaration* mDeclaration = nullptr;
