@@ -418,6 +418,26 @@ technique T { pass { VertexShader = compile vs_3_0 VS(); PixelShader = compile p
   second->Release();
 }
 
+TEST_F(EffectRenderTest, SharedParametersReachEveryEffectOfThePool) {
+  const std::string source = R"(
+shared float4 Fog;
+float4 Own = {0, 0, 0, 1};
+float4 VS(float4 p : POSITION) : POSITION { return p; }
+float4 PS() : COLOR { return Fog + Own; }
+technique T { pass { VertexShader = compile vs_2_0 VS(); PixelShader = compile ps_2_0 PS(); } }
+)";
+  Effect* writer = Load(source);
+  ASSERT_NE(writer, nullptr);
+  writer->AddRef();
+  Effect* reader = Load(source);
+  ASSERT_NE(reader, nullptr);
+  const Vector4 fog{0, 0.5f, 0, 0}, own{1, 0, 0, 0};
+  ASSERT_EQ(writer->SetVector("Fog", &fog), kOk);
+  ASSERT_EQ(writer->SetVector("Own", &own), kOk);  // not shared: the reader keeps its own
+  ExpectColour(Render("shared"), 32, 32, 0, 0.5f, 0);
+  writer->Release();
+}
+
 TEST_F(EffectRenderTest, CorpusMaterialDrawsLitTexture) {
   // The shape of a material effect: matrices by semantic, a light, a
   // texture through sampler_state, a UIName tint.
