@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <set>
 #include <string>
 
 #include "engine/binaryReader.h"
@@ -14,6 +15,12 @@
 #include "engine/memory.h"
 #include "engine/strings.h"
 #include "engine/wrapper.h"
+#include "engine/VLXMesh.h"
+#include "engine/Window.h"
+#include "engine/effectPool.h"
+#include "engine/luaWrapper.h"
+#include "engine/renderObject.h"
+#include "platform/graphics.h"
 
 namespace engine::gfx {
 
@@ -641,6 +648,178 @@ void LoadMesh::OptimizeMesh(float angle) {
   } else {
     GenerateNormals();
   }
+}
+
+// --- GPU mesh ---------------------------------------------------------------
+
+Mesh::Mesh(const std::wstring& path) : core::UnmanagedResource(path) {
+  mLoadMesh = new LoadVLXMesh(path);
+  try {
+    mEffect = EffectPool::Get()->GenerateEffect(ToNarrow(path) + ".efx");
+  } catch (...) {
+    mLoadMesh->DestroyItself();
+    mLoadMesh = nullptr;
+    throw;
+  }
+}
+
+Mesh::Mesh(LoadMesh* mesh, boost::shared_ptr<Effect> effect)
+    : core::UnmanagedResource(L""), mLoadMesh(mesh), mEffect(std::move(effect)) {}
+
+Mesh::~Mesh() {
+  ENGINE_MESSAGE("Destroying " + ToNarrow(mName) + " mesh");
+  ReleaseDeviceObjects();
+  if (mLoadMesh != nullptr) mLoadMesh->DestroyItself();
+}
+
+void Mesh::ReleaseDeviceObjects() {
+  if (mDeclaration != nullptr) mDeclaration->Release();
+  if (mVertexBuffer != nullptr) mVertexBuffer->Release();
+  if (mIndexBuffer != nullptr) mIndexBuffer->Release();
+  mDeclaration = nullptr;
+  mVertexBuffer = nullptr;
+  mIndexBuffer = nullptr;
+}
+
+void Mesh::Create() {
+  if (mLoadMesh == nullptr) ENGINE_ERROR("Mesh " + ToNarrow(mName) + " has no data");
+  ReleaseDeviceObjects();
+  LoadMesh& m = *mLoadMesh;
+  const std::set<int> streams = mEffect ? mEffect->Streams() : std::set<int>();
+  bool normals = false, tangents = false;
+  for (const int stream : {kStreamPos, kStreamNormal, kStreamTex, kStreamTbn}) {
+    if (streams.count(stream) == 0) continue;
+    if (stream == kStreamPos && !m.IsAvailable(MeshData::Positions)) {
+      ENGINE_ERROR("Effect requires vertex coordinates, not found in .vlx mesh " + ToNarrow(mName));
+    }
+    if (stream == kStreamNormal) normals = true;
+    if (stream == kStreamTex && !m.IsAvailable(MeshData::TexCoords)) {
+      ENGINE_ERROR("Effect requires texture coordinates, not found in .vlx mesh " + ToNarrow(mName));
+    }
+    if (stream == kStreamTbn) tangents = true;
+    if (tangents) {
+      m.GenerateTangentFrame(mName);
+    } else if (normals && !m.IsAvailable(MeshData::Normals)) {
+      m.GenerateNormals();
+    }
+  }
+  // The mesh releases the array itself.
+  if (streams.count(kStreamNormal) == 0 && m.IsAvailable(MeshData::Normals)) m.Delete(MeshData::Normals);
+
+  std::vector<platform::VertexElement> elements;
+  std::vector<int> offsets;
+  int stride = 0;
+  for (unsigned i = 0; i < m.NumData(); ++i) {
+    const PVData* d = m.GetData(i);
+    offsets.push_back(stride);
+    elements.push_back({0, static_cast<std::uint16_t>(stride), static_cast<std::uint8_t>(d->type),
+                        platform::kDeclMethodDefault, static_cast<std::uint8_t>(d->usage),
+                        static_cast<std::uint8_t>(d->usageIndex)});
+    stride += ElementSize(d->type);
+  }
+  elements.push_back(platform::kDeclEnd);
+  platform::Device* device = core::CWin32Window::Get()->Device();
+  if (device == nullptr || platform::Failed(device->CreateVertexDeclaration(elements.data(), &mDeclaration))) {
+    mDeclaration = nullptr;
+    ENGINE_ERROR("Creating vertex declaration failed");
+  }
+  const int vertices = m.NumVertices();
+  const std::uint64_t vertexBytes = static_cast<std::uint64_t>(stride) * static_cast<std::uint64_t>(vertices);
+  if (vertexBytes > 0xFFFFFFFFull ||
+      platform::Failed(device->CreateVertexBuffer(
+          static_cast<std::uint32_t>(std::max<std::uint64_t>(vertexBytes, 1)), platform::kUsageWriteOnly,
+          0, platform::kPoolDefault, &mVertexBuffer, nullptr))) {
+    mVertexBuffer = nullptr;
+    ENGINE_ERROR("Creating vertex buffer failed");
+  }
+  void* data = nullptr;
+  if (vertexBytes > 0 && mVertexBuffer->Lock(0, 0, &data, 0) == platform::kOk) {
+    auto* out = static_cast<std::uint8_t*>(data);
+    for (unsigned j = 0; j < m.NumData(); ++j) {
+      const PVData* d = m.GetData(j);
+      const int size = ElementSize(d->type);
+      const auto* in = static_cast<const std::uint8_t*>(d->data);
+      for (int i = 0; i < vertices; ++i) {
+        std::memcpy(out + static_cast<std::size_t>(i) * static_cast<std::size_t>(stride) + static_cast<std::size_t>(offsets[j]),
+                    in + static_cast<std::size_t>(i) * static_cast<std::size_t>(size), static_cast<std::size_t>(size));
+      }
+    }
+    mVertexBuffer->Unlock();
+  }
+  const int indexStride = m.IndexStride();
+  const std::uint64_t indexBytes = static_cast<std::uint64_t>(indexStride) * static_cast<std::uint64_t>(m.NumIndices());
+  if (indexBytes > 0xFFFFFFFFull ||
+      platform::Failed(device->CreateIndexBuffer(
+          static_cast<std::uint32_t>(std::max<std::uint64_t>(indexBytes, 4)), platform::kUsageWriteOnly,
+          indexStride == 2 ? platform::kFormatIndex16 : platform::kFormatIndex32,
+          platform::kPoolDefault, &mIndexBuffer, nullptr))) {
+    mIndexBuffer = nullptr;
+    ENGINE_ERROR("Creating index buffer failed");
+  }
+  if (indexBytes > 0 && m.Indices() != nullptr && mIndexBuffer->Lock(0, 0, &data, 0) == platform::kOk) {
+    std::memcpy(data, m.Indices(), static_cast<std::size_t>(indexBytes));
+    mIndexBuffer->Unlock();
+  }
+  mNumTriangles = m.NumIndices() / 3;
+  mIndex32 = indexStride == 4;
+  mVertexStride = stride;
+  mNumVertices = vertices;
+  mPrimitiveType = 4;
+
+  ENGINE_MESSAGE("Computing bounding sphere for " + ToNarrow(mName));
+  mCenter = math::Vector3f(0, 0, 0);
+  mRadius = 0;
+  if (const PVData* positions = m.GetData(MeshData::Positions); positions != nullptr && vertices > 0) {
+    const auto* p = static_cast<const float*>(positions->data);
+    const float scale = 1.0f / static_cast<float>(vertices);
+    for (int i = 0; i < vertices; ++i) {
+      mCenter += math::Vector3f(p[3 * i], p[3 * i + 1], p[3 * i + 2]) * scale;
+    }
+    for (int i = 0; i < vertices; ++i) {
+      mRadius = std::max(mRadius, math::Vector3f::Dist(mCenter, math::Vector3f(p[3 * i], p[3 * i + 1], p[3 * i + 2])));
+    }
+  }
+}
+
+void Mesh::Destroy() {
+  if (mLoadMesh != nullptr) mLoadMesh->DestroyItself();
+  mLoadMesh = nullptr;
+}
+
+void Mesh::Update() {}
+
+void Mesh::OnLost() {
+  ENGINE_MESSAGE("Lost mesh " + ToNarrow(mName));
+  ReleaseDeviceObjects();
+}
+
+void Mesh::OnReset() {
+  ENGINE_MESSAGE("Resetting mesh " + ToNarrow(mName));
+  Create();
+}
+
+boost::shared_ptr<RenderObject> Mesh::GetRenderObject() {
+  boost::shared_ptr<RenderObject> object(new RenderObject);
+  object->mVertexCount = mNumVertices;
+  object->mPrimitiveCount = mNumTriangles;
+  object->mDeclaration = mDeclaration;
+  object->mVertexBuffer = mVertexBuffer;
+  object->mIndexBuffer = mIndexBuffer;
+  object->mEffect = mEffect;
+  object->mPrimitiveType = mPrimitiveType;
+  object->mStride = mVertexStride;
+  return object;
+}
+
+void Mesh::AdvanceAnimation(float) {}
+void Mesh::ResetAnimation() {}
+
+boost::shared_ptr<Mesh> Mesh::CreateQuad(boost::shared_ptr<Effect> effect) {
+  boost::shared_ptr<Mesh> quad(new Mesh(new LoadVLXMesh(L"data/quad.vlx"), std::move(effect)));
+  quad->mName = L"data/quad.vlx";
+  core::ResourceManager::Get()->AddUnnamedUnmanaged(quad);
+  quad->Create();
+  return quad;
 }
 
 }  // namespace engine::gfx

@@ -5,11 +5,21 @@
 #include <string>
 #include <vector>
 
+#include <boost/shared_ptr.hpp>
+
 #include "engine/api.h"
+#include "engine/math.h"
+#include "engine/resourceTypes.h"
 
 namespace engine::io {
 class BinaryReader;
 }
+
+namespace platform {
+class VertexBuffer;
+class IndexBuffer;
+class VertexDeclaration;
+}  // namespace platform
 
 namespace engine::gfx {
 
@@ -101,6 +111,69 @@ class ENGINE_API LoadMesh {
   // Frees data unless another entry still holds it.
   void Release(void* data);
   void SetIndex(int k, int value);
+};
+
+class Effect;
+struct RenderObject;
+
+// A LoadMesh as the device draws it: a declaration, one interleaved vertex
+// buffer and an index buffer laid out for the streams its material reads.
+// The buffers live in the default pool and are rebuilt after every reset,
+// so the CPU data stays with the mesh.
+class ENGINE_API Mesh : public core::UnmanagedResource {
+ public:
+  // The .vlx file and its material, the file name with ".efx" appended.
+  explicit Mesh(const std::wstring& path);
+  // Takes ownership of mesh; no name.
+  Mesh(LoadMesh* mesh, boost::shared_ptr<Effect> effect);
+  ~Mesh() override;
+
+  void Create() override;
+  void Destroy() override;
+  void Update() override;
+  void OnLost() override;
+  void OnReset() override;
+  virtual boost::shared_ptr<RenderObject> GetRenderObject();
+
+  bool DoCulling() const { return mDoCulling; }
+  void DoCulling(bool on) { mDoCulling = on; }
+  // Skinned animation: no part of the system attaches bones, so these do
+  // nothing for a mesh without a bone set (every mesh here).
+  void AdvanceAnimation(float dt);
+  void ResetAnimation();
+
+  // The built-in quad ("data/quad.vlx") with a material of its own, created
+  // and kept up across resets by the resource manager.
+  static boost::shared_ptr<Mesh> CreateQuad(boost::shared_ptr<Effect> effect);
+
+  boost::shared_ptr<Effect> GetEffect() const { return mEffect; }
+  LoadMesh* GetLoadMesh() const { return mLoadMesh; }
+  int NumVertices() const { return mNumVertices; }
+  int NumTriangles() const { return mNumTriangles; }
+  int VertexStride() const { return mVertexStride; }
+  bool Index32() const { return mIndex32; }
+  float Radius() const { return mRadius; }
+  math::Vector3f Center() const { return mCenter; }
+  platform::VertexDeclaration* Declaration() const { return mDeclaration; }
+  platform::VertexBuffer* VertexBuffer() const { return mVertexBuffer; }
+  platform::IndexBuffer* IndexBuffer() const { return mIndexBuffer; }
+
+ private:
+  void ReleaseDeviceObjects();
+
+  LoadMesh* mLoadMesh = nullptr;
+  int mNumVertices = 0;
+  int mNumTriangles = 0;
+  int mVertexStride = 0;
+  bool mIndex32 = false;
+  platform::VertexDeclaration* mDeclaration = nullptr;
+  platform::VertexBuffer* mVertexBuffer = nullptr;
+  platform::IndexBuffer* mIndexBuffer = nullptr;
+  boost::shared_ptr<Effect> mEffect;
+  int mPrimitiveType = 4;
+  float mRadius = 0;
+  math::Vector3f mCenter;
+  bool mDoCulling = true;
 };
 
 }  // namespace engine::gfx

@@ -1,0 +1,7 @@
+#include "engine/renderObject.h"
+
+namespace engine::gfx {
+
+RenderContext::~RenderContext() = default;
+
+}  // namespace engine::gfx
