@@ -31,6 +31,7 @@ class ENGINE_API Resource {
   // Refresh when the source changed; nothing by default.
   virtual void Update();
   const std::wstring& Name() const { return mName; }
+  void Name(const std::wstring& name) { mName = name; }
 
  protected:
   std::wstring mName;

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include <boost/shared_ptr.hpp>
+
 namespace engine {
 
 namespace core {
@@ -11,7 +13,15 @@ class Module;
 }
 namespace gfx {
 class LoadMesh;
+class Effect;
+}  // namespace gfx
+}  // namespace engine
+
+namespace platform {
+class Texture;
 }
+
+namespace engine {
 
 // Registers and starts a module with the kernel; the engine never deletes it.
 ENGINE_API void AddModule(core::Module* module, int key);
@@ -30,6 +40,22 @@ ENGINE_API gfx::LoadMesh* CreateEmptyMesh(int numVertices, int numIndices);
 
 // A new mesh read from a .vlx file (errors are thrown); the caller owns it.
 ENGINE_API gfx::LoadMesh* GetVLXMesh(std::wstring path);
+
+// A render target registered under name and created; errors are thrown
+// and leave nothing registered. viaBackBuffer: drawn in the back buffer and
+// copied into the texture (true) or bound directly (false).
+ENGINE_API void CreateRenderTarget(const std::wstring& name, int size);
+ENGINE_API void CreateRenderTarget(const std::wstring& name, int width, int height,
+                                   bool viaBackBuffer);
+
+// The texture of the managed texture of that name (loaded on first use);
+// null for a cube texture.
+ENGINE_API platform::Texture* GetDirect3DTexture(const std::wstring& name);
+
+// A GPU mesh from mesh (taking ownership) and effect, registered under name
+// and created.
+ENGINE_API void AddMesh(const std::wstring& name, gfx::LoadMesh* mesh,
+                        boost::shared_ptr<gfx::Effect> effect);
 
 // Largest power of two not greater than n; 0 for n < 1.
 ENGINE_API int FindLessEqualPow2(int n);

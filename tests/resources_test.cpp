@@ -9,6 +9,9 @@
 #include <gtest/gtest.h>
 
 #include "engine/logging.h"
+#include "engine/mesh.h"
+#include "engine/VLXMesh.h"
+#include "engine/wrapper.h"
 #include "engine/resourceTypes.h"
 #include "engine/screen.h"
 #include "engine/Window.h"
@@ -145,6 +148,37 @@ TEST_F(ResourcesTest, EffectsReloadWhenTheirFileChanges) {
   EXPECT_NE(rows.find("broken.fx(1,"), std::string::npos);  // the compiler's words are kept
   EXPECT_EQ(velox_test::Count(rows, "Failed to create effect data/fx/none.fx"), 1);
   EXPECT_EQ(velox_test::Count(rows, "Destroying .fx effect data/fx/plain.fx"), 1);
+}
+
+TEST_F(ResourcesTest, FacadeRegistersOnlyWhatItCreated) {
+  ResourceManager* manager = ResourceManager::Get();
+  engine::CreateRenderTarget(L"half", 128, 64, false);
+  auto half = manager->Get<RenderTargetTexture>(L"half");
+  EXPECT_EQ(half->Width(), 128);
+  EXPECT_FALSE(half->ViaBackBuffer());
+  engine::CreateRenderTarget(L"square", 32);
+  EXPECT_TRUE(manager->Get<RenderTargetTexture>(L"square")->ViaBackBuffer());
+  platform::null::GetSettings().failCreateTexture = 1;
+  EXPECT_THROW(engine::CreateRenderTarget(L"broken", 64), Exception);
+  // Not registered: a later request builds a fresh default-sized target.
+  EXPECT_EQ(manager->Get<RenderTargetTexture>(L"broken")->Width(), 256);
+  EXPECT_NE(engine::GetDirect3DTexture(L"data/red.png"), nullptr);
+
+  engine::AddMesh(L"quad", new engine::gfx::LoadVLXMesh(L"data/quad.vlx"), nullptr);
+  auto mesh = manager->Get<engine::gfx::Mesh>(L"quad");
+  EXPECT_EQ(mesh->NumVertices(), 4);
+  EXPECT_EQ(mesh->NumTriangles(), 2);
+  EXPECT_NEAR(mesh->Radius(), 1.41421356f, 1e-5f);
+  manager->LostDevice();
+  EXPECT_EQ(mesh->VertexBuffer(), nullptr);
+  manager->ResetDevice();
+  EXPECT_NE(mesh->VertexBuffer(), nullptr);
+  mesh.reset();
+  delete manager;
+  const std::string rows = Rows();
+  EXPECT_NE(rows.find("Lost mesh quad"), std::string::npos);
+  EXPECT_NE(rows.find("Resetting mesh quad"), std::string::npos);
+  EXPECT_NE(rows.find("Destroying quad mesh"), std::string::npos);
 }
 
 }  // namespace
