@@ -151,9 +151,12 @@ TEST_F(MaterialsTest, CandidatesAreTriedByPriorityAndFallBack) {
   Write("data/f.efx", "effect = { { pass = { " + Pass("missingfile", "T") + " } } }");
   EXPECT_EQ(engine::BuildEffect("data/f.efx"), pool->Wireframe());
   EXPECT_THROW(pool->GenerateQuadEffect("data/f.efx"), Exception);
-  // Script errors are the caller's.
+  // Script errors are the caller's, a missing texture among them.
   Write("data/s.efx", "effect = 1");
   EXPECT_THROW(engine::BuildEffect("data/s.efx"), Exception);
+  Write("data/t.efx", "effect = { { pass = { " +
+                          Pass("colour", "Plain", "{ 'Map', 'tex', 'data/none.png' }") + " } } }");
+  EXPECT_THROW(engine::BuildEffect("data/t.efx"), Exception);
 
   const std::string rows = Rows();
   EXPECT_EQ(velox_test::Count(rows, "Effect data/fx/colour.fx Technique Missing failed"), 2);
@@ -162,6 +165,7 @@ TEST_F(MaterialsTest, CandidatesAreTriedByPriorityAndFallBack) {
   EXPECT_EQ(velox_test::Count(rows, "No effects supported in the list, falling back to wireframe"), 2);
   EXPECT_EQ(velox_test::Count(rows, "Failed to generate an effect"), 1);
   EXPECT_EQ(velox_test::Count(rows, "No such technique Missing in data/fx/colour.fx"), 2);
+  EXPECT_EQ(velox_test::Count(rows, "Failed to create texture data/none.png"), 1);
 }
 
 TEST_F(MaterialsTest, QuadTechniquesQueueTheirQuad) {
