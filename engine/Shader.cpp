@@ -371,6 +371,9 @@ void Shader::Draw(boost::shared_ptr<RenderObject> object) {
 }
 
 int Shader::BeginPass(unsigned i) {
+  // A reloaded effect has new handles: the technique is set with the old one
+  // before the first Draw would notice, so set up again here.
+  if (i == 0 && mEffect->LastWrite() != mLoadStamp) Setup();
   platform::Effect* fx = Fx();
   if (i == 0) {
     fx->SetTechnique(mTechniqueHandle);
