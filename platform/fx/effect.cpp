@@ -27,6 +27,7 @@ struct Storage {
   std::uint64_t version = 1;
   BaseTexture* texture = nullptr;
   std::string stringValue;
+  std::string shape;  // of a shared parameter: later declarations must match it
   Storage() = default;
   Storage(const Storage&) = delete;
   Storage& operator=(const Storage&) = delete;
@@ -45,6 +46,16 @@ class BufferImpl : public Buffer {
  private:
   std::string mText;
 };
+
+// What two declarations of a shared parameter must agree on: the same bytes
+// are not enough (float4 and int4, texture and sampler).
+std::string Shape(const Type& t) {
+  std::string s = std::to_string(t.Class()) + "," + std::to_string(t.PublicType()) + "," +
+                  std::to_string(t.rows) + "," + std::to_string(t.columns) + "," +
+                  std::to_string(t.elements);
+  for (const Variable& m : t.members) s += "{" + Shape(m.type) + "}";
+  return s;
+}
 
 class PoolImpl : public EffectPool {
  public:
@@ -67,7 +78,8 @@ class NullBackend : public Backend {
 struct Node {
   std::string name, semantic;
   const Type* type = nullptr;  // owned by the compiled source
-  Type elementType;            // arrays' elements point here
+  // Arrays' elements point here; on the heap, as mNodes moves while it grows.
+  std::shared_ptr<Type> elementType;
   std::shared_ptr<Storage> storage;
   std::uint32_t offset = 0;  // into storage->bytes
   std::uint32_t flags = 0;
@@ -129,7 +141,7 @@ class EffectImpl : public Effect {
       if (v.shared && mPool != nullptr) {
         auto found = mPool->shared.find(v.name);
         if (found != mPool->shared.end()) {
-          if (found->second->bytes.size() != v.value.size()) {
+          if (found->second->shape != Shape(v.type)) {
             messages->Error(v.at, "shared parameter '" + v.name +
                                       "' does not match its declaration in another effect");
             return false;
@@ -141,7 +153,10 @@ class EffectImpl : public Effect {
         storage = std::make_shared<Storage>();
         storage->bytes = v.value;
         storage->stringValue = v.stringValue;
-        if (v.shared && mPool != nullptr) mPool->shared[v.name] = storage;
+        if (v.shared && mPool != nullptr) {
+          storage->shape = Shape(v.type);
+          mPool->shared[v.name] = storage;
+        }
       }
       Node& n = mNodes[i];
       n.name = v.name;
@@ -768,15 +783,16 @@ class EffectImpl : public Effect {
   void AddChildren(int index) {
     const Type* type = mNodes[static_cast<std::size_t>(index)].type;
     if (type->elements > 0) {
-      mNodes[static_cast<std::size_t>(index)].elementType = *type;
-      mNodes[static_cast<std::size_t>(index)].elementType.elements = 0;
+      auto element = std::make_shared<Type>(*type);
+      element->elements = 0;
+      mNodes[static_cast<std::size_t>(index)].elementType = element;
       const std::uint32_t step = type->ElementBytes();
       for (std::uint32_t e = 0; e < type->elements && mNodes.size() < kMaxNodes; ++e) {
         const Node& parent = mNodes[static_cast<std::size_t>(index)];
         Node n;
         n.name = parent.name;
         n.semantic = parent.semantic;
-        n.type = &parent.elementType;
+        n.type = element.get();
         n.storage = parent.storage;
         n.offset = parent.offset + e * step;
         n.topLevel = parent.topLevel;

@@ -1,0 +1,2 @@
+// Includes itself: the preprocessor must stop with an error.
+#include "recursive.fx"
