@@ -2,6 +2,9 @@
 
 #include <limits>
 
+#include "engine/mesh.h"
+#include "engine/renderObject.h"
+#include "engine/renderer.h"
 #include "engine/sceneInfo.h"
 
 namespace engine::gfx {
@@ -51,6 +54,50 @@ void Camera::Update(Renderer* renderer) {
   info.mCamera = this;
   SceneInfo::Get()->RegisterCamera(info, mName);
   for (const auto& child : mChildren) child->Update(renderer);
+}
+
+// A geometry without a parent answers with the identity placement (its
+// matrix queries would otherwise follow a null parent).
+Geometry::Geometry(boost::shared_ptr<Mesh> mesh, Node* parent) : mMesh(std::move(mesh)) {
+  mParent = parent;
+}
+
+math::Matrix4x4 Geometry::World() { return mParent ? mParent->World() : math::Matrix4x4::Identity; }
+math::Matrix4x4 Geometry::WorldInverse() {
+  return mParent ? mParent->WorldInverse() : math::Matrix4x4::Identity;
+}
+math::Matrix4x4 Geometry::Local() { return mParent ? mParent->Local() : math::Matrix4x4::Identity; }
+math::Matrix4x4 Geometry::LocalInverse() {
+  return mParent ? mParent->LocalInverse() : math::Matrix4x4::Identity;
+}
+
+void Geometry::Update(Renderer* renderer) {
+  if (renderer == nullptr) return;
+  renderer->Submit(GetRenderObject());
+}
+
+std::pair<float, Spatial*> Geometry::TraverseRay(math::Vector3f, math::Vector3f) {
+  return {std::numeric_limits<float>::infinity(), nullptr};
+}
+
+boost::shared_ptr<RenderObject> Geometry::GetRenderObject() {
+  if (!mMesh) return nullptr;
+  boost::shared_ptr<RenderObject> object = mMesh->GetRenderObject();
+  math::Matrix4x4 world = World(), inverse = WorldInverse();
+  if (!mLocal.IsIdentity()) {
+    world = world * mLocal.BuildMatrix();
+    inverse = mLocal.BuildInvMatrix() * inverse;
+  }
+  mParentWorld = world;
+  mParentWorldInverse = inverse;
+  object->World = world;
+  object->PrevWorld = mHasPrevWorld ? mPrevWorld : world;
+  math::Matrix4x4 transposed = inverse;
+  transposed.ToTranspose();
+  object->WorldInverseTranspose = transposed;
+  mPrevWorld = world;
+  mHasPrevWorld = true;
+  return object;
 }
 
 Light::Light(Node* parent) { mParent = parent; }

@@ -12,6 +12,9 @@
 
 namespace engine::gfx {
 
+class Mesh;
+struct RenderObject;
+
 // An interior node: its children share its placement.
 class ENGINE_API Node : public Spatial {
  public:
@@ -23,6 +26,7 @@ class ENGINE_API Node : public Spatial {
   std::pair<float, Spatial*> TraverseRay(math::Vector3f origin, math::Vector3f direction) override;
   // Appends; returns the child's index. The child's parent pointer is its own.
   unsigned AddChild(boost::shared_ptr<Spatial> child);
+  void RemoveChildren() { mChildren.clear(); }
   const std::vector<boost::shared_ptr<Spatial>>& Children() const { return mChildren; }
 
  protected:
@@ -40,6 +44,28 @@ class ENGINE_API Camera : public Node {
 
  private:
   std::wstring mName;
+};
+
+// A leaf that draws a mesh with its material; its matrices are its
+// parent's, with its own placement applied after the parent's.
+class ENGINE_API Geometry : public Spatial {
+ public:
+  Geometry(boost::shared_ptr<Mesh> mesh, Node* parent);
+  math::Matrix4x4 World() override;
+  math::Matrix4x4 WorldInverse() override;
+  math::Matrix4x4 Local() override;
+  math::Matrix4x4 LocalInverse() override;
+  // Submits the render object to the renderer (nothing without one).
+  void Update(Renderer* renderer) override;
+  // No picking mesh exists, so rays never hit.
+  std::pair<float, Spatial*> TraverseRay(math::Vector3f origin, math::Vector3f direction) override;
+  virtual boost::shared_ptr<RenderObject> GetRenderObject();
+  boost::shared_ptr<Mesh> GetMesh() const { return mMesh; }
+
+ private:
+  boost::shared_ptr<Mesh> mMesh;
+  math::Matrix4x4 mPrevWorld = math::Matrix4x4::Identity;
+  bool mHasPrevWorld = false;
 };
 
 // A point whose world position feeds the shaders.

@@ -4,7 +4,12 @@
 #include <cstdlib>
 #include <string>
 
+#include "engine/Window.h"
+#include "engine/input.h"
 #include "engine/kernel.h"
+#include "engine/renderer.h"
+#include "engine/sceneInfo.h"
+#include "engine/screen.h"
 #include "engine/logging.h"
 #include "platform/dialog.h"
 #include "platform/display.h"
@@ -135,6 +140,19 @@ WindowSettings* GetWindowSettings() {
     return global;
   }();
   return &settings;
+}
+
+void CreateVELOXWindow(const WindowSettings& settings) {
+  *GetWindowSettings() = settings;
+  ENGINE_MESSAGE("Release build");
+  core::CScreen* screen = pattern::Creator<core::CScreen>::CreateInstance();
+  screen->Create(settings);
+  core::Kernel* kernel = core::Kernel::Get();
+  kernel->AddModule(screen, 1);
+  kernel->AddModule(new gfx::Renderer, 10);
+  kernel->AddModule(new core::InputUpdate, 2);
+  kernel->AddModule(static_cast<core::Module*>(gfx::SceneInfo::Get()), 12);
+  core::CWin32Window::Get()->SetClearColor(0);
 }
 
 }  // namespace engine

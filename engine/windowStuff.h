@@ -41,6 +41,11 @@ ENGINE_API WindowSettings SettingsDialog();
 // window is created from a caller's record).
 ENGINE_API WindowSettings* GetWindowSettings();
 
+// Stores the settings as the global ones, creates the window and the device
+// and registers the screen (key 1), renderer (10), input roll-over (2) and
+// scene information (12); clear colour 0. Errors are thrown.
+ENGINE_API void CreateVELOXWindow(const WindowSettings& settings);
+
 // What the two display-dependent lists stand for, item by item: unique
 // sizes sorted by width then height, unique rates ascending.
 struct ENGINE_API DisplayChoices {

@@ -4,7 +4,17 @@
 
 #include "engine/VLXMesh.h"
 #include "engine/kernel.h"
+#include "engine/Window.h"
 #include "engine/effectPool.h"
+#include "engine/logging.h"
+#include "engine/renderer.h"
+#include "engine/sceneInfo.h"
+#include "engine/sceneNodes.h"
+#include "engine/screen.h"
+#include "engine/Shader.h"
+#include "engine/timer.h"
+#include "platform/audio.h"
+#include "platform/window.h"
 #include "engine/mesh.h"
 #include "engine/resourceTypes.h"
 #include "platform/graphics.h"
@@ -61,5 +71,99 @@ void AddMesh(const std::wstring& name, gfx::LoadMesh* mesh, boost::shared_ptr<gf
   gpu->Create();
   core::ResourceManager::Get()->AddUnmanaged(name, gpu);
 }
+
+namespace {
+
+gfx::Renderer* TheRenderer() {
+  return dynamic_cast<gfx::Renderer*>(core::Kernel::Get()->FindModule(10));
+}
+
+// The first geometry under node, depth-first in child order.
+gfx::Geometry* FirstGeometry(gfx::Spatial* node, int depth) {
+  if (node == nullptr || depth > 10000) return nullptr;
+  if (auto* g = dynamic_cast<gfx::Geometry*>(node)) return g;
+  if (auto* n = dynamic_cast<gfx::Node*>(node)) {
+    for (const auto& child : n->Children()) {
+      if (gfx::Geometry* g = FirstGeometry(child.get(), depth + 1)) return g;
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+void StartApplication() {
+  if ((platform::audio::GetVersion() >> 16) != 0x0203) {
+    ENGINE_ERROR("An incorrect version of BASS.DLL was loaded");
+  }
+  core::Kernel* kernel = core::Kernel::Get();
+  kernel->AddModule(core::Timer::Get(), 7);
+  kernel->Run();
+  core::Module* input = kernel->FindModule(2);
+  core::Module* screen = kernel->FindModule(1);
+  core::Module* renderer = kernel->FindModule(10);
+  delete gfx::SceneInfo::Get();
+  delete input;
+  delete screen;
+  delete core::Timer::Get();
+  delete gfx::EffectPool::Get();
+  delete renderer;
+  delete core::CWin32Window::Get();
+  delete core::ResourceManager::Get();
+  delete core::Kernel::Get();
+  platform::audio::Free();
+}
+
+void SetRootNode(boost::shared_ptr<gfx::Spatial> node) {
+  if (!node) ENGINE_ERROR("Root node is null");
+  gfx::Renderer* renderer = TheRenderer();
+  if (renderer == nullptr) ENGINE_ERROR("No renderer to draw the root node");
+  renderer->SetRoot(std::move(node));
+}
+
+void Render(boost::shared_ptr<gfx::RenderObject> object) {
+  if (gfx::Renderer* renderer = TheRenderer()) renderer->Submit(std::move(object));
+}
+
+boost::shared_ptr<gfx::Node> CreateNode(gfx::Spatial* parent) {
+  return boost::shared_ptr<gfx::Node>(new gfx::Node(parent));
+}
+
+boost::shared_ptr<gfx::Node> CreateMeshNode(boost::shared_ptr<gfx::Mesh> mesh) {
+  boost::shared_ptr<gfx::Node> node(new gfx::Node(nullptr));
+  node->AddChild(boost::shared_ptr<gfx::Spatial>(new gfx::Geometry(std::move(mesh), node.get())));
+  return node;
+}
+
+float* GetFirstParameterValue(boost::shared_ptr<gfx::Spatial> node) {
+  gfx::Geometry* geometry = FirstGeometry(node.get(), 0);
+  if (geometry == nullptr || !geometry->GetMesh() || !geometry->GetMesh()->GetEffect() ||
+      geometry->GetMesh()->GetEffect()->ShaderCount() == 0) {
+    return nullptr;
+  }
+  gfx::ShaderParameters& p = geometry->GetMesh()->GetEffect()->GetShader(0)->Pass().mParameters;
+  // The first parameter of the list order the shader applies: float4 first.
+  if (!p.mFloat4.empty()) return p.mFloat4[0].value->f;
+  if (!p.mFloat3.empty()) return p.mFloat3[0].value->f;
+  if (!p.mFloat2.empty()) return p.mFloat2[0].value->f;
+  if (!p.mScalars.empty()) return &p.mScalars[0].value->f;
+  return nullptr;
+}
+
+void SetWindowTitle(std::wstring title) {
+  if (core::Kernel::Get()->FindModule(1) == nullptr) return;
+  core::CWin32Window* window = core::CWin32Window::Get();
+  if (window->Window() != nullptr) window->Window()->SetTitle(title);
+}
+
+platform::Device* Direct3DDevice() { return core::CWin32Window::Get()->Device(); }
+
+platform::Caps GetDirect3DCaps() { return core::CWin32Window::Get()->Caps(); }
+
+void SetClearColor(unsigned long color) {
+  core::CWin32Window::Get()->SetClearColor(static_cast<std::uint32_t>(color));
+}
+
+void SetProjectionMatrix(const math::Matrix4x4& m) { core::CWin32Window::Get()->SetProjection(m); }
 
 }  // namespace engine

@@ -14,17 +14,30 @@ class Module;
 namespace gfx {
 class LoadMesh;
 class Effect;
+class Mesh;
+class Node;
+class Spatial;
+struct RenderObject;
 }  // namespace gfx
+namespace math {
+struct Matrix4x4;
+}
 }  // namespace engine
 
 namespace platform {
 class Texture;
-}
+class Device;
+struct Caps;
+}  // namespace platform
 
 namespace engine {
 
 // Registers and starts a module with the kernel; the engine never deletes it.
 ENGINE_API void AddModule(core::Module* module, int key);
+
+// Checks the audio library, registers the clock (which starts the music),
+// runs the main loop and tears everything down in a fixed order.
+ENGINE_API void StartApplication();
 
 // Ends the main loop after the current frame.
 ENGINE_API void QuitApplication();
@@ -56,6 +69,25 @@ ENGINE_API platform::Texture* GetDirect3DTexture(const std::wstring& name);
 // and created.
 ENGINE_API void AddMesh(const std::wstring& name, gfx::LoadMesh* mesh,
                         boost::shared_ptr<gfx::Effect> effect);
+
+// The scene the renderer draws (under its own base node); null is an error.
+ENGINE_API void SetRootNode(boost::shared_ptr<gfx::Spatial> node);
+// Queues a render object on the renderer.
+ENGINE_API void Render(boost::shared_ptr<gfx::RenderObject> object);
+ENGINE_API boost::shared_ptr<gfx::Node> CreateNode(gfx::Spatial* parent);
+// A node without parent holding one geometry that draws mesh.
+ENGINE_API boost::shared_ptr<gfx::Node> CreateMeshNode(boost::shared_ptr<gfx::Mesh> mesh);
+// The value of the first parameter of the first shader of the mesh drawn
+// under node (the first geometry found depth-first); null when there is none.
+ENGINE_API float* GetFirstParameterValue(boost::shared_ptr<gfx::Spatial> node);
+
+// The window's text; the stored settings keep their title.
+ENGINE_API void SetWindowTitle(std::wstring title);
+// The device (no reference added) and a copy of its capabilities.
+ENGINE_API platform::Device* Direct3DDevice();
+ENGINE_API platform::Caps GetDirect3DCaps();
+ENGINE_API void SetClearColor(unsigned long color);
+ENGINE_API void SetProjectionMatrix(const math::Matrix4x4& m);
 
 // Largest power of two not greater than n; 0 for n < 1.
 ENGINE_API int FindLessEqualPow2(int n);

@@ -726,7 +726,23 @@ class EffectImpl : public Effect {
 
   Result OnLostDevice() override {
     mBackend->Note("Effect OnLostDevice " + mName);
+    // Textures of the default pool must all be released before the device
+    // can be reset; values set again after the reset bring them back.
+    for (Node& n : mNodes) {
+      BaseTexture* t = n.storage ? n.storage->texture : nullptr;
+      if (t != nullptr && InDefaultPool(t)) {
+        t->Release();
+        n.storage->texture = nullptr;
+      }
+    }
     return kOk;
+  }
+
+  static bool InDefaultPool(BaseTexture* t) {
+    SurfaceDesc desc;
+    if (auto* plain = dynamic_cast<Texture*>(t)) return plain->GetLevelDesc(0, &desc) == kOk && desc.pool == kPoolDefault;
+    if (auto* cube = dynamic_cast<CubeTexture*>(t)) return cube->GetLevelDesc(0, &desc) == kOk && desc.pool == kPoolDefault;
+    return false;
   }
   Result OnResetDevice() override {
     mBackend->Note("Effect OnResetDevice " + mName);

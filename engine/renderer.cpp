@@ -1,0 +1,307 @@
+#include "engine/renderer.h"
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include <boost/filesystem.hpp>
+#include <boost/lexical_cast.hpp>
+
+#include "engine/Shader.h"
+#include "engine/Window.h"
+#include "engine/effectPool.h"
+#include "engine/input.h"
+#include "engine/logging.h"
+#include "engine/resourceTypes.h"
+#include "engine/sceneNodes.h"
+#include "engine/strings.h"
+#include "engine/timer.h"
+#include "platform/graphics.h"
+#include "platform/textureFiles.h"
+
+namespace engine::gfx {
+namespace {
+
+constexpr int kKeyF9 = 0x78;
+constexpr int kKeyF11 = 0x7A;
+
+platform::Device* TheDevice() {
+  core::CWin32Window* window = core::CWin32Window::Get();
+  return window != nullptr ? window->Device() : nullptr;
+}
+
+// Same shader for batching: the same object, or one of the same effect
+// file and technique.
+bool SameBatch(const Shader* a, const Shader* b) {
+  return a == b || (b != nullptr && a->GetEffect() == b->GetEffect() &&
+                    a->Technique() == b->Technique());
+}
+
+}  // namespace
+
+Renderer::Renderer() : mBaseNode(new Node(nullptr)), mRoot(mBaseNode) {
+  mName = L"Renderer";
+  mPriority = 12000;
+}
+
+Renderer::~Renderer() {
+  if (mDepthSurface != nullptr) mDepthSurface->Release();
+  if (mBackBuffer != nullptr) mBackBuffer->Release();
+}
+
+bool Renderer::Start() {
+  mDeviceLost = false;
+  if (platform::Device* device = TheDevice()) {
+    if (mBackBuffer != nullptr) mBackBuffer->Release();
+    mBackBuffer = nullptr;
+    device->GetRenderTarget(0, &mBackBuffer);
+    mLastFrame = core::ResourceManager::Get()->Get<core::resources::RenderTargetTexture>(L"lastFrame");
+  }
+  return true;
+}
+
+void Renderer::Stop() {
+  if (mBackBuffer != nullptr) mBackBuffer->Release();
+  mBackBuffer = nullptr;
+  if (mDepthSurface != nullptr) mDepthSurface->Release();
+  mDepthSurface = nullptr;
+}
+
+void Renderer::Submit(boost::shared_ptr<RenderObject> object) {
+  if (!object || !object->mEffect) return;
+  const unsigned count = object->mEffect->ShaderCount();
+  for (unsigned i = 0; i < count; ++i) {
+    DrawItem item;
+    item.mPassIndex = static_cast<int>(i);
+    item.mObject = object;
+    const boost::shared_ptr<Shader> shader = object->mEffect->GetShader(i);
+    item.mShader = shader.get();
+    item.mPriority = shader->Pass().mPriority;
+    item.mTarget = shader->GetTarget().get();
+    item.mEffect = shader->GetEffect().get();
+    item.mTechnique = shader->Technique();
+    mQueue.push_back(std::move(item));
+  }
+}
+
+void Renderer::SetRoot(boost::shared_ptr<Spatial> node) {
+  mBaseNode->RemoveChildren();
+  mBaseNode->AddChild(std::move(node));
+}
+
+void Renderer::SortQueue() {
+  std::sort(mQueue.begin(), mQueue.end(), [](const DrawItem& a, const DrawItem& b) {
+    if (a.mPriority != b.mPriority) return a.mPriority < b.mPriority;
+    if (a.mTarget != b.mTarget) return std::greater<const void*>()(a.mTarget, b.mTarget);
+    if (a.mEffect != b.mEffect) return std::greater<const void*>()(a.mEffect, b.mEffect);
+    return std::greater<const void*>()(a.mTechnique, b.mTechnique);
+  });
+}
+
+void Renderer::Update() {
+  try {
+    Frame();
+  } catch (...) {
+    mQueue.clear();
+    throw;
+  }
+  mQueue.clear();
+}
+
+void Renderer::Recover() {
+  platform::Device* device = TheDevice();
+  core::CWin32Window* window = core::CWin32Window::Get();
+  // What the device holds bound would keep default-pool objects alive
+  // through the reset: the frame buffer goes back and the bindings go.
+  if (mDepthSurface != nullptr) device->SetRenderTarget(0, mBackBuffer);
+  device->SetStreamSource(0, nullptr, 0, 0);
+  device->SetIndices(nullptr);
+  device->SetVertexDeclaration(nullptr);
+  for (std::uint32_t stage = 0; stage < 16; ++stage) device->SetTexture(stage, nullptr);
+  ForgetDeviceState();
+  core::ResourceManager::Get()->LostDevice();
+  if (mBackBuffer != nullptr) mBackBuffer->Release();
+  mBackBuffer = nullptr;
+  // A directly bound target is a default-pool surface too: the reset needs
+  // it released, and afterwards the frame buffer is current again.
+  if (mDepthSurface != nullptr) mDepthSurface->Release();
+  mDepthSurface = nullptr;
+  mCurrentTarget.reset();
+  ENGINE_WARNING("D3DDevice reseting");
+  if (platform::Failed(device->Reset(window->PresentParameters()))) {
+    // Still not possible: try again next frame, with the resources restored.
+    core::ResourceManager::Get()->ResetDevice();
+    device->GetRenderTarget(0, &mBackBuffer);
+    return;
+  }
+  device->GetRenderTarget(0, &mBackBuffer);
+  core::ResourceManager::Get()->ResetDevice();
+  // New buffers may reuse old addresses: the shaders' state filter starts over.
+  ForgetDeviceState();
+  mDeviceLost = false;
+}
+
+void Renderer::Clear() {
+  platform::Device* device = TheDevice();
+  const std::uint32_t colour = core::CWin32Window::Get()->ClearColor();
+  if (platform::Failed(device->Clear(0, nullptr, platform::kClearTarget | platform::kClearZBuffer,
+                                     colour, 1.0f, 0))) {
+    ENGINE_ERROR("Failed to clear backbuffer");
+  }
+}
+
+void Renderer::SwitchTarget(const boost::shared_ptr<core::resources::RenderTargetTexture>& next,
+                            bool clear) {
+  platform::Device* device = TheDevice();
+  const bool nextDirect = next && !next->ViaBackBuffer();
+  if (mCurrentTarget) {
+    if (mCurrentTarget->ViaBackBuffer()) {
+      platform::Surface* level = nullptr;
+      platform::Texture* texture = mCurrentTarget->Retrieve();
+      if (texture == nullptr || platform::Failed(texture->GetSurfaceLevel(0, &level))) {
+        ENGINE_ERROR("Failed to aquire render target surface");
+      }
+      platform::Surface* back = nullptr;
+      if (platform::Failed(device->GetBackBuffer(0, 0, 0, &back))) {
+        level->Release();
+        ENGINE_ERROR("Failed to get backbuffer surface");
+      }
+      if (level == nullptr || back == nullptr) {
+        if (level) level->Release();
+        if (back) back->Release();
+        ENGINE_ERROR("One or two surfaces are NULL. Failure");
+      }
+      const platform::Result r = device->StretchRect(back, nullptr, level, nullptr, platform::kFilterNone);
+      level->Release();
+      back->Release();
+      if (platform::Failed(r)) ENGINE_ERROR("StretchRect failed");
+    } else {
+      if (mDepthSurface != nullptr) mDepthSurface->Release();
+      mDepthSurface = nullptr;
+      if (!nextDirect && platform::Failed(device->SetRenderTarget(0, mBackBuffer))) {
+        ENGINE_ERROR("Failed to switch back to framebuffer");
+      }
+    }
+  }
+  if (nextDirect) {
+    platform::Texture* texture = next->Retrieve();
+    if (mDepthSurface != nullptr) mDepthSurface->Release();
+    mDepthSurface = nullptr;
+    if (texture == nullptr || platform::Failed(texture->GetSurfaceLevel(0, &mDepthSurface))) {
+      mDepthSurface = nullptr;
+      ENGINE_ERROR("Failed to aquire depth surface");
+    }
+    if (platform::Failed(device->SetRenderTarget(0, mDepthSurface))) {
+      ENGINE_ERROR("Failed to switch to depth render target");
+    }
+  }
+  if (clear) Clear();
+  mCurrentTarget = next;
+}
+
+void Renderer::Flush(std::vector<std::pair<boost::shared_ptr<RenderObject>, Shader*>>& batch,
+                     Shader* shader) {
+  const int passes = shader->BeginPass(0);
+  for (int p = 0; p < passes; ++p) {
+    for (auto& entry : batch) entry.second->Draw(entry.first);
+    shader->EndPass();
+    shader->BeginPass(static_cast<unsigned>(p + 1));
+  }
+  batch.clear();
+}
+
+void Renderer::Screenshot() {
+  boost::filesystem::create_directories("screenshots");
+  int n = 0;
+  std::string path = "screenshots/screenshot" + boost::lexical_cast<std::string>(n) + ".png";
+  ENGINE_MESSAGE("Trying path " + path);
+  while (boost::filesystem::exists(path)) {
+    ++n;
+    path = "screenshots/screenshot" + boost::lexical_cast<std::string>(n) + ".png";
+  }
+  platform::Device* device = TheDevice();
+  platform::Surface* back = nullptr;
+  if (platform::Failed(device->GetBackBuffer(0, 0, 0, &back)) || back == nullptr) {
+    ENGINE_ERROR("Failed to get backbuffer surface");
+  }
+  const platform::Result r = platform::SaveSurfaceToPng(device, ToWide(path), back);
+  back->Release();
+  if (platform::Failed(r)) ENGINE_ERROR("Failed to save screenshot");
+  ENGINE_MESSAGE("Saved screenshot to " + path);
+}
+
+void Renderer::CopyLastFrame() {
+  mLastFrameTime += GetSinceLast();
+  if (!(mLastFrameTime > kLastFrameInterval)) return;
+  platform::Device* device = TheDevice();
+  platform::Surface* level = nullptr;
+  platform::Texture* texture = mLastFrame ? mLastFrame->Retrieve() : nullptr;
+  const bool ok = texture != nullptr && !platform::Failed(texture->GetSurfaceLevel(0, &level)) &&
+                  !platform::Failed(device->StretchRect(mBackBuffer, nullptr, level, nullptr,
+                                                        platform::kFilterNone));
+  if (level != nullptr) level->Release();
+  if (!ok) ENGINE_ERROR("Last frame StretchRect failed");
+  while (mLastFrameTime > kLastFrameInterval) mLastFrameTime -= kLastFrameInterval;
+}
+
+void Renderer::Frame() {
+  platform::Device* device = TheDevice();
+  if (device == nullptr) return;
+  if (mDeviceLost) {
+    if (device->TestCooperativeLevel() == platform::kDeviceNotReset) {
+      Recover();
+      if (mDeviceLost) return;
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      return;
+    }
+  }
+  if (!mLastFrame) {
+    mLastFrame = core::ResourceManager::Get()->Get<core::resources::RenderTargetTexture>(L"lastFrame");
+  }
+  if (isPressed(kKeyF9)) core::ResourceManager::Get()->UpdateAll();
+  if (!platform::Failed(device->BeginScene())) {
+    try {
+      Clear();
+      if (!mRoot) ENGINE_ERROR("Scene root node is null");
+      mRoot->Update(this);
+      SortQueue();
+      // Quad shaders queue their quads when they become current.
+      const Shader* previous = nullptr;
+      for (std::size_t i = 0; i < mQueue.size(); ++i) {
+        Shader* s = mQueue[i].mShader;
+        if (!SameBatch(s, previous)) {
+          s->Activate();
+          previous = s;
+        }
+      }
+      SortQueue();
+      std::vector<std::pair<boost::shared_ptr<RenderObject>, Shader*>> batch;
+      Shader* last = nullptr;
+      for (const DrawItem& item : mQueue) {
+        Shader* s = item.mShader;
+        const bool shaderChanged = !SameBatch(s, last);
+        const boost::shared_ptr<core::resources::RenderTargetTexture> target = s->GetTarget();
+        const bool targetChanged = target != mCurrentTarget;
+        if ((shaderChanged || targetChanged) && last != nullptr) Flush(batch, last);
+        batch.emplace_back(item.mObject, s);
+        if (targetChanged) SwitchTarget(target, !s->Pass().mDoNotClear);
+        last = s;
+      }
+      if (last != nullptr) Flush(batch, last);
+      if (isPressed(kKeyF11)) Screenshot();
+      CopyLastFrame();
+    } catch (...) {
+      // The next frame must be able to begin its scene.
+      device->EndScene();
+      throw;
+    }
+  }
+  device->EndScene();
+  if (platform::Failed(device->Present(nullptr, nullptr, nullptr, nullptr))) {
+    mDeviceLost = true;
+    ENGINE_WARNING("D3DDevice lost");
+  }
+}
+
+}  // namespace engine::gfx

@@ -1,0 +1,82 @@
+#pragma once
+
+#include <vector>
+
+#include <boost/shared_ptr.hpp>
+
+#include "engine/api.h"
+#include "engine/kernel.h"
+#include "engine/renderObject.h"
+
+namespace platform {
+class Surface;
+}
+
+namespace engine::core::resources {
+class RenderTargetTexture;
+}
+
+namespace engine::gfx {
+
+class Node;
+class Spatial;
+class Shader;
+
+// One draw of one pass of a submitted object.
+struct ENGINE_API DrawItem {
+  int mPassIndex = 0;
+  boost::shared_ptr<RenderObject> mObject;
+  // Read once at submission for the sort.
+  Shader* mShader = nullptr;
+  int mPriority = 0;
+  const void* mTarget = nullptr;
+  const void* mEffect = nullptr;
+  const char* mTechnique = nullptr;
+};
+
+// The module that draws a frame: traversal, the passes ordered by priority
+// and batched by target, effect file and technique, render-target switches,
+// the "lastFrame" copy, screenshots (F11), reloads (F9) and the recovery of
+// a lost device.
+class ENGINE_API Renderer : public core::Module, public RenderContext {
+ public:
+  Renderer();
+  ~Renderer() override;
+
+  bool Start() override;
+  void Update() override;
+  void Stop() override;
+
+  void Submit(boost::shared_ptr<RenderObject> object) override;
+  void SetRoot(boost::shared_ptr<Spatial> node);
+  boost::shared_ptr<Spatial> GetRoot() const { return mRoot; }
+  const std::vector<DrawItem>& Queue() const { return mQueue; }
+  bool DeviceLost() const { return mDeviceLost; }
+
+  // Time between "lastFrame" copies.
+  static constexpr double kLastFrameInterval = 0.04;
+
+ private:
+  void Frame();
+  void Recover();
+  void Flush(std::vector<std::pair<boost::shared_ptr<RenderObject>, Shader*>>& batch,
+             Shader* shader);
+  void SwitchTarget(const boost::shared_ptr<core::resources::RenderTargetTexture>& next,
+                    bool clear);
+  void Clear();
+  void Screenshot();
+  void CopyLastFrame();
+  void SortQueue();
+
+  bool mDeviceLost = false;
+  Node* mBaseNode;
+  boost::shared_ptr<Spatial> mRoot;
+  platform::Surface* mBackBuffer = nullptr;
+  platform::Surface* mDepthSurface = nullptr;
+  std::vector<DrawItem> mQueue;
+  boost::shared_ptr<core::resources::RenderTargetTexture> mCurrentTarget;
+  boost::shared_ptr<core::resources::RenderTargetTexture> mLastFrame;
+  double mLastFrameTime = 0;
+};
+
+}  // namespace engine::gfx
