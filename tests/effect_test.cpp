@@ -406,6 +406,14 @@ technique Second { pass Only { VertexShader = compile vs_2_0 VS(); PixelShader =
   EXPECT_EQ(calls, expected);
 }
 
+TEST_F(EffectTest, TypeNamesEndingInDigitsAreUserTypes) {
+  // Not to be taken for a malformed float4-style name.
+  Load("struct Light2 { float a; float3 b; };\ntypedef float4 Colour0;\nLight2 Lamp;\n"
+       "Colour0 Tint = {1, 2, 3, 4};\n");
+  EXPECT_EQ(Desc(mEffect->GetParameterByName(nullptr, "Lamp")).structMembers, 2u);
+  EXPECT_EQ(Desc(mEffect->GetParameterByName(nullptr, "Tint")).columns, 4u);
+}
+
 TEST_F(EffectTest, BrokenSourcesReportTheirLine) {
   // Line 3: a missing ';' before 'float'; line 2: a name declared twice.
   std::string messages = Fails("float A = 1;\nfloat B = 2\nfloat C = 3;\n");

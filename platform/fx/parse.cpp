@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <set>
 
 namespace platform::fx {
 
@@ -54,6 +55,14 @@ namespace {
 constexpr std::uint32_t kMaxElements = 65536;
 constexpr std::uint32_t kMaxBytes = 1u << 20;
 constexpr int kMaxNesting = 64;
+// Members of a struct, those of nested structs included: every declaration
+// of the type copies them all.
+constexpr std::size_t kMaxMembers = 4096;
+// Limits for the whole effect: many declarations, each within the limits
+// above, or a long macro-generated text would still exhaust memory.
+constexpr std::size_t kMaxTokens = 1u << 20;
+constexpr std::size_t kMaxHeldBytes = 64u << 20;
+constexpr std::size_t kMaxConstantNumbers = 1u << 22;
 
 struct Token {
   enum Kind { Ident, Number, String, Punct, End } kind = End;
@@ -74,7 +83,7 @@ std::vector<Token> Lex(const std::string& s) {
   static const char* kPunct[] = {"<<=", ">>=", "==", "!=", "<=", ">=", "&&", "||", "++", "--",
                                  "+=",  "-=",  "*=", "/=", "%=", "&=", "|=", "^=", "<<", ">>",
                                  "::",  "->"};
-  while (i < s.size()) {
+  while (i < s.size() && tokens.size() <= kMaxTokens) {  // the parser reports the excess
     const char c = s[i];
     if (c == '\n') {
       ++line;
@@ -174,12 +183,48 @@ bool ScalarBase(const std::string& name, Base* base) {
   return true;
 }
 
+// float4, float4x4, int2, bool3x3, half2 ...
+bool VectorType(const std::string& n, Type* result) {
+  if (n.size() < 2 || !std::isdigit(static_cast<unsigned char>(n.back()))) return false;
+  std::size_t p = n.size();
+  while (p > 0 && (std::isdigit(static_cast<unsigned char>(n[p - 1])) || n[p - 1] == 'x')) --p;
+  const std::string dims = n.substr(p);
+  Base base;
+  if (!ScalarBase(n.substr(0, p), &base)) return false;
+  result->base = base;
+  if (dims.size() == 1 && dims[0] >= '1' && dims[0] <= '4') {
+    result->columns = static_cast<std::uint32_t>(dims[0] - '0');
+  } else if (dims.size() == 3 && dims[1] == 'x' && dims[0] >= '1' && dims[0] <= '4' &&
+             dims[2] >= '1' && dims[2] <= '4') {
+    result->rows = static_cast<std::uint32_t>(dims[0] - '0');
+    result->columns = static_cast<std::uint32_t>(dims[2] - '0');
+    result->matrix = true;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// Members of `type` with their nested members, counted up to `limit`.
+std::size_t CountMembers(const Type& type, std::size_t limit) {
+  std::size_t n = 0;
+  for (const Variable& m : type.members) {
+    if (n >= limit) break;
+    n += 1 + CountMembers(m.type, limit - n - 1);
+  }
+  return n;
+}
+
 class Parser {
  public:
   Parser(const Preprocessed& input, EffectSource* out, Messages* messages)
       : mInput(input), mOut(out), mMessages(messages), mTokens(Lex(input.text)) {}
 
   bool Run() {
+    if (mTokens.size() - 1 > kMaxTokens) {
+      Fail(mTokens.back(), "effect too large: more than " + std::to_string(kMaxTokens) + " tokens");
+      return false;
+    }
     while (!mFailed && Peek().kind != Token::End) {
       const std::size_t before = mPos;
       TopLevel();
@@ -299,6 +344,8 @@ class Parser {
 
   // --- types ---------------------------------------------------------------
 
+  // `type` may be null to only recognise a type: struct types are costly to
+  // copy, and lookahead is frequent.
   bool ParseType(Type* type) {
     const Token& t = Peek();
     if (t.kind != Token::Ident) return false;
@@ -313,24 +360,7 @@ class Parser {
     if (ScalarBase(n, &base)) {
       result.base = base;
       Next();
-    } else if (n.size() > 1 && std::isdigit(static_cast<unsigned char>(n.back()))) {
-      // float4, float4x4, int2, bool3x3, half2 ...
-      std::size_t p = n.size();
-      while (p > 0 && (std::isdigit(static_cast<unsigned char>(n[p - 1])) || n[p - 1] == 'x')) --p;
-      const std::string prefix = n.substr(0, p);
-      const std::string dims = n.substr(p);
-      if (!ScalarBase(prefix, &base)) return false;
-      result.base = base;
-      if (dims.size() == 1 && dims[0] >= '1' && dims[0] <= '4') {
-        result.columns = static_cast<std::uint32_t>(dims[0] - '0');
-      } else if (dims.size() == 3 && dims[1] == 'x' && dims[0] >= '1' && dims[0] <= '4' &&
-                 dims[2] >= '1' && dims[2] <= '4') {
-        result.rows = static_cast<std::uint32_t>(dims[0] - '0');
-        result.columns = static_cast<std::uint32_t>(dims[2] - '0');
-        result.matrix = true;
-      } else {
-        return false;
-      }
+    } else if (VectorType(n, &result)) {
       Next();
     } else if (n == "vector" || n == "matrix") {
       Next();
@@ -380,10 +410,11 @@ class Parser {
     } else {
       auto found = mTypes.find(n);
       if (found == mTypes.end()) return false;
-      result = found->second;
       Next();
+      if (type != nullptr) *type = found->second;
+      return true;
     }
-    *type = result;
+    if (type != nullptr) *type = result;
     return true;
   }
 
@@ -406,7 +437,9 @@ class Parser {
       }
       type->elements = static_cast<std::uint32_t>(total);
     }
-    if (static_cast<std::uint64_t>(type->Bytes()) > kMaxBytes) {
+    // In 64 bits: an array of large structs overflows Bytes().
+    const std::uint64_t count = type->elements == 0 ? 1 : type->elements;
+    if (type->ElementBytes() * count > kMaxBytes) {
       Fail(Peek(), "variable too large");
       return false;
     }
@@ -445,6 +478,7 @@ class Parser {
     type.base = Base::Struct;
     type.structName = Next().text;
     if (!Expect("{")) return;
+    std::size_t nested = 0;  // members with those of member structs
     while (!mFailed && !Is("}")) {
       if (Peek().kind == Token::End) {
         Expect("}");
@@ -476,8 +510,9 @@ class Parser {
           }
           m.semantic = Next().text;
         }
+        nested += 1 + CountMembers(m.type, kMaxMembers - nested);
         type.members.push_back(std::move(m));
-        if (type.members.size() > 1024) {
+        if (type.members.size() > 1024 || nested > kMaxMembers) {
           Fail(Peek(), "struct too large");
           return;
         }
@@ -491,6 +526,7 @@ class Parser {
       Fail(Peek(), "struct too large");
       return;
     }
+    if (!Hold(type, Peek())) return;
     mTypes[type.structName] = type;
     // struct S { ... } s; declares a variable as well: left to HLSL only.
     while (!mFailed && !Is(";") && Peek().kind != Token::End) Next();
@@ -513,6 +549,7 @@ class Parser {
     }
     const std::string name = Next().text;
     if (!ParseArray(&type)) return;
+    if (!Hold(type, Peek())) return;
     mTypes[name] = type;
     Expect(";");
   }
@@ -543,6 +580,13 @@ class Parser {
       if (!Combine(&left, right, add ? '+' : '-')) return false;
     }
     out->insert(out->end(), left.begin(), left.end());
+    // Named constants are copied wherever they are used, so their total is
+    // bounded as well as each one.
+    mConstantNumbers += left.size();
+    if (mConstantNumbers > kMaxConstantNumbers) {
+      Fail(Peek(), "constants too large");
+      return false;
+    }
     return LimitSize(*out);
   }
 
@@ -578,6 +622,22 @@ class Parser {
     }
     *left = std::move(r);
     return true;
+  }
+
+  // Memory that the tokens do not bound: values, and the members that every
+  // struct type and declaration of one holds.
+  bool Hold(std::size_t bytes, const Token& at) {
+    mHeldBytes += bytes;
+    if (mHeldBytes <= kMaxHeldBytes) return true;
+    Fail(at, "effect too large: its values and types exceed " +
+                 std::to_string(kMaxHeldBytes >> 20) + " MB");
+    return false;
+  }
+  bool Hold(const Type& type, const Token& at) {
+    return Hold(sizeof(Variable) * CountMembers(type, kMaxMembers), at);
+  }
+  bool Hold(const Variable& v, const Token& at) {
+    return Hold(v.value.size(), at) && Hold(v.type, at);
   }
 
   bool LimitSize(const std::vector<double>& v) {
@@ -625,9 +685,8 @@ class Parser {
       if (!ConstantList(out, ")", depth + 1)) return false;
       return Expect(")");
     }
-    Type type;
     const std::size_t save = mPos;
-    if (t.kind == Token::Ident && ParseType(&type) && Is("(")) {
+    if (t.kind == Token::Ident && ParseType(nullptr) && Is("(")) {
       Next();
       if (!ConstantList(out, ")", depth + 1)) return false;
       return Expect(")");
@@ -676,12 +735,19 @@ class Parser {
   }
 
   static void Flatten(const Type& type, std::vector<Base>* out) {
-    const std::uint32_t count = type.elements == 0 ? 1 : type.elements;
-    for (std::uint32_t e = 0; e < count; ++e) {
-      if (type.base == Base::Struct) {
-        for (const Variable& m : type.members) Flatten(m.type, out);
-      } else if (type.IsNumeric()) {
-        out->insert(out->end(), type.rows * type.columns, type.base);
+    const std::size_t first = out->size();
+    if (type.base == Base::Struct) {
+      for (const Variable& m : type.members) Flatten(m.type, out);
+    } else if (type.IsNumeric()) {
+      out->insert(out->end(), type.rows * type.columns, type.base);
+    }
+    // Further elements repeat the first: walking the type once per element
+    // would take as long for arrays of objects, which have no values.
+    const std::size_t one = out->size() - first;
+    for (std::uint32_t e = 1; one != 0 && e < type.elements; ++e) {
+      for (std::size_t k = 0; k < one; ++k) {
+        const Base b = (*out)[first + k];
+        out->push_back(b);
       }
     }
   }
@@ -720,6 +786,7 @@ class Parser {
         std::vector<double> numbers;
         if (!ConstantList(&numbers, ";", 0)) return false;
         StoreValue(&a, numbers, valueToken);
+        if (!Hold(a, valueToken)) return false;
       }
       if (!Expect(";")) return false;
       out->push_back(std::move(a));
@@ -798,9 +865,8 @@ class Parser {
     // Enumeration names, possibly combined with '|'.
     if (t.kind == Token::Ident && !Is("true") && !Is("false") && !Is("TRUE") && !Is("FALSE") &&
         mConstants.count(t.text) == 0) {
-      Type type;
       const std::size_t save = mPos;
-      const bool constructor = ParseType(&type) && Is("(");
+      const bool constructor = ParseType(nullptr) && Is("(");
       mPos = save;
       if (!constructor) {
         v->kind = StateValue::Identifier;
@@ -820,7 +886,10 @@ class Parser {
     while (Accept("|")) {  // 1 | 2
       std::vector<double> more;
       if (!Constant(&more, 0)) return false;
-      if (more.size() != 1 || v->numbers.size() != 1) {
+      // The integer conversion is undefined outside 64 bits.
+      constexpr double kLimit = 9223372036854775808.0;  // 2^63
+      if (more.size() != 1 || v->numbers.size() != 1 || !(std::fabs(v->numbers[0]) < kLimit) ||
+          !(std::fabs(more[0]) < kLimit)) {
         Fail(Peek(), "syntax error: '|' needs integers");
         return false;
       }
@@ -904,15 +973,14 @@ class Parser {
     bool isStatic = false, isShared = false, rowMajor = false, columnMajor = false;
     std::size_t sharedAt = 0;
     SkipQualifiers(&isStatic, &isShared, &sharedAt, &rowMajor, &columnMajor);
-    Type type;
     const Token& typeToken = Peek();
-    if (!ParseType(&type)) {
+    const std::size_t typeAt = mPos;
+    if (!ParseType(nullptr)) {
       Fail(typeToken, typeToken.kind == Token::Ident
                           ? "unknown type '" + typeToken.text + "'"
                           : "syntax error: unexpected token '" + typeToken.text + "'");
       return;
     }
-    if (type.matrix) type.rowMajor = rowMajor;
     if (Peek().kind != Token::Ident) {
       Fail(Peek(), "syntax error: unexpected token '" + Peek().text + "', expected a name");
       return;
@@ -921,6 +989,11 @@ class Parser {
       ParseFunction();
       return;
     }
+    // Functions are left to HLSL, so only variables need the type itself.
+    mPos = typeAt;
+    Type type;
+    ParseType(&type);
+    if (type.matrix) type.rowMajor = rowMajor;
     const bool blankAll = type.base == Base::String || type.IsTexture() ||
                           type.base == Base::PixelShader || type.base == Base::VertexShader;
     if (isShared) Blank(mTokens[sharedAt].offset, EndOf(mTokens[sharedAt]));
@@ -996,7 +1069,14 @@ class Parser {
         Flatten(v.type, &bases);
         v.value.assign(bases.size() * 4, 0);
       }
+      if (!Hold(v, Peek())) return;
       if (!isStatic) {
+        // Handles by name would reach only the first of two.
+        if (!mParameterNames.insert(v.name).second) {
+          mMessages->Error(v.at, "redefinition of '" + v.name + "'");
+          mFailed = true;
+          return;
+        }
         mOut->parameters.push_back(std::move(v));
         if (mOut->parameters.size() > 65536) {
           Fail(Peek(), "too many parameters");
@@ -1038,6 +1118,9 @@ class Parser {
   std::vector<std::pair<std::size_t, std::size_t>> mBlank;
   std::map<std::string, Type> mTypes;
   std::map<std::string, std::vector<double>> mConstants;
+  std::size_t mHeldBytes = 0;
+  std::size_t mConstantNumbers = 0;
+  std::set<std::string> mParameterNames;
 };
 
 }  // namespace

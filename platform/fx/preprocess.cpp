@@ -55,6 +55,9 @@ constexpr int kMaxIncludeDepth = 16;
 constexpr int kMaxExpansionDepth = 64;
 constexpr std::size_t kMaxLine = 1 << 20;
 constexpr std::size_t kMaxOutput = 32u << 20;
+// Macros that expand to nothing can double the work per level without
+// growing the output, so the expansions themselves are counted.
+constexpr long kMaxExpansions = 1 << 20;
 
 bool IsIdentStart(char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_'; }
 bool IsIdentChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
@@ -451,11 +454,22 @@ class Preprocessor {
           mFailed = true;
           return false;
         }
-        body = Substitute(m, arguments);
+        // Arguments used twice double the text at each level before any of
+        // it is output.
+        if (!Substitute(m, arguments, &body)) {
+          mMessages->Error(at, "macro expansion too long");
+          mFailed = true;
+          return false;
+        }
         i = k;
       } else {
         body = m.body;
         i = j;
+      }
+      if (++mExpansions > kMaxExpansions) {
+        mMessages->Error(at, "too many macro expansions");
+        mFailed = true;
+        return false;
       }
       hidden.insert(name);
       const bool ok = Expand(body, hidden, depth + 1, out, at);
@@ -465,11 +479,14 @@ class Preprocessor {
     return true;
   }
 
-  static std::string Substitute(const Macro& m, const std::vector<std::string>& arguments) {
-    std::string result;
+  // False when the result would pass kMaxLine.
+  static bool Substitute(const Macro& m, const std::vector<std::string>& arguments,
+                         std::string* out) {
+    std::string& result = *out;
     const std::string& b = m.body;
     std::size_t i = 0;
     while (i < b.size()) {
+      if (result.size() > kMaxLine) return false;
       if (b[i] == '#' && i + 1 < b.size() && b[i + 1] == '#') {
         while (!result.empty() && std::isspace(static_cast<unsigned char>(result.back()))) {
           result.pop_back();
@@ -498,7 +515,7 @@ class Preprocessor {
       result += b[i];
       ++i;
     }
-    return result;
+    return result.size() <= kMaxLine;
   }
 
   // #if expressions over 64-bit integers; unknown names are 0.
@@ -647,6 +664,7 @@ class Preprocessor {
   Messages* mMessages;
   std::map<std::string, Macro> mMacros;
   bool mFailed = false;
+  long mExpansions = 0;
   std::string mExpr;
   std::size_t mPos = 0;
   bool mExprError = false;

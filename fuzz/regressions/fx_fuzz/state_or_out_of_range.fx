@@ -1,0 +1,1 @@
+technique T { pass P { StencilRef = 1e300 | 1; } }

@@ -1,0 +1,9 @@
+struct TA { texture a, b, c, d, e, f, g, h; };
+struct TB { TA a, b, c, d, e, f, g, h; };
+struct TC { TB a, b, c, d, e, f, g, h; };
+struct TD { TC a, b, c, d, e, f, g, h; };
+struct TE { TD a, b, c, d, e, f, g, h; };
+struct TF { TE a, b, c, d, e, f, g, h; };
+struct TG { TF a, b, c, d, e, f, g, h; };
+struct TH { TG a, b, c, d, e, f, g, h; };
+struct TI { TH a, b, c, d, e, f, g, h; };
