@@ -164,18 +164,22 @@ RenderTargetTexture::~RenderTargetTexture() {
 
 void RenderTargetTexture::Create() {
   ENGINE_MESSAGE("Creating render target texture " + ToNarrow(mName));
+  CreateTexture(CWin32Window::Get()->Settings().backBufferFormat,
+                "Failed to create render target texture " + ToNarrow(mName));
+}
+
+void RenderTargetTexture::CreateTexture(int format, const std::string& failure) {
   platform::Device* device = TheDevice();
-  const auto format =
-      static_cast<platform::Format>(CWin32Window::Get()->Settings().backBufferFormat);
   platform::Texture* texture = nullptr;
   if (mObject != nullptr) mObject->Release();
   mObject = nullptr;
   if (device == nullptr || mWidth <= 0 || mHeight <= 0 ||
       platform::Failed(device->CreateTexture(static_cast<std::uint32_t>(mWidth),
                                              static_cast<std::uint32_t>(mHeight), 1,
-                                             platform::kUsageRenderTarget, format,
+                                             platform::kUsageRenderTarget,
+                                             static_cast<platform::Format>(format),
                                              platform::kPoolDefault, &texture, nullptr))) {
-    ENGINE_ERROR("Failed to create render target texture " + ToNarrow(mName));
+    ENGINE_ERROR(failure);
   }
   mObject = texture;
 }
@@ -201,18 +205,7 @@ bool RenderTargetTexture::ViaBackBuffer() { return mViaBackBuffer; }
 
 void DepthTexture::Create() {
   ENGINE_MESSAGE("Creating depth texture " + ToNarrow(mName));
-  platform::Device* device = TheDevice();
-  platform::Texture* texture = nullptr;
-  if (mObject != nullptr) mObject->Release();
-  mObject = nullptr;
-  if (device == nullptr || mWidth <= 0 || mHeight <= 0 ||
-      platform::Failed(device->CreateTexture(static_cast<std::uint32_t>(mWidth),
-                                             static_cast<std::uint32_t>(mHeight), 1,
-                                             platform::kUsageRenderTarget, platform::kFormatR32F,
-                                             platform::kPoolDefault, &texture, nullptr))) {
-    ENGINE_ERROR("Failed to create depth texture");
-  }
-  mObject = texture;
+  CreateTexture(platform::kFormatR32F, "Failed to create depth texture");
 }
 
 void DepthTexture::OnReset() {

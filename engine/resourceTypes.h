@@ -147,6 +147,9 @@ class ENGINE_API RenderTargetTexture : public UnmanagedResource,
   int Height() const { return mHeight; }
 
  protected:
+  // A one-level default-pool target of that format; failure is thrown.
+  void CreateTexture(int format, const std::string& failure);
+
   std::int32_t mWidth, mHeight;
   bool mViaBackBuffer = true;
 };
