@@ -111,6 +111,18 @@ DemoLoader* DemoLoader::CreateInstance(const std::wstring& path) {
   return loader;
 }
 
+DemoLoader* DemoLoader::CreateInstance(const void* data, std::size_t size,
+                                       const std::wstring& path) {
+  auto* loader = new DemoLoader;
+  try {
+    loader->Load(data, size, path);
+  } catch (...) {
+    delete loader;
+    throw;
+  }
+  return loader;
+}
+
 void DemoLoader::DestroyInstance() {
   mNodes.clear();
   mBaseNode.reset();

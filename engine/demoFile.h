@@ -19,6 +19,8 @@ class Node;
 class ENGINE_API DemoLoader {
  public:
   static DemoLoader* CreateInstance(const std::wstring& path);
+  // From the file's bytes; path names its "_scene" folder.
+  static DemoLoader* CreateInstance(const void* data, std::size_t size, const std::wstring& path);
   void DestroyInstance();
 
   void Load(const std::wstring& path);
