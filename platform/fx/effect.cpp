@@ -116,7 +116,8 @@ class EffectImpl : public Effect {
  public:
   EffectImpl(Device* device, PoolImpl* pool, std::unique_ptr<Backend> backend, std::string name)
       : mDevice(device), mPool(pool), mBackend(std::move(backend)), mName(std::move(name)) {
-    if (mDevice != nullptr) mDevice->AddRef();
+    // The device is not held: the gl device's context lives with its window,
+    // which the engine closes before it releases its effects.
     if (mPool != nullptr) mPool->AddRef();
   }
 
@@ -124,7 +125,6 @@ class EffectImpl : public Effect {
     if (mInBegin) mBackend->Finish();
     mPasses.clear();  // programs before the backend
     if (mPool != nullptr) mPool->Release();
-    if (mDevice != nullptr) mDevice->Release();
   }
 
   // Builds the handles and values; false with a message on a conflict.

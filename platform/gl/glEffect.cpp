@@ -258,6 +258,7 @@ class GlEffectBackend : public fx::Backend {
   }
 
   void Finish() override {
+    if (mSerial != internal::ContextSerial()) return;  // the device is gone
     internal::SetEffectProgram(mDevice, 0);
     mCurrent = nullptr;
     // The device's own drawing state.

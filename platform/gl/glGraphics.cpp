@@ -43,7 +43,7 @@ struct GlObject {
   enum Kind { kTexture, kRenderbuffer, kBuffer };
   GlObject(Kind k, GLuint n) : kind(k), name(n), serial(gContextSerial) {}
   ~GlObject() {
-    if (name == 0 || serial != gContextSerial) return;
+    if (name == 0 || serial != gContextSerial || !ContextCurrent()) return;
     switch (kind) {
       case kTexture: glDeleteTextures(1, &name); break;
       case kRenderbuffer: glDeleteRenderbuffers(1, &name); break;
@@ -1417,7 +1417,7 @@ Matrix WorldViewProjection(Device* device) {
   return IdentityMatrix();
 }
 
-std::uint64_t ContextSerial() { return gContextSerial; }
+std::uint64_t ContextSerial() { return ContextCurrent() ? gContextSerial : 0; }
 
 }  // namespace internal
 

@@ -1,0 +1,256 @@
+// The engine end to end on the software rasterizer: a scene file with a
+// camera, a lamp, an animated mesh whose named channel drives its shader, a
+// child of the camera, and a material that renders into a target and reads
+// it back in a later pass, run by the engine's own modules for a few frames
+// at fixed clock times. F11 saves screenshots, compared with reviewed
+// reference pictures (tests/references/) within a tolerance; on a mismatch
+// the difference picture is kept next to the screenshot.
+//
+// VELOX_UPDATE_REFERENCES=1 writes the references instead (review them!).
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "audio_support.h"
+#include "engine/demoFile.h"
+#include "engine/input.h"
+#include "engine/kernel.h"
+#include "engine/math.h"
+#include "engine/sceneNodes.h"
+#include "engine/VLXMesh.h"
+#include "engine/windowStuff.h"
+#include "engine/wrapper.h"
+#include "gl_support.h"
+#include "platform/d3dmath.h"
+#include "platform/graphics.h"
+#include "platform/image.h"
+#include "platform/system.h"
+#include "test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+void Write(const std::string& path, const std::string& text) {
+  fs::create_directories(fs::path(path).parent_path());
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+const char* kSceneFx = R"(
+float4x4 WorldViewProjection : WorldViewProjection;
+float4x4 World : World;
+float4 Light0 : Light0;
+float4 Screen : Screen;
+float Glow;
+float4 Colour = {1, 1, 1, 1};
+texture Marks;
+sampler2D MarkSampler = sampler_state { Texture = <Marks>; MinFilter = Point; MagFilter = Point; };
+struct V { float4 p : POSITION; float2 uv : TEXCOORD0; float3 world : TEXCOORD1; };
+V VS(float4 p : POSITION, float2 uv : TEXCOORD0) {
+  V o; o.p = mul(p, WorldViewProjection); o.uv = uv; o.world = mul(p, World).xyz; return o; }
+// Into the target: a pattern from the texture coordinates and the channel.
+float4 Mark(float2 uv : TEXCOORD0) : COLOR { return float4(uv.x, Glow, uv.y, 1); }
+// Back on screen: what the target holds at this pixel, lit by the lamp.
+float4 Show(float3 world : TEXCOORD1, float2 pixel : VPOS) : COLOR {
+  float lit = saturate(2.0 / length(Light0.xyz - world));
+  return tex2D(MarkSampler, (pixel + 0.5) / Screen.xy) * (0.5 + 0.5 * lit);
+}
+float4 Flat() : COLOR { return Colour; }
+technique Mark { pass { CullMode = None; VertexShader = compile vs_3_0 VS(); PixelShader = compile ps_3_0 Mark(); } }
+technique Show { pass { CullMode = None; VertexShader = compile vs_3_0 VS(); PixelShader = compile ps_3_0 Show(); } }
+technique Flat { pass { CullMode = None; VertexShader = compile vs_3_0 VS(); PixelShader = compile ps_3_0 Flat(); } }
+)";
+
+// Builds the .demo file.
+class DemoWriter {
+ public:
+  explicit DemoWriter(int objects) {
+    mBytes = "DEMO";
+    Int(objects);
+    Int(500);
+  }
+  DemoWriter& Int(std::int32_t v) { return Raw(&v, 4); }
+  DemoWriter& Float(float v) { return Raw(&v, 4); }
+  DemoWriter& String(const std::string& s) {
+    Int(static_cast<std::int32_t>(s.size()));
+    mBytes += s;
+    return *this;
+  }
+  DemoWriter& Object(const std::string& type, const std::string& name, const std::string& data,
+                     const std::string& parent, float x, float y, float z, int curves) {
+    String(type).String(name).String(data).String(parent);
+    Float(x).Float(y).Float(z).Float(0).Float(0).Float(0);
+    return Int(curves);
+  }
+  DemoWriter& Curve(const std::string& channel, float t0, float v0, float t1, float v1,
+                    const std::string& extrapolation = "Constant") {
+    String(channel).String("Linear").String(extrapolation).Int(2);
+    Float(t0).Float(v0).Float(t0).Float(v0).Float(t0).Float(v0);
+    Float(t1).Float(v1).Float(t1).Float(v1).Float(t1).Float(v1);
+    return *this;
+  }
+  const std::string& Bytes() const { return mBytes; }
+
+ private:
+  DemoWriter& Raw(const void* p, std::size_t n) {
+    mBytes.append(static_cast<const char*>(p), n);
+    return *this;
+  }
+  std::string mBytes;
+};
+
+// Loads the scene in its Start, then drives the frames: the clock moves by
+// 0.04 s per frame, F11 goes down on the chosen frames, quit after the last.
+class Director : public engine::core::Module {
+ public:
+  Director() {
+    mName = L"Director";
+    mPriority = 200;
+  }
+  bool Start() override {
+    mLoader = engine::gfx::DemoLoader::CreateInstance(L"data/scene.demo");
+    engine::SetRootNode(mLoader->GetBaseNode());
+    return true;
+  }
+  void Update() override {
+    ++mFrame;
+    const bool shot = mFrame == 3 || mFrame == 9;
+    engine::core::Input::Get()->SetKey(0x7A, shot);
+    if (mFrame >= 10) engine::QuitApplication();
+    platform::AdvanceTestClock(0.04);
+  }
+  void Stop() override {
+    if (mLoader != nullptr) mLoader->DestroyInstance();
+    mLoader = nullptr;
+  }
+  int mFrame = 0;
+  engine::gfx::DemoLoader* mLoader = nullptr;
+};
+
+struct Picture {
+  int width = 0, height = 0;
+  std::vector<std::uint8_t> bgra;
+};
+
+bool Read(const fs::path& path, Picture* p) {
+  platform::image::Image image;
+  std::string error;
+  if (!platform::image::LoadFile(path.wstring(), image, error)) return false;
+  if (!platform::image::ConvertToA8R8G8B8(image, error)) return false;
+  p->width = image.width;
+  p->height = image.height;
+  p->bgra = image.faces.at(0).at(0).bytes;
+  return true;
+}
+
+// Largest channel difference and the share of pixels off by more than 8.
+void Compare(const Picture& a, const Picture& b, int* largest, double* share,
+             std::vector<std::uint32_t>* diff) {
+  *largest = 0;
+  int off = 0;
+  const std::size_t n = a.bgra.size() / 4;
+  diff->assign(n, 0xFF000000u);
+  for (std::size_t i = 0; i < n; ++i) {
+    int worst = 0;
+    for (int c = 0; c < 3; ++c) {
+      worst = std::max(worst, std::abs(int(a.bgra[4 * i + c]) - int(b.bgra[4 * i + c])));
+    }
+    *largest = std::max(*largest, worst);
+    off += worst > 8 ? 1 : 0;
+    const auto v = static_cast<std::uint32_t>(std::min(255, worst * 4));
+    (*diff)[i] = 0xFF000000u | (v << 16) | (v << 8) | v;
+  }
+  *share = n == 0 ? 1.0 : static_cast<double>(off) / static_cast<double>(n);
+}
+
+TEST(EndToEndTest, SceneRendersLikeItsReviewedPictures) {
+  velox_test::ScopedWorkDir dir;
+  platform::SetDefaultBackend(platform::Backend::GL);
+  platform::EnableTestClock(true);
+  ASSERT_TRUE(velox_test::MakeToneMp3("data/xt_tunefordemo.mp3", 2.0));
+  Write("data/fx/scene.fx", kSceneFx);
+  Write("data/wireframe.efx",
+        "effect = { { pass = { { fx = 'scene', tec = 'Flat', params = {}, streams = { 'pos' } } } } }");
+  // The animated box: into "marks" first, then shown from it.
+  Write("data/scene.demo_scene/box.vlx", engine::gfx::DefaultQuadFile());
+  Write("data/scene.demo_scene/box.vlx.efx", R"(
+effect = { { pass = {
+  { priority = 0, fx = 'scene', tec = 'Mark', rtt_stex = 'marks',
+    params = { { 'Glow', 'ipo', 'Glow' } }, streams = { 'pos', 'tex' } },
+  { priority = 1, fx = 'scene', tec = 'Show', params = { { 'Marks', 'target', 'marks' } },
+    streams = { 'pos', 'tex' } } } } }
+)");
+  Write("data/scene.demo_scene/hud.vlx", engine::gfx::DefaultQuadFile());
+  Write("data/scene.demo_scene/hud.vlx.efx", R"(
+effect = { { pass = { { priority = 2, fx = 'scene', tec = 'Flat',
+  params = { { 'Colour', 'float4', { 1, 0.8, 0.2, 1 } } }, streams = { 'pos' } } } } }
+)");
+  DemoWriter w(4);
+  w.Object("Camera", "Cam", "", "", 0, 0, -6, 0);
+  w.Object("Lamp", "Sun", "", "", 1.5f, 1.5f, -2, 0);
+  w.Object("Mesh", "Box", "box", "", 0, 0, 0, 2)
+      .Curve("RotZ", 1, 0, 101, 36, "Cyclic")  // a turn every four seconds
+      .Curve("Glow", 1, 0, 11, 1);
+  // Below the camera: z is stored the modelling tool's way, negated on load.
+  w.Object("Mesh", "Hud", "hud", "Cam", -1.6f, 1.1f, -4, 2)
+      .Curve("ScaleX", 1, 0.15f, 2, 0.15f)
+      .Curve("ScaleY", 1, 0.15f, 2, 0.15f);
+  std::ofstream("data/scene.demo", std::ios::binary) << w.Bytes();
+
+  engine::WindowSettings settings;
+  settings.width = 128;
+  settings.height = 96;
+  settings.title = L"End to end";
+  engine::CreateVELOXWindow(settings);
+  platform::Matrix projection;
+  platform::MatrixPerspectiveFovLH(&projection, 1.0471976f, 128.0f / 96.0f, 0.1f, 100.0f);
+  engine::math::Matrix4x4 p;
+  std::memcpy(&p, &projection, sizeof p);
+  engine::SetProjectionMatrix(p);
+  Director director;
+  engine::AddModule(&director, 10100);
+  engine::StartApplication();
+  platform::EnableTestClock(false);
+  EXPECT_GE(director.mFrame, 10);
+
+  const bool update = std::getenv("VELOX_UPDATE_REFERENCES") != nullptr;
+  const fs::path references = fs::path(VELOX_SOURCE_DIR) / "tests" / "references";
+  for (int shot = 0; shot < 2; ++shot) {
+    SCOPED_TRACE(shot);
+    const fs::path taken = dir.Path() / "screenshots" / ("screenshot" + std::to_string(shot) + ".png");
+    const fs::path reference = references / ("end_to_end_" + std::to_string(shot) + ".png");
+    ASSERT_TRUE(fs::exists(taken));
+    fs::copy_file(taken, fs::path(VELOX_TEST_TMP).parent_path() / ("end_to_end_" + std::to_string(shot) + ".png"),
+                  fs::copy_options::overwrite_existing);
+    if (update) {
+      fs::create_directories(references);
+      fs::copy_file(taken, reference, fs::copy_options::overwrite_existing);
+      continue;
+    }
+    Picture a, b;
+    ASSERT_TRUE(Read(taken, &a));
+    ASSERT_TRUE(Read(reference, &b)) << reference;
+    ASSERT_EQ(a.width, b.width);
+    ASSERT_EQ(a.height, b.height);
+    int largest = 0;
+    double share = 0;
+    std::vector<std::uint32_t> diff;
+    Compare(a, b, &largest, &share, &diff);
+    // Rasterizer versions may differ at edges: a few pixels, not the picture.
+    EXPECT_LT(share, 0.01) << "largest difference " << largest;
+    if (share >= 0.01) {
+      std::string error;
+      platform::image::SavePng((fs::path(VELOX_TEST_TMP).parent_path() /
+                                ("end_to_end_" + std::to_string(shot) + "_diff.png")).wstring(),
+                               a.width, a.height, diff.data(), static_cast<std::uint32_t>(a.width * 4), error);
+    }
+  }
+}
+
+}  // namespace
