@@ -23,6 +23,9 @@ class ENGINE_API Singleton {
     return mInstance;
   }
 
+  // The instance if there is one; creates nothing.
+  static T* Existing() { return mInstance; }
+
  protected:
   // Registers the object under construction, so that a T built directly
   // (not through Get) is the instance too. The cast happens before T's own

@@ -102,15 +102,17 @@ void StartApplication() {
   core::Module* input = kernel->FindModule(2);
   core::Module* screen = kernel->FindModule(1);
   core::Module* renderer = kernel->FindModule(10);
-  delete gfx::SceneInfo::Get();
+  // Only what exists: creating a singleton just to delete it can fail (the
+  // effect pool would load its fallback material) after the loop is over.
+  delete gfx::SceneInfo::Existing();
   delete input;
   delete screen;
-  delete core::Timer::Get();
-  delete gfx::EffectPool::Get();
+  delete core::Timer::Existing();
+  delete gfx::EffectPool::Existing();
   delete renderer;
-  delete core::CWin32Window::Get();
-  delete core::ResourceManager::Get();
-  delete core::Kernel::Get();
+  delete core::CWin32Window::Existing();
+  delete core::ResourceManager::Existing();
+  delete core::Kernel::Existing();
   platform::audio::Free();
 }
 
