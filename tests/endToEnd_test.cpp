@@ -19,8 +19,12 @@
 
 #include "audio_support.h"
 #include "engine/demoFile.h"
+#include "engine/effectPool.h"
 #include "engine/input.h"
 #include "engine/kernel.h"
+#include "engine/mesh.h"
+#include "engine/renderer.h"
+#include "engine/resourceTypes.h"
 #include "engine/math.h"
 #include "engine/sceneNodes.h"
 #include "engine/VLXMesh.h"
@@ -28,6 +32,7 @@
 #include "engine/wrapper.h"
 #include "gl_support.h"
 #include "platform/d3dmath.h"
+#include "platform/gl/glGraphics.h"
 #include "platform/graphics.h"
 #include "platform/image.h"
 #include "platform/system.h"
@@ -131,6 +136,13 @@ class Director : public engine::core::Module {
   }
   int mFrame = 0;
   engine::gfx::DemoLoader* mLoader = nullptr;
+};
+
+class QuitAfterOne : public engine::core::Module {
+ public:
+  bool Start() override { return true; }
+  void Update() override { engine::QuitApplication(); }
+  void Stop() override { delete this; }
 };
 
 struct Picture {
@@ -251,6 +263,38 @@ effect = { { pass = { { priority = 2, fx = 'scene', tec = 'Flat',
                                a.width, a.height, diff.data(), static_cast<std::uint32_t>(a.width * 4), error);
     }
   }
+}
+
+// A lost OpenGL device: frames wait until it can be reset, then the
+// resources come back and the scene is drawn again.
+TEST(EndToEndTest, ALostGlDeviceRecovers) {
+  velox_test::ScopedWorkDir dir;
+  platform::SetDefaultBackend(platform::Backend::GL);
+  Write("data/fx/scene.fx", kSceneFx);
+  Write("data/wireframe.efx",
+        "effect = { { pass = { { fx = 'scene', tec = 'Flat', params = {}, streams = { 'pos' } } } } }");
+  engine::WindowSettings settings;
+  settings.width = 64;
+  settings.height = 48;
+  engine::CreateVELOXWindow(settings);
+  engine::CreateRenderTarget(L"marks", 64, 48, true);
+  engine::AddMesh(L"quad", new engine::gfx::LoadVLXMesh(L"data/quad.vlx"),
+                  engine::BuildEffect("data/wireframe.efx"));
+  engine::SetRootNode(engine::CreateMeshNode(
+      engine::core::ResourceManager::Get()->Get<engine::gfx::Mesh>(L"quad")));
+  auto* renderer = dynamic_cast<engine::gfx::Renderer*>(engine::core::Kernel::Get()->FindModule(10));
+  ASSERT_NE(renderer, nullptr);
+  renderer->Update();
+  platform::gl::LoseDeviceForTesting(1);
+  renderer->Update();  // Present fails
+  EXPECT_TRUE(renderer->DeviceLost());
+  renderer->Update();  // still lost: waits
+  EXPECT_TRUE(renderer->DeviceLost());
+  renderer->Update();  // can be reset: recovers and draws
+  EXPECT_FALSE(renderer->DeviceLost());
+  EXPECT_EQ(platform::gl::LiveDefaultPoolResources() > 0, true);  // targets and buffers are back
+  engine::AddModule(new QuitAfterOne, 10100);
+  engine::StartApplication();
 }
 
 }  // namespace
