@@ -24,6 +24,7 @@
 #include "engine/screen.h"
 #include "engine/timer.h"
 #include "engine/VLXMesh.h"
+#include "engine/wrapper.h"
 #include "platform/graphics.h"
 #include "platform/null/nullGraphics.h"
 #include "test_support.h"
@@ -181,6 +182,16 @@ TEST_F(DemoFileTest, ObjectsBecomeNodesWithTheirAttachments) {
   loader->DestroyInstance();
   const std::string rows = Rows();
   EXPECT_NE(rows.find("No such node Nobody was found"), std::string::npos);
+}
+
+TEST_F(DemoFileTest, AMeshWithoutIndicesGetsNoGeometry) {
+  // The .vlx reader refuses such a file; a mesh registered by the program can be empty.
+  engine::AddMesh(L"data/s.demo_scene/empty.vlx", engine::CreateEmptyMesh(0, 0), nullptr);
+  DemoWriter w(1);
+  w.Object("Mesh", "Ghost", "empty", "", {0, 0, 0}, {0, 0, 0}, 0);
+  DemoLoader* loader = Load(w);
+  EXPECT_TRUE(loader->GetNode("Ghost")->Children().empty());
+  loader->DestroyInstance();
 }
 
 TEST_F(DemoFileTest, BrokenFilesAreErrors) {
