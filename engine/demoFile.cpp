@@ -100,10 +100,12 @@ AnimationPipe* PipeFor(const std::string& channel, AnimationTrack* track, bool* 
 
 }  // namespace
 
-DemoLoader* DemoLoader::CreateInstance(const std::wstring& path) {
+// A new loader, loaded by `load`; an error frees it and passes on.
+template <class F>
+DemoLoader* DemoLoader::Create(F load) {
   auto* loader = new DemoLoader;
   try {
-    loader->Load(path);
+    load(*loader);
   } catch (...) {
     delete loader;
     throw;
@@ -111,16 +113,13 @@ DemoLoader* DemoLoader::CreateInstance(const std::wstring& path) {
   return loader;
 }
 
+DemoLoader* DemoLoader::CreateInstance(const std::wstring& path) {
+  return Create([&](DemoLoader& l) { l.Load(path); });
+}
+
 DemoLoader* DemoLoader::CreateInstance(const void* data, std::size_t size,
                                        const std::wstring& path) {
-  auto* loader = new DemoLoader;
-  try {
-    loader->Load(data, size, path);
-  } catch (...) {
-    delete loader;
-    throw;
-  }
-  return loader;
+  return Create([&](DemoLoader& l) { l.Load(data, size, path); });
 }
 
 void DemoLoader::DestroyInstance() {

@@ -33,6 +33,8 @@ class ENGINE_API DemoLoader {
   int GetLength() const { return mLength; }
 
  private:
+  template <class F>
+  static DemoLoader* Create(F load);
   DemoLoader() = default;
   ~DemoLoader() = default;
   DemoLoader(const DemoLoader&) = delete;

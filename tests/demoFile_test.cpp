@@ -27,58 +27,15 @@
 #include "engine/wrapper.h"
 #include "platform/graphics.h"
 #include "platform/null/nullGraphics.h"
+#include "demo_support.h"
 #include "test_support.h"
 
 using namespace engine::gfx;
+using velox_test::DemoWriter;
 using engine::core::Exception;
 
 namespace {
 
-// Builds a .demo file.
-class DemoWriter {
- public:
-  explicit DemoWriter(int objects, int length = 250) {
-    mBytes = "DEMO";
-    Int(objects);
-    Int(length);
-  }
-  DemoWriter& Int(std::int32_t v) { return Raw(&v, 4); }
-  DemoWriter& Float(float v) { return Raw(&v, 4); }
-  DemoWriter& String(const std::string& s) {
-    Int(static_cast<std::int32_t>(s.size()));
-    mBytes += s;
-    return *this;
-  }
-  DemoWriter& Object(const std::string& type, const std::string& name, const std::string& data,
-                     const std::string& parent, engine::math::Vector3f loc,
-                     engine::math::Vector3f rot, int curves) {
-    String(type).String(name).String(data).String(parent);
-    Float(loc.x).Float(loc.y).Float(loc.z).Float(rot.x).Float(rot.y).Float(rot.z);
-    return Int(curves);
-  }
-  // A curve with keys (time, value), handles one frame either side.
-  DemoWriter& Curve(const std::string& channel, const std::vector<std::pair<float, float>>& keys,
-                    const std::string& interpolation = "Linear",
-                    const std::string& extrapolation = "Constant") {
-    String(channel).String(interpolation).String(extrapolation).Int(static_cast<int>(keys.size()));
-    for (const auto& k : keys) Float(k.first - 1).Float(k.second).Float(k.first).Float(k.second).Float(k.first + 1).Float(k.second);
-    return *this;
-  }
-  void Save(const std::string& path) const { std::ofstream(path, std::ios::binary) << mBytes; }
-  const std::string& Bytes() const { return mBytes; }
-
- private:
-  DemoWriter& Raw(const void* p, std::size_t n) {
-    mBytes.append(static_cast<const char*>(p), n);
-    return *this;
-  }
-  std::string mBytes;
-};
-
-void Write(const std::string& path, const std::string& text) {
-  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-  std::ofstream(path, std::ios::binary) << text;
-}
 
 class DemoFileTest : public ::testing::Test {
  protected:
@@ -88,7 +45,7 @@ class DemoFileTest : public ::testing::Test {
     velox_test::CloseLog();
     engine::core::CScreen screen;
     screen.Create(engine::WindowSettings());
-    Write("data/fx/glow.fx", R"(
+    velox_test::WriteText("data/fx/glow.fx", R"(
 float4x4 WVP : WorldViewProjection;
 float Glow;
 float4 VS(float4 p : POSITION) : POSITION { return mul(p, WVP); }
@@ -98,9 +55,9 @@ technique T { pass { VertexShader = compile vs_2_0 VS(); PixelShader = compile p
     const std::string material =
         "effect = { { pass = { { fx = 'glow', tec = 'T', params = { { 'Glow', 'ipo', 'x' } }, "
         "streams = { 'pos' } } } } }";
-    Write("data/wireframe.efx", material);
-    Write("data/s.demo_scene/box.vlx.efx", material);
-    Write("data/s.demo_scene/box.vlx", engine::gfx::DefaultQuadFile());
+    velox_test::WriteText("data/wireframe.efx", material);
+    velox_test::WriteText("data/s.demo_scene/box.vlx.efx", material);
+    velox_test::WriteText("data/s.demo_scene/box.vlx", engine::gfx::DefaultQuadFile());
   }
   void TearDown() override {
     delete EffectPool::Get();

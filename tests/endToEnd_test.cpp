@@ -36,16 +36,12 @@
 #include "platform/graphics.h"
 #include "platform/image.h"
 #include "platform/system.h"
+#include "demo_support.h"
 #include "test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-void Write(const std::string& path, const std::string& text) {
-  fs::create_directories(fs::path(path).parent_path());
-  std::ofstream(path, std::ios::binary) << text;
-}
 
 const char* kSceneFx = R"(
 float4x4 WorldViewProjection : WorldViewProjection;
@@ -72,43 +68,6 @@ technique Show { pass { CullMode = None; VertexShader = compile vs_3_0 VS(); Pix
 technique Flat { pass { CullMode = None; VertexShader = compile vs_3_0 VS(); PixelShader = compile ps_3_0 Flat(); } }
 )";
 
-// Builds the .demo file.
-class DemoWriter {
- public:
-  explicit DemoWriter(int objects) {
-    mBytes = "DEMO";
-    Int(objects);
-    Int(500);
-  }
-  DemoWriter& Int(std::int32_t v) { return Raw(&v, 4); }
-  DemoWriter& Float(float v) { return Raw(&v, 4); }
-  DemoWriter& String(const std::string& s) {
-    Int(static_cast<std::int32_t>(s.size()));
-    mBytes += s;
-    return *this;
-  }
-  DemoWriter& Object(const std::string& type, const std::string& name, const std::string& data,
-                     const std::string& parent, float x, float y, float z, int curves) {
-    String(type).String(name).String(data).String(parent);
-    Float(x).Float(y).Float(z).Float(0).Float(0).Float(0);
-    return Int(curves);
-  }
-  DemoWriter& Curve(const std::string& channel, float t0, float v0, float t1, float v1,
-                    const std::string& extrapolation = "Constant") {
-    String(channel).String("Linear").String(extrapolation).Int(2);
-    Float(t0).Float(v0).Float(t0).Float(v0).Float(t0).Float(v0);
-    Float(t1).Float(v1).Float(t1).Float(v1).Float(t1).Float(v1);
-    return *this;
-  }
-  const std::string& Bytes() const { return mBytes; }
-
- private:
-  DemoWriter& Raw(const void* p, std::size_t n) {
-    mBytes.append(static_cast<const char*>(p), n);
-    return *this;
-  }
-  std::string mBytes;
-};
 
 // Loads the scene in its Start, then drives the frames: the clock moves by
 // 0.04 s per frame, F11 goes down on the chosen frames, quit after the last.
@@ -186,33 +145,33 @@ TEST(EndToEndTest, SceneRendersLikeItsReviewedPictures) {
   platform::SetDefaultBackend(platform::Backend::GL);
   platform::EnableTestClock(true);
   ASSERT_TRUE(velox_test::MakeToneMp3("data/xt_tunefordemo.mp3", 2.0));
-  Write("data/fx/scene.fx", kSceneFx);
-  Write("data/wireframe.efx",
+  velox_test::WriteText("data/fx/scene.fx", kSceneFx);
+  velox_test::WriteText("data/wireframe.efx",
         "effect = { { pass = { { fx = 'scene', tec = 'Flat', params = {}, streams = { 'pos' } } } } }");
   // The animated box: into "marks" first, then shown from it.
-  Write("data/scene.demo_scene/box.vlx", engine::gfx::DefaultQuadFile());
-  Write("data/scene.demo_scene/box.vlx.efx", R"(
+  velox_test::WriteText("data/scene.demo_scene/box.vlx", engine::gfx::DefaultQuadFile());
+  velox_test::WriteText("data/scene.demo_scene/box.vlx.efx", R"(
 effect = { { pass = {
   { priority = 0, fx = 'scene', tec = 'Mark', rtt_stex = 'marks',
     params = { { 'Glow', 'ipo', 'Glow' } }, streams = { 'pos', 'tex' } },
   { priority = 1, fx = 'scene', tec = 'Show', params = { { 'Marks', 'target', 'marks' } },
     streams = { 'pos', 'tex' } } } } }
 )");
-  Write("data/scene.demo_scene/hud.vlx", engine::gfx::DefaultQuadFile());
-  Write("data/scene.demo_scene/hud.vlx.efx", R"(
+  velox_test::WriteText("data/scene.demo_scene/hud.vlx", engine::gfx::DefaultQuadFile());
+  velox_test::WriteText("data/scene.demo_scene/hud.vlx.efx", R"(
 effect = { { pass = { { priority = 2, fx = 'scene', tec = 'Flat',
   params = { { 'Colour', 'float4', { 1, 0.8, 0.2, 1 } } }, streams = { 'pos' } } } } }
 )");
-  DemoWriter w(4);
-  w.Object("Camera", "Cam", "", "", 0, 0, -6, 0);
-  w.Object("Lamp", "Sun", "", "", 1.5f, 1.5f, -2, 0);
-  w.Object("Mesh", "Box", "box", "", 0, 0, 0, 2)
-      .Curve("RotZ", 1, 0, 101, 36, "Cyclic")  // a turn every four seconds
-      .Curve("Glow", 1, 0, 11, 1);
+  velox_test::DemoWriter w(4, 500);
+  w.Object("Camera", "Cam", "", "", {0, 0, -6}, {0, 0, 0}, 0);
+  w.Object("Lamp", "Sun", "", "", {1.5f, 1.5f, -2}, {0, 0, 0}, 0);
+  w.Object("Mesh", "Box", "box", "", {0, 0, 0}, {0, 0, 0}, 2)
+      .Curve("RotZ", {{1, 0}, {101, 36}}, "Linear", "Cyclic")  // a turn every four seconds
+      .Curve("Glow", {{1, 0}, {11, 1}});
   // Below the camera: z is stored the modelling tool's way, negated on load.
-  w.Object("Mesh", "Hud", "hud", "Cam", -1.6f, 1.1f, -4, 2)
-      .Curve("ScaleX", 1, 0.15f, 2, 0.15f)
-      .Curve("ScaleY", 1, 0.15f, 2, 0.15f);
+  w.Object("Mesh", "Hud", "hud", "Cam", {-1.6f, 1.1f, -4}, {0, 0, 0}, 2)
+      .Curve("ScaleX", {{1, 0.15f}, {2, 0.15f}})
+      .Curve("ScaleY", {{1, 0.15f}, {2, 0.15f}});
   std::ofstream("data/scene.demo", std::ios::binary) << w.Bytes();
 
   engine::WindowSettings settings;
@@ -270,8 +229,8 @@ effect = { { pass = { { priority = 2, fx = 'scene', tec = 'Flat',
 TEST(EndToEndTest, ALostGlDeviceRecovers) {
   velox_test::ScopedWorkDir dir;
   platform::SetDefaultBackend(platform::Backend::GL);
-  Write("data/fx/scene.fx", kSceneFx);
-  Write("data/wireframe.efx",
+  velox_test::WriteText("data/fx/scene.fx", kSceneFx);
+  velox_test::WriteText("data/wireframe.efx",
         "effect = { { pass = { { fx = 'scene', tec = 'Flat', params = {}, streams = { 'pos' } } } } }");
   engine::WindowSettings settings;
   settings.width = 64;

@@ -32,11 +32,6 @@ using engine::core::Exception;
 
 namespace {
 
-void Write(const std::string& path, const std::string& text) {
-  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-  std::ofstream(path, std::ios::binary) << text;
-}
-
 // What a shader needs from the renderer, and a record of what it queued.
 class FakeRenderer : public engine::core::Module, public RenderContext {
  public:
@@ -90,15 +85,15 @@ class MaterialsTest : public ::testing::Test {
     screen.Create(settings);
     ASSERT_NE(engine::core::CWin32Window::Get()->Device(), nullptr);
     engine::AddModule(&mRenderer, 10);
-    Write("data/fx/colour.fx", kColourFx);
-    Write("data/fx/wire.fx", R"(
+    velox_test::WriteText("data/fx/colour.fx", kColourFx);
+    velox_test::WriteText("data/fx/wire.fx", R"(
 float4x4 WVP : WorldViewProjection;
 float4 VS(float4 p : POSITION) : POSITION { return mul(p, WVP); }
 float4 PS() : COLOR { return 1; }
 technique Wire { pass { FillMode = Wireframe; VertexShader = compile vs_2_0 VS(); PixelShader = compile ps_2_0 PS(); } }
 )");
-    Write("data/wireframe.efx", "effect = { { pass = { " + Pass("wire", "Wire") + " } } }");
-    Write("data/fx/quadmat.efx", "effect = { { pass = { " + Pass("colour", "Plain") + " } } }");
+    velox_test::WriteText("data/wireframe.efx", "effect = { { pass = { " + Pass("wire", "Wire") + " } } }");
+    velox_test::WriteText("data/fx/quadmat.efx", "effect = { { pass = { " + Pass("colour", "Plain") + " } } }");
     const std::uint32_t white = 0xFFFFFFFF;
     std::string error;
     ASSERT_TRUE(platform::image::SavePng(L"data/default.png", 1, 1, &white, 4, error));
@@ -123,7 +118,7 @@ TEST_F(MaterialsTest, CandidatesAreTriedByPriorityAndFallBack) {
   ASSERT_TRUE(pool->Wireframe());
   ASSERT_EQ(pool->Wireframe()->ShaderCount(), 1u);
 
-  Write("data/m.efx", "effect = { { priority = 1, pass = { " + Pass("colour", "Plain") +
+  velox_test::WriteText("data/m.efx", "effect = { { priority = 1, pass = { " + Pass("colour", "Plain") +
                           " } }, { priority = 5, pass = { " + Pass("colour", "Missing") + " } } }");
   boost::shared_ptr<Effect> chosen = engine::BuildEffect("data/m.efx");
   ASSERT_EQ(chosen->ShaderCount(), 1u);
@@ -134,7 +129,7 @@ TEST_F(MaterialsTest, CandidatesAreTriedByPriorityAndFallBack) {
   EXPECT_EQ(again->GetShader(0)->GetEffect(), chosen->GetShader(0)->GetEffect());
 
   // Pixel shader 3 over the target version: the next candidate.
-  Write("data/v.efx", "effect = { { priority = 2, pass = { " + Pass("colour", "Three") +
+  velox_test::WriteText("data/v.efx", "effect = { { priority = 2, pass = { " + Pass("colour", "Three") +
                           " } }, { priority = 1, pass = { " + Pass("colour", "Plain") + " } } }");
   EffectPool::SetTargetVersion(0xFFFF0200);
   EXPECT_EQ(engine::BuildEffect("data/v.efx")->GetShader(0)->Pass().mTechnique, "Plain");
@@ -142,19 +137,19 @@ TEST_F(MaterialsTest, CandidatesAreTriedByPriorityAndFallBack) {
   EXPECT_EQ(engine::BuildEffect("data/v.efx")->GetShader(0)->Pass().mTechnique, "Three");
 
   // A missing technique in the second pass drops the whole candidate.
-  Write("data/p.efx", "effect = { { priority = 2, pass = { " + Pass("colour", "Plain") + ", " +
+  velox_test::WriteText("data/p.efx", "effect = { { priority = 2, pass = { " + Pass("colour", "Plain") + ", " +
                           Pass("colour", "Nope") + " } }, { pass = { } } }");
   EXPECT_EQ(engine::BuildEffect("data/p.efx")->ShaderCount(), 0u);  // the empty candidate
 
-  Write("data/e.efx", "effect = {}");
+  velox_test::WriteText("data/e.efx", "effect = {}");
   EXPECT_EQ(engine::BuildEffect("data/e.efx"), pool->Wireframe());
-  Write("data/f.efx", "effect = { { pass = { " + Pass("missingfile", "T") + " } } }");
+  velox_test::WriteText("data/f.efx", "effect = { { pass = { " + Pass("missingfile", "T") + " } } }");
   EXPECT_EQ(engine::BuildEffect("data/f.efx"), pool->Wireframe());
   EXPECT_THROW(pool->GenerateQuadEffect("data/f.efx"), Exception);
   // Script errors are the caller's, a missing texture among them.
-  Write("data/s.efx", "effect = 1");
+  velox_test::WriteText("data/s.efx", "effect = 1");
   EXPECT_THROW(engine::BuildEffect("data/s.efx"), Exception);
-  Write("data/t.efx", "effect = { { pass = { " +
+  velox_test::WriteText("data/t.efx", "effect = { { pass = { " +
                           Pass("colour", "Plain", "{ 'Map', 'tex', 'data/none.png' }") + " } } }");
   EXPECT_THROW(engine::BuildEffect("data/t.efx"), Exception);
 
@@ -170,7 +165,7 @@ TEST_F(MaterialsTest, CandidatesAreTriedByPriorityAndFallBack) {
 
 TEST_F(MaterialsTest, QuadTechniquesQueueTheirQuad) {
   Open(platform::Backend::Null);
-  Write("data/q.efx", "effect = { { pass = { " + Pass("colour", "Quad") + ", " +
+  velox_test::WriteText("data/q.efx", "effect = { { pass = { " + Pass("colour", "Quad") + ", " +
                           Pass("colour", "LonelyQuad") + " } } }");
   boost::shared_ptr<Effect> e = engine::BuildEffect("data/q.efx");
   ASSERT_EQ(e->ShaderCount(), 2u);
@@ -233,12 +228,12 @@ class MaterialsGlTest : public MaterialsTest {
 };
 
 TEST_F(MaterialsGlTest, ParametersReachTheEffectAndAreRestored) {
-  Write("data/a.efx", "effect = { { pass = { " +
+  velox_test::WriteText("data/a.efx", "effect = { { pass = { " +
                           Pass("colour", "Plain",
                                "{ 'Missing', 'float4', {1,1,1,1} }, { 'First', 'float4', {0.5,0,0,0} },"
                                "{ 'Second', 'float4', {0,0.25,0,0} }, { 'Count', 'int', 3.9 }") +
                           " } } }");
-  Write("data/b.efx", "effect = { { pass = { " +
+  velox_test::WriteText("data/b.efx", "effect = { { pass = { " +
                           Pass("colour", "Plain", "{ 'First', 'float4', {1,0,0,0} }") + " } } }");
   boost::shared_ptr<Effect> a = engine::BuildEffect("data/a.efx");
   boost::shared_ptr<Effect> b = engine::BuildEffect("data/b.efx");
@@ -254,7 +249,7 @@ TEST_F(MaterialsGlTest, ParametersReachTheEffectAndAreRestored) {
 }
 
 TEST_F(MaterialsGlTest, UiNameParametersAndWorldRotation) {
-  Write("data/t.efx", "effect = { { pass = { " + Pass("colour", "Textured") + ", " +
+  velox_test::WriteText("data/t.efx", "effect = { { pass = { " + Pass("colour", "Textured") + ", " +
                           Pass("colour", "Rotated") + " } } }");
   boost::shared_ptr<Effect> e = engine::BuildEffect("data/t.efx");
   const ShaderParameters& p = e->GetShader(0)->Pass().mParameters;
@@ -279,7 +274,7 @@ TEST_F(MaterialsGlTest, UiNameParametersAndWorldRotation) {
 }
 
 TEST_F(MaterialsGlTest, AReloadedEffectIsSetUpBeforeTheNextDraw) {
-  Write("data/r.efx", "effect = { { pass = { " +
+  velox_test::WriteText("data/r.efx", "effect = { { pass = { " +
                           Pass("colour", "Plain", "{ 'First', 'float4', {1,0,0,0} }") + " } } }");
   boost::shared_ptr<Effect> e = engine::BuildEffect("data/r.efx");
   EXPECT_EQ(DrawQuad(e), 0xFFFF0000u);
@@ -289,7 +284,7 @@ TEST_F(MaterialsGlTest, AReloadedEffectIsSetUpBeforeTheNextDraw) {
   const std::string order = "float4 First;\nfloat4 Second;", use = "First.x, Second.y";
   changed.replace(changed.find(order), order.size(), "float4 Second;\nfloat4 First;");
   changed.replace(changed.find(use), use.size(), "Second.y, First.x");
-  Write("data/fx/colour.fx", changed);
+  velox_test::WriteText("data/fx/colour.fx", changed);
   std::filesystem::last_write_time("data/fx/colour.fx",
                                    std::filesystem::last_write_time("data/fx/colour.fx") +
                                        std::chrono::seconds(5));

@@ -30,11 +30,6 @@ using namespace engine::gfx;
 
 namespace {
 
-void Write(const std::string& path, const std::string& text) {
-  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-  std::ofstream(path, std::ios::binary) << text;
-}
-
 const char* kFx = R"(
 float4x4 WVP : WorldViewProjection;
 float4 Colour;
@@ -59,9 +54,9 @@ class RendererTest : public ::testing::Test {
     platform::SetDefaultBackend(platform::Backend::Null);
     platform::null::ResetSettings();
     velox_test::CloseLog();
-    Write("data/fx/r.fx", kFx);
-    Write("data/wireframe.efx", "effect = { { pass = { " + Pass("A", 0) + " } } }");
-    Write("data/fx/quad.efx", "effect = { { pass = { " + Pass("B", 5) + " } } }");
+    velox_test::WriteText("data/fx/r.fx", kFx);
+    velox_test::WriteText("data/wireframe.efx", "effect = { { pass = { " + Pass("A", 0) + " } } }");
+    velox_test::WriteText("data/fx/quad.efx", "effect = { { pass = { " + Pass("B", 5) + " } } }");
     engine::WindowSettings settings;
     settings.width = settings.height = 64;
     engine::CreateVELOXWindow(settings);
@@ -85,7 +80,7 @@ class RendererTest : public ::testing::Test {
   // A quad drawn with the material of `passes`.
   void AddObject(const std::string& passes) {
     const std::string path = "data/m" + std::to_string(mCount++) + ".efx";
-    Write(path, "effect = { { pass = { " + passes + " } } }");
+    velox_test::WriteText(path, "effect = { { pass = { " + passes + " } } }");
     const std::wstring name = L"mesh" + std::to_wstring(mCount);
     engine::AddMesh(name, new LoadVLXMesh(L"data/quad.vlx"), engine::BuildEffect(path));
     auto mesh = engine::core::ResourceManager::Get()->Get<Mesh>(name);

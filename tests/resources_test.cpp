@@ -32,11 +32,6 @@ float4 PS() : COLOR { return Colour; }
 technique T { pass { VertexShader = compile vs_2_0 VS(); PixelShader = compile ps_2_0 PS(); } }
 )";
 
-void Write(const std::string& path, const std::string& text) {
-  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-  std::ofstream(path, std::ios::binary) << text;
-}
-
 class ResourcesTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -118,7 +113,7 @@ TEST_F(ResourcesTest, RenderTargetsAndDepthSurviveResetWithTheirShape) {
 }
 
 TEST_F(ResourcesTest, EffectsReloadWhenTheirFileChanges) {
-  Write("data/fx/plain.fx", kEffect);
+  velox_test::WriteText("data/fx/plain.fx", kEffect);
   ResourceManager* manager = ResourceManager::Get();
   auto effect = manager->Get<FXEffect>(L"data/fx/plain.fx");
   ASSERT_NE(effect->Retrieve(), nullptr);
@@ -135,7 +130,7 @@ TEST_F(ResourcesTest, EffectsReloadWhenTheirFileChanges) {
   manager->LostDevice();
   manager->ResetDevice();
 
-  Write("data/fx/broken.fx", "float4 x = ;\n");
+  velox_test::WriteText("data/fx/broken.fx", "float4 x = ;\n");
   EXPECT_THROW(manager->Get<FXEffect>(L"data/fx/broken.fx"), Exception);
   EXPECT_THROW(manager->Get<FXEffect>(L"data/fx/none.fx"), Exception);
   delete manager;

@@ -43,6 +43,12 @@ class ScopedWorkDir {
   std::filesystem::path mDir;
 };
 
+// Writes a text file, creating its folders.
+inline void WriteText(const std::string& path, const std::string& text) {
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  std::ofstream(path, std::ios::binary) << text;
+}
+
 // Closes the current log (footer written) so that the next Get opens a new
 // one in the current working directory.
 inline void CloseLog() { delete engine::core::Logging::Get(); }
