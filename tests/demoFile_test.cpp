@@ -28,6 +28,7 @@
 #include "platform/graphics.h"
 #include "platform/null/nullGraphics.h"
 #include "demo_support.h"
+#include "engine_support.h"
 #include "test_support.h"
 
 using namespace engine::gfx;
@@ -40,11 +41,7 @@ namespace {
 class DemoFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    platform::SetDefaultBackend(platform::Backend::Null);
-    platform::null::ResetSettings();
-    velox_test::CloseLog();
-    engine::core::CScreen screen;
-    screen.Create(engine::WindowSettings());
+    velox_test::OpenNullWindow();
     velox_test::WriteText("data/fx/glow.fx", R"(
 float4x4 WVP : WorldViewProjection;
 float Glow;

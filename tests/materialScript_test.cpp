@@ -16,6 +16,7 @@
 #include "platform/graphics.h"
 #include "platform/image.h"
 #include "platform/null/nullGraphics.h"
+#include "engine_support.h"
 #include "test_support.h"
 
 using namespace engine::gfx;
@@ -26,11 +27,7 @@ namespace {
 class MaterialScriptTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    platform::SetDefaultBackend(platform::Backend::Null);
-    platform::null::ResetSettings();
-    velox_test::CloseLog();
-    engine::core::CScreen screen;
-    screen.Create(engine::WindowSettings());
+    velox_test::OpenNullWindow();
     const std::uint32_t pixel = 0xFFFFFFFF;
     std::string error;
     ASSERT_TRUE(platform::image::SavePng(L"data/white.png", 1, 1, &pixel, 4, error)) << error;

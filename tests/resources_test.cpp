@@ -18,6 +18,7 @@
 #include "platform/graphics.h"
 #include "platform/image.h"
 #include "platform/null/nullGraphics.h"
+#include "engine_support.h"
 #include "test_support.h"
 
 using namespace engine::core;
@@ -35,11 +36,7 @@ technique T { pass { VertexShader = compile vs_2_0 VS(); PixelShader = compile p
 class ResourcesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    platform::SetDefaultBackend(platform::Backend::Null);
-    platform::null::ResetSettings();
-    velox_test::CloseLog();
-    CScreen screen;
-    screen.Create(engine::WindowSettings());
+    velox_test::OpenNullWindow();
     ASSERT_NE(CWin32Window::Get()->Device(), nullptr);
     const std::uint32_t pixels[4] = {0xFFFF0000, 0xFF00FF00, 0xFF0000FF, 0xFFFFFFFF};
     std::string error;
