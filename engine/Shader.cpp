@@ -186,6 +186,13 @@ Shader::~Shader() = default;
 
 platform::Effect* Shader::Fx() const { return mEffect ? mEffect->Retrieve() : nullptr; }
 
+platform::Effect* Shader::Loaded() const {
+  // A reload that failed (F9 on a broken file) leaves no effect to draw with.
+  platform::Effect* fx = Fx();
+  if (fx == nullptr) ENGINE_ERROR("Effect " + mEffectPath + " is not loaded");
+  return fx;
+}
+
 boost::shared_ptr<core::resources::RenderTargetTexture> Shader::GetTarget() { return mTarget; }
 
 bool Shader::IsSupported(const platform::Caps&) {
@@ -287,7 +294,7 @@ void Shader::Setup() {
 void Shader::Draw(boost::shared_ptr<RenderObject> object) {
   if (!object) return;
   if (mEffect->LastWrite() != mLoadStamp) Setup();
-  platform::Effect* fx = Fx();
+  platform::Effect* fx = Loaded();
   for (const auto& b : mBindings) b.second(*object, fx, b.first);
 
   const ShaderParameters& p = mPass.mParameters;
@@ -374,7 +381,7 @@ int Shader::BeginPass(unsigned i) {
   // A reloaded effect has new handles: the technique is set with the old one
   // before the first Draw would notice, so set up again here.
   if (i == 0 && mEffect->LastWrite() != mLoadStamp) Setup();
-  platform::Effect* fx = Fx();
+  platform::Effect* fx = Loaded();
   if (i == 0) {
     fx->SetTechnique(mTechniqueHandle);
     std::uint32_t passes = 0;
@@ -390,7 +397,7 @@ int Shader::BeginPass(unsigned i) {
 }
 
 void Shader::EndPass() {
-  platform::Effect* fx = Fx();
+  platform::Effect* fx = Loaded();
   fx->EndPass();
   if (gCurrentPass == gPassCount - 1) fx->End();
 }

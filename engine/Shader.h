@@ -61,6 +61,7 @@ class ENGINE_API Shader {
 
  private:
   platform::Effect* Fx() const;
+  platform::Effect* Loaded() const;  // throws when there is none
 
   PassDesc mPass;
   std::vector<std::pair<const char*, Binding>> mBindings;

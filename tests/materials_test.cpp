@@ -186,6 +186,35 @@ TEST_F(MaterialsTest, QuadTechniquesQueueTheirQuad) {
             std::string::npos);
 }
 
+TEST_F(MaterialsTest, ABrokenReloadIsAnErrorUntilTheFileIsFixed) {
+  Open(platform::Backend::Null);
+  velox_test::WriteText("data/r.efx", "effect = { { pass = { " + Pass("colour", "Plain") + " } } }");
+  boost::shared_ptr<Effect> e = engine::BuildEffect("data/r.efx");
+  boost::shared_ptr<Mesh> quad = Mesh::CreateQuad(nullptr);
+  boost::shared_ptr<Shader> shader = e->GetShader(0);
+  platform::Device* device = engine::core::CWin32Window::Get()->Device();
+  auto draw = [&] {
+    device->BeginScene();
+    try {
+      shader->BeginPass(0);
+      shader->Draw(quad->GetRenderObject());
+      shader->EndPass();
+    } catch (...) {
+      device->EndScene();
+      throw;
+    }
+    device->EndScene();
+  };
+  draw();
+  velox_test::WriteText("data/fx/colour.fx", "float4 broken = ;");
+  EXPECT_THROW(engine::core::ResourceManager::Get()->UpdateAll(), Exception);
+  EXPECT_THROW(draw(), Exception);  // not a crash
+  velox_test::WriteText("data/fx/colour.fx", kColourFx);
+  engine::core::ResourceManager::Get()->UpdateAll();
+  draw();
+  EXPECT_EQ(velox_test::Count(Rows(), "Effect data/fx/colour.fx is not loaded"), 1);
+}
+
 class MaterialsGlTest : public MaterialsTest {
  protected:
   void SetUp() override {
