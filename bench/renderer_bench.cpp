@@ -87,15 +87,7 @@ class Scene {
     engine::SetRootNode(root);
   }
   ~Scene() {
-    delete SceneInfo::Get();
-    delete engine::core::Kernel::Get()->FindModule(2);
-    delete engine::core::Kernel::Get()->FindModule(1);
-    delete engine::core::Timer::Get();
-    delete EffectPool::Get();
-    delete mRenderer;
-    delete engine::core::CWin32Window::Get();
-    delete engine::core::ResourceManager::Get();
-    delete engine::core::Kernel::Get();
+    engine::ShutDownEngine();
     fs::current_path(mOld);
     fs::remove_all(mDir);
   }

@@ -338,7 +338,7 @@ void Shader::Draw(boost::shared_ptr<RenderObject> object) {
   fx->CommitChanges();
 
   platform::Device* device = core::CWin32Window::Get()->Device();
-  RenderContext* context = EffectPool::Get()->Context();
+  RenderContext* context = RenderContext::Active();
   if (context == nullptr || context->mCurrentDeclaration != object->mDeclaration) {
     device->SetVertexDeclaration(object->mDeclaration);
     if (context != nullptr) context->mCurrentDeclaration = object->mDeclaration;
@@ -404,7 +404,7 @@ void Shader::EndPass() {
 
 void Shader::Activate() {
   if (!mIsQuad || !mQuad) return;
-  if (RenderContext* context = EffectPool::Get()->Context()) context->Submit(mQuad->GetRenderObject());
+  if (RenderContext* context = RenderContext::Active()) context->Submit(mQuad->GetRenderObject());
 }
 
 }  // namespace engine::gfx

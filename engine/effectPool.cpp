@@ -2,7 +2,6 @@
 
 #include "engine/Shader.h"
 #include "engine/Window.h"
-#include "engine/kernel.h"
 #include "engine/logging.h"
 #include "engine/luaWrapper.h"
 #include "engine/resourceTypes.h"
@@ -46,11 +45,6 @@ EffectPool::~EffectPool() = default;
 
 void EffectPool::SetTargetVersion(std::uint32_t version) { gTargetVersion = version; }
 std::uint32_t EffectPool::TargetVersion() { return gTargetVersion; }
-
-RenderContext* EffectPool::Context() const {
-  core::Kernel* kernel = core::Kernel::Get();
-  return kernel != nullptr ? dynamic_cast<RenderContext*>(kernel->FindModule(10)) : nullptr;
-}
 
 boost::shared_ptr<Effect> EffectPool::Generate(const std::string& scriptPath, bool versionTest) {
   MaterialScript script;

@@ -17,7 +17,6 @@ class Device;
 namespace engine::gfx {
 
 class Shader;
-class RenderContext;
 
 // A material ready for drawing: one shader per pass, in script order.
 class ENGINE_API Effect {
@@ -49,8 +48,6 @@ class ENGINE_API EffectPool : public pattern::Singleton<EffectPool> {
   boost::shared_ptr<Effect> GenerateQuadEffect(const std::string& scriptPath);
 
   boost::shared_ptr<Effect> Wireframe() const { return mWireframe; }
-  // The renderer (kernel key 10) as shaders see it; null when none runs.
-  RenderContext* Context() const;
 
   // 0: no limit. Kept outside the pool so that the program can set it
   // before the device exists.

@@ -37,7 +37,11 @@ struct ENGINE_API RenderObject {
 // again.
 class ENGINE_API RenderContext {
  public:
+  RenderContext();
   virtual ~RenderContext();
+  // The renderer alive now (the last one made), so that shaders need no
+  // lookup per draw; null when there is none.
+  static RenderContext* Active();
   virtual void Submit(boost::shared_ptr<RenderObject> object) = 0;
   // Forgets the last draw's state: after a reset new buffers may reuse the
   // addresses of released ones.

@@ -99,9 +99,15 @@ void StartApplication() {
   core::Kernel* kernel = core::Kernel::Get();
   kernel->AddModule(core::Timer::Get(), 7);
   kernel->Run();
-  core::Module* input = kernel->FindModule(2);
-  core::Module* screen = kernel->FindModule(1);
-  core::Module* renderer = kernel->FindModule(10);
+  ShutDownEngine();
+  platform::audio::Free();
+}
+
+void ShutDownEngine() {
+  core::Kernel* kernel = core::Kernel::Existing();
+  core::Module* input = kernel != nullptr ? kernel->FindModule(2) : nullptr;
+  core::Module* screen = kernel != nullptr ? kernel->FindModule(1) : nullptr;
+  core::Module* renderer = kernel != nullptr ? kernel->FindModule(10) : nullptr;
   // Only what exists: creating a singleton just to delete it can fail (the
   // effect pool would load its fallback material) after the loop is over.
   delete gfx::SceneInfo::Existing();
@@ -113,7 +119,6 @@ void StartApplication() {
   delete core::CWin32Window::Existing();
   delete core::ResourceManager::Existing();
   delete core::Kernel::Existing();
-  platform::audio::Free();
 }
 
 void SetRootNode(boost::shared_ptr<gfx::Spatial> node) {

@@ -38,6 +38,11 @@ ENGINE_API void AddModule(core::Module* module, int key);
 // Checks the audio library, registers the clock (which starts the music),
 // runs the main loop and tears everything down in a fixed order.
 ENGINE_API void StartApplication();
+// The teardown StartApplication ends with, in its order: the scene
+// information, input, screen, clock, effect pool, renderer, window, resources
+// and kernel, each only if it exists. For programs and tests that run frames
+// themselves.
+ENGINE_API void ShutDownEngine();
 
 // Ends the main loop after the current frame.
 ENGINE_API void QuitApplication();

@@ -66,15 +66,7 @@ class RendererTest : public ::testing::Test {
     engine::SetRootNode(mRoot);
   }
   void TearDown() override {
-    delete SceneInfo::Get();
-    delete engine::core::Kernel::Get()->FindModule(2);
-    delete engine::core::Kernel::Get()->FindModule(1);
-    delete engine::core::Timer::Get();
-    delete EffectPool::Get();
-    delete mRenderer;
-    delete engine::core::CWin32Window::Get();
-    delete engine::core::ResourceManager::Get();
-    delete engine::core::Kernel::Get();
+    engine::ShutDownEngine();
   }
 
   // A quad drawn with the material of `passes`.

@@ -87,6 +87,7 @@ struct Node {
   std::vector<int> children;  // struct members or array elements
   int topLevel = -1;          // index of the top-level parameter it lies in
   bool isElement = false;
+  std::vector<Base> bases;  // of a struct's components, filled on first use
 };
 
 struct TechniqueNode {
@@ -424,18 +425,14 @@ class EffectImpl : public Effect {
   struct View {
     std::uint8_t* data = nullptr;
     std::uint32_t bytes = 0;
-    std::vector<Base> bases;
   };
 
-  static void Bases(const Type& t, std::vector<Base>* out) {
-    const std::uint32_t count = t.elements == 0 ? 1 : t.elements;
-    for (std::uint32_t e = 0; e < count; ++e) {
-      if (t.base == Base::Struct) {
-        for (const Variable& m : t.members) Bases(m.type, out);
-      } else if (t.IsNumeric()) {
-        out->insert(out->end(), t.rows * t.columns, t.base);
-      }
-    }
+  // The kind of component i: one kind for everything but structs, whose
+  // layout is worked out once per node.
+  static Base BaseAt(Node& n, std::size_t i) {
+    if (n.type->base != Base::Struct) return n.type->base;
+    if (n.bases.empty()) n.type->Components(&n.bases);
+    return i < n.bases.size() ? n.bases[i] : Base::Float;
   }
 
   bool Numeric(Node* n, View* v) {
@@ -473,10 +470,8 @@ class EffectImpl : public Effect {
     Node* n = Parameter(h);
     View v;
     if (!Numeric(n, &v)) return kInvalidCall;
-    std::vector<Base> bases;
-    Bases(*n->type, &bases);
-    const std::size_t k = std::min<std::size_t>(count, bases.size());
-    for (std::size_t i = 0; i < k; ++i) WriteFloat(v.data + 4 * i, bases[i], values[i]);
+    const std::size_t k = std::min<std::size_t>(count, v.bytes / 4);
+    for (std::size_t i = 0; i < k; ++i) WriteFloat(v.data + 4 * i, BaseAt(*n, i), values[i]);
     n->storage->Touch();
     return kOk;
   }
@@ -485,10 +480,8 @@ class EffectImpl : public Effect {
     Node* n = Parameter(h);
     View v;
     if (!Numeric(n, &v)) return kInvalidCall;
-    std::vector<Base> bases;
-    Bases(*n->type, &bases);
     for (std::uint32_t i = 0; i < count; ++i) {
-      values[i] = i < bases.size() ? ReadFloat(v.data + 4 * i, bases[i]) : 0.0f;
+      values[i] = i < v.bytes / 4 ? ReadFloat(v.data + 4 * i, BaseAt(*n, i)) : 0.0f;
     }
     return kOk;
   }
@@ -554,14 +547,12 @@ class EffectImpl : public Effect {
     Node* n = Parameter(parameter);
     View v;
     if (!Numeric(n, &v) || v.bytes < 4) return kInvalidCall;
-    std::vector<Base> bases;
-    Bases(*n->type, &bases);
-    if (bases.empty()) return kInvalidCall;
-    if (bases[0] == Base::Float) {
+    const Base first = BaseAt(*n, 0);
+    if (first == Base::Float) {
       const float f = static_cast<float>(value);
       std::memcpy(v.data, &f, 4);
     } else {
-      const std::int32_t i = bases[0] == Base::Bool ? (value != 0) : value;
+      const std::int32_t i = first == Base::Bool ? (value != 0) : value;
       std::memcpy(v.data, &i, 4);
     }
     n->storage->Touch();
@@ -571,9 +562,7 @@ class EffectImpl : public Effect {
     Node* n = Parameter(parameter);
     View v;
     if (value == nullptr || !Numeric(n, &v) || v.bytes < 4) return kInvalidCall;
-    std::vector<Base> bases;
-    Bases(*n->type, &bases);
-    if (bases[0] == Base::Float) {
+    if (BaseAt(*n, 0) == Base::Float) {
       float f;
       std::memcpy(&f, v.data, 4);
       *value = std::isfinite(f) ? static_cast<std::int32_t>(std::clamp(f, -2.1e9f, 2.1e9f)) : 0;

@@ -90,6 +90,8 @@ struct Type {
   // Bytes of one element of the value (4 per numeric component).
   std::uint32_t ElementBytes() const;
   std::uint32_t Bytes() const { return ElementBytes() * (elements == 0 ? 1 : elements); }
+  // The kind of each 4-byte component of a value, in value order.
+  void Components(std::vector<Base>* out) const;
   ParameterClass Class() const;
   ParameterType PublicType() const;
 };

@@ -19,6 +19,24 @@ std::uint32_t Type::ElementBytes() const {
   return 0;
 }
 
+void Type::Components(std::vector<Base>* out) const {
+  const std::size_t first = out->size();
+  if (base == Base::Struct) {
+    for (const Variable& m : members) m.type.Components(out);
+  } else if (IsNumeric()) {
+    out->insert(out->end(), rows * columns, base);
+  }
+  // Further elements repeat the first: walking the type once per element
+  // would take as long for arrays of objects, which have no values.
+  const std::size_t one = out->size() - first;
+  for (std::uint32_t e = 1; one != 0 && e < elements; ++e) {
+    for (std::size_t k = 0; k < one; ++k) {
+      const Base b = (*out)[first + k];
+      out->push_back(b);
+    }
+  }
+}
+
 ParameterClass Type::Class() const {
   if (base == Base::Struct) return kClassStruct;
   if (!IsNumeric()) return kClassObject;
@@ -709,7 +727,7 @@ class Parser {
   // every component.
   void StoreValue(Variable* v, const std::vector<double>& numbers, const Token& at) {
     std::vector<Base> bases;
-    Flatten(v->type, &bases);
+    v->type.Components(&bases);
     v->value.assign(bases.size() * 4, 0);
     if (numbers.empty()) return;
     if (numbers.size() != 1 && numbers.size() != bases.size()) {
@@ -730,24 +748,6 @@ class Parser {
         else if (d <= -2147483648.0) n = -2147483647 - 1;
         else n = static_cast<std::int32_t>(d);
         std::memcpy(dst, &n, 4);
-      }
-    }
-  }
-
-  static void Flatten(const Type& type, std::vector<Base>* out) {
-    const std::size_t first = out->size();
-    if (type.base == Base::Struct) {
-      for (const Variable& m : type.members) Flatten(m.type, out);
-    } else if (type.IsNumeric()) {
-      out->insert(out->end(), type.rows * type.columns, type.base);
-    }
-    // Further elements repeat the first: walking the type once per element
-    // would take as long for arrays of objects, which have no values.
-    const std::size_t one = out->size() - first;
-    for (std::uint32_t e = 1; one != 0 && e < type.elements; ++e) {
-      for (std::size_t k = 0; k < one; ++k) {
-        const Base b = (*out)[first + k];
-        out->push_back(b);
       }
     }
   }
@@ -1066,7 +1066,7 @@ class Parser {
       }
       if (v.value.empty()) {
         std::vector<Base> bases;
-        Flatten(v.type, &bases);
+        v.type.Components(&bases);
         v.value.assign(bases.size() * 4, 0);
       }
       if (!Hold(v, Peek())) return;
