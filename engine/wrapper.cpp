@@ -1,6 +1,7 @@
 #include "engine/wrapper.h"
 
 #include <cstdlib>
+#include <utility>
 
 #include "engine/VLXMesh.h"
 #include "engine/kernel.h"
@@ -143,6 +144,12 @@ boost::shared_ptr<gfx::Node> CreateMeshNode(boost::shared_ptr<gfx::Mesh> mesh) {
 }
 
 float* GetFirstParameterValue(boost::shared_ptr<gfx::Spatial> node) {
+  int floats = 0;
+  return GetFirstParameterValue(std::move(node), &floats);
+}
+
+float* GetFirstParameterValue(boost::shared_ptr<gfx::Spatial> node, int* floats) {
+  *floats = 0;
   gfx::Geometry* geometry = FirstGeometry(node.get(), 0);
   if (geometry == nullptr || !geometry->GetMesh() || !geometry->GetMesh()->GetEffect() ||
       geometry->GetMesh()->GetEffect()->ShaderCount() == 0) {
@@ -150,10 +157,10 @@ float* GetFirstParameterValue(boost::shared_ptr<gfx::Spatial> node) {
   }
   gfx::ShaderParameters& p = geometry->GetMesh()->GetEffect()->GetShader(0)->Pass().mParameters;
   // The first parameter of the list order the shader applies: float4 first.
-  if (!p.mFloat4.empty()) return p.mFloat4[0].value->f;
-  if (!p.mFloat3.empty()) return p.mFloat3[0].value->f;
-  if (!p.mFloat2.empty()) return p.mFloat2[0].value->f;
-  if (!p.mScalars.empty()) return &p.mScalars[0].value->f;
+  if (!p.mFloat4.empty()) return *floats = 4, p.mFloat4[0].value->f;
+  if (!p.mFloat3.empty()) return *floats = 3, p.mFloat3[0].value->f;
+  if (!p.mFloat2.empty()) return *floats = 2, p.mFloat2[0].value->f;
+  if (!p.mScalars.empty()) return *floats = 1, &p.mScalars[0].value->f;
   return nullptr;
 }
 

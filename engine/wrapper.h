@@ -85,6 +85,9 @@ ENGINE_API boost::shared_ptr<gfx::Node> CreateMeshNode(boost::shared_ptr<gfx::Me
 // The value of the first parameter of the first shader of the mesh drawn
 // under node (the first geometry found depth-first); null when there is none.
 ENGINE_API float* GetFirstParameterValue(boost::shared_ptr<gfx::Spatial> node);
+// The same, with the number of floats the value holds (0 with null), so
+// that a caller never writes past a narrower value.
+ENGINE_API float* GetFirstParameterValue(boost::shared_ptr<gfx::Spatial> node, int* floats);
 
 // The window's text; the stored settings keep their title.
 ENGINE_API void SetWindowTitle(std::wstring title);

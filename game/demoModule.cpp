@@ -1,0 +1,330 @@
+#include "game/demoModule.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+#include "engine/demoFile.h"
+#include "engine/effectPool.h"
+#include "engine/input.h"
+#include "engine/logging.h"
+#include "engine/mesh.h"
+#include "engine/sceneNodes.h"
+#include "engine/strings.h"
+#include "engine/timer.h"
+#include "engine/windowStuff.h"
+#include "engine/wrapper.h"
+#include "game/generators.h"
+#include "game/postTargets.h"
+#include "game/random.h"
+#include "platform/d3dmath.h"
+#include "platform/window.h"
+
+namespace demo {
+
+using engine::gfx::LoadMesh;
+
+namespace {
+
+constexpr int kEscape = 27;
+const char* const kSceneNames[TestScene1::kSceneCount] = {"underwater", "incurve", "city"};
+
+std::string SourcePath(const std::string& scene, const std::string& name) {
+  return "data/" + scene + ".demo_scene/" + name + ".vlx";
+}
+
+std::string CachePath(const std::string& scene, const std::string& name) {
+  return "data/serial/" + scene + "_" + name + ".serial";
+}
+
+// The curve and matrix readers throw plain strings; the kernel reports only
+// the engine's exception, so they are turned into one that names the file.
+template <class Read>
+auto ReadOrFail(Read read, const std::string& path) {
+  try {
+    return read(path);
+  } catch (const char* text) {
+    ENGINE_ERROR(std::string(text) + ": " + path);
+  } catch (const std::bad_alloc&) {
+    ENGINE_ERROR("Out of memory reading " + path);
+  }
+}
+
+const Spline& FirstSpline(const CurveSet& curves, const std::string& name, const std::string& path) {
+  const auto it = curves.find(name);
+  if (it == curves.end() || it->second.empty())
+    ENGINE_ERROR("No curve " + name + " in " + path);
+  return it->second.front();
+}
+
+const engine::math::Matrix4x4& Matrix(const MatrixSet& matrices, const std::string& name,
+                                      const std::string& path) {
+  const auto it = matrices.find(name);
+  if (it == matrices.end()) ENGINE_ERROR("No matrix " + name + " in " + path);
+  return it->second;
+}
+
+LoadMesh* LoadSource(const std::string& scene, const std::string& name, float weldAngle) {
+  LoadMesh* mesh = engine::GetVLXMesh(engine::ToWide(SourcePath(scene, name)));
+  if (weldAngle > 0) mesh->OptimizeMesh(weldAngle);
+  return mesh;
+}
+
+// Releases a mesh that was not handed on when an error leaves the scope.
+struct MeshGuard {
+  LoadMesh* mesh;
+  explicit MeshGuard(LoadMesh* m) : mesh(m) {}
+  ~MeshGuard() {
+    if (mesh != nullptr) mesh->DestroyItself();
+  }
+  LoadMesh* Release() { return std::exchange(mesh, nullptr); }
+  MeshGuard(const MeshGuard&) = delete;
+  MeshGuard& operator=(const MeshGuard&) = delete;
+};
+
+}  // namespace
+
+TestScene1::TestScene1() {
+  mName = L"TestScene1";
+  mPriority = 200;
+}
+
+float TestScene1::Aspect(float aspectRatio, int width, int height) {
+  if (aspectRatio > 0) return aspectRatio;
+  return height > 0 ? static_cast<float>(width) / static_cast<float>(height) : 1.0f;
+}
+
+LoadMesh* TestScene1::ReadCache(const std::string& scene, const std::string& name) {
+  const std::string path = CachePath(scene, name);
+  if (!std::ifstream(path, std::ios::binary)) return nullptr;
+  LoadMesh* mesh = engine::CreateEmptyMesh(0, 0);
+  if (!mesh->Deserialize(path)) {
+    // A damaged cache is made again, never trusted.
+    ENGINE_WARNING("Cache " + path + " is damaged; rebuilding it");
+    mesh->DestroyItself();
+    return nullptr;
+  }
+  return mesh;
+}
+
+void TestScene1::WriteCache(LoadMesh* mesh, const std::string& scene, const std::string& name) {
+  mesh->Serialize(CachePath(scene, name));
+  mBuilt.push_back(scene + "_" + name);
+}
+
+void TestScene1::Register(LoadMesh* mesh, const std::string& scene, const std::string& name) {
+  const std::string source = SourcePath(scene, name);
+  MeshGuard guard(mesh);
+  boost::shared_ptr<engine::gfx::Effect> effect = engine::BuildEffect(source + ".efx");
+  engine::AddMesh(engine::ToWide(source), guard.Release(), effect);
+}
+
+bool TestScene1::Start() {
+  mBuilt.clear();
+  mCached.clear();
+  mSceneIndex = 0;
+  mCurrentScene = nullptr;
+
+  FillRandomTable();
+  CreatePostTargets();
+
+  const std::string underwaterCurves = "data/underwater.curves";
+  const CurveSet curves = ReadOrFail([](const std::string& p) { return ReadCurves(p); }, underwaterCurves);
+  mUnderwaterCurve = FirstSpline(curves, "Curve", underwaterCurves);
+  mMusicCurve = FirstSpline(curves, "MusicCurve", underwaterCurves);
+  std::stable_sort(mMusicCurve.points.begin(), mMusicCurve.points.end(),
+                   [](const SplinePoint& a, const SplinePoint& b) { return a.knot.x < b.knot.x; });
+  mUnderwaterMatrices =
+      ReadOrFail([](const std::string& p) { return ReadMatrices(p); }, "data/underwater.matrix");
+  const std::string cityCurves = "data/city.curves";
+  mCityCurve = FirstSpline(ReadOrFail([](const std::string& p) { return ReadCurves(p); }, cityCurves),
+                           "CityCurve", cityCurves);
+  mCityMatrices = ReadOrFail([](const std::string& p) { return ReadMatrices(p); }, "data/city.matrix");
+
+  std::error_code error;
+  std::filesystem::create_directories("data/serial", error);
+  if (error) ENGINE_ERROR("Cannot create data/serial: " + error.message());
+
+  LoadMeshes();
+
+  for (int i = 0; i < kSceneCount; ++i) {
+    const std::string path = "data/" + std::string(kSceneNames[i]) + ".demo";
+    try {
+      mScenes[i] = engine::gfx::DemoLoader::CreateInstance(engine::ToWide(path));
+    } catch (const engine::core::Exception& e) {
+      // The loader's own text does not always say which scene failed.
+      const std::string text = engine::ToNarrow(e.GetText());
+      if (text.find(path) != std::string::npos) throw;
+      ENGINE_ERROR(text + ": " + path);
+    }
+  }
+
+  boost::shared_ptr<engine::gfx::Node> rays = mScenes[2]->GetNode("GodRays");
+  int floats = 0;
+  mGodRaysDirection = rays ? engine::GetFirstParameterValue(rays, &floats) : nullptr;
+  mGodRaysNode = rays.get();
+  // The feed writes three floats: anything narrower would be overrun.
+  if (mGodRaysDirection == nullptr || floats < 3) {
+    mGodRaysDirection = nullptr;
+    ENGINE_WARNING("The city scene has no GodRays node with a three-float first parameter; "
+                   "the god rays get no light direction");
+  }
+
+  Show(0);
+  platform::ShowCursor(false);
+  return true;
+}
+
+void TestScene1::LoadMeshes() {
+  // A pair is read from its caches only when both exist and both are sound;
+  // otherwise both are made again.
+  const auto readPair = [this](const std::string& scene, const std::string& a, const std::string& b,
+                               LoadMesh** first, LoadMesh** second) {
+    *first = *second = nullptr;
+    if (!std::ifstream(CachePath(scene, a)) || !std::ifstream(CachePath(scene, b))) return false;
+    *first = ReadCache(scene, a);
+    *second = *first != nullptr ? ReadCache(scene, b) : nullptr;
+    if (*second == nullptr) {
+      if (*first != nullptr) (*first)->DestroyItself();
+      *first = nullptr;
+      return false;
+    }
+    mCached.push_back(scene + "_" + a);
+    mCached.push_back(scene + "_" + b);
+    return true;
+  };
+  const auto single = [this](const std::string& scene, const std::string& name, auto make) {
+    LoadMesh* mesh = ReadCache(scene, name);
+    if (mesh != nullptr) {
+      mCached.push_back(scene + "_" + name);
+    } else {
+      MeshGuard made(make());
+      WriteCache(made.mesh, scene, name);
+      mesh = made.Release();
+    }
+    Register(mesh, scene, name);
+  };
+
+  // Underwater.
+  single("underwater", "Grid", [] { return MakeQuadSet(QuadSet::Grid); });
+  {
+    LoadMesh *mesh = nullptr, *highPitch = nullptr;
+    if (!readPair("underwater", "Mesh", "HighPitch", &mesh, &highPitch)) {
+      MeshGuard made(LoadSource("underwater", "Mesh", 180));
+      AddCurveCoordinates(made.mesh, mUnderwaterCurve,
+                          Matrix(mUnderwaterMatrices, "Curve", "data/underwater.matrix"));
+      MeshGuard copies(MakeHighPitch(made.mesh));
+      WriteCache(made.mesh, "underwater", "Mesh");
+      WriteCache(copies.mesh, "underwater", "HighPitch");
+      mesh = made.Release();
+      highPitch = copies.Release();
+    }
+    MeshGuard guard(highPitch);
+    Register(mesh, "underwater", "Mesh");
+    Register(guard.Release(), "underwater", "HighPitch");
+  }
+
+  // Incurve.
+  single("incurve", "Flashes", [] {
+    MeshGuard source(LoadSource("incurve", "Flashes", 180));
+    return MakeFlashes(source.mesh);
+  });
+
+  // City: the meshes that follow the river's curve.
+  const struct {
+    const char* name;
+    float angle;
+    bool weldAfter;
+  } followers[] = {{"Mesh", 180, false},
+                   {"Ground", 60, false},
+                   {"RegionCenter", 30, false},
+                   {"RegionSuburbs", 30, true}};
+  for (const auto& f : followers) {
+    single("city", f.name, [this, &f] {
+      MeshGuard mesh(LoadSource("city", f.name, f.weldAfter ? 0.0f : f.angle));
+      const std::string matrix = std::string(f.name) == "Mesh" ? "CityCurve" : f.name;
+      AddCurveCoordinates(mesh.mesh, mCityCurve, Matrix(mCityMatrices, matrix, "data/city.matrix"));
+      if (f.weldAfter) mesh.mesh->OptimizeMesh(f.angle);
+      return mesh.Release();
+    });
+  }
+  {
+    LoadMesh *clouds = nullptr, *noise = nullptr;
+    if (!readPair("city", "Clouds", "Noise", &clouds, &noise)) {
+      Box box;
+      MeshGuard puff(LoadSource("city", "Clouds", 180));
+      MeshGuard made(MakeClouds(puff.mesh, &box));
+      MeshGuard volume(LoadSource("city", "Noise", 0));
+      MapOntoBox(volume.mesh, box);
+      WriteCache(made.mesh, "city", "Clouds");
+      WriteCache(volume.mesh, "city", "Noise");
+      clouds = made.Release();
+      noise = volume.Release();
+    }
+    MeshGuard guard(noise);
+    Register(clouds, "city", "Clouds");
+    Register(guard.Release(), "city", "Noise");
+  }
+  single("city", "Fog", [] { return MakeQuadSet(QuadSet::Fog); });
+  single("city", "Notes", [] { return MakeQuadSet(QuadSet::Notes); });
+}
+
+void TestScene1::Show(int index) {
+  mSceneIndex = index;
+  mCurrentScene = mScenes[index];
+  engine::SetRootNode(mCurrentScene->GetBaseNode());
+}
+
+void TestScene1::FeedGodRays() {
+  if (mGodRaysDirection == nullptr || mGodRaysNode == nullptr) return;
+  const engine::math::Matrix4x4 world = mGodRaysNode->World();
+  engine::math::Vector3f d =
+      engine::math::Vector3f(world.m[3][0], world.m[3][1], world.m[3][2]) - engine::GetLightPos(0);
+  d.Normalize();
+  mGodRaysDirection[0] = d.x;
+  mGodRaysDirection[1] = d.y;
+  mGodRaysDirection[2] = d.z;
+}
+
+void TestScene1::Update() {
+  // A start that failed has nothing to show.
+  if (mCurrentScene == nullptr) {
+    engine::QuitApplication();
+    return;
+  }
+  ++mFrames;
+  const double time = engine::GetTime();
+  const engine::math::Vector3f music = mMusicCurve.Evaluate(static_cast<float>(time * 25.0));
+
+  const engine::WindowSettings* settings = engine::GetWindowSettings();
+  const float aspect = Aspect(settings->aspectRatio, settings->width, settings->height);
+  engine::math::Matrix4x4 projection;
+  platform::MatrixPerspectiveFovLH(reinterpret_cast<platform::Matrix*>(&projection),
+                                   0.7853982f - music.y * 0.009f, aspect, 2.0f, 1000.0f);
+  engine::SetProjectionMatrix(projection);
+
+  FeedGodRays();
+
+  if (engine::isReleased(kEscape)) engine::QuitApplication();
+
+  if (time > mCurrentScene->GetLength() * 0.04) {
+    if (mSceneIndex + 1 >= kSceneCount) {
+      engine::QuitApplication();
+      return;
+    }
+    Show(mSceneIndex + 1);
+  }
+}
+
+void TestScene1::Stop() {
+  for (engine::gfx::DemoLoader*& scene : mScenes) {
+    if (scene != nullptr) scene->DestroyInstance();
+    scene = nullptr;
+  }
+  mCurrentScene = nullptr;
+  mGodRaysNode = nullptr;
+  mGodRaysDirection = nullptr;
+}
+
+}  // namespace demo

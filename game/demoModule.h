@@ -1,0 +1,67 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "engine/kernel.h"
+#include "game/curves.h"
+
+namespace engine::gfx {
+class DemoLoader;
+class LoadMesh;
+class Spatial;
+}  // namespace engine::gfx
+
+namespace demo {
+
+// The demo: builds its render targets, meshes (cached in data/serial/) and
+// the three scenes at start-up, then plays the scenes one after the other on
+// the music clock with a field of view that pulses with the music.
+class TestScene1 : public engine::core::Module {
+ public:
+  static constexpr int kSceneCount = 3;
+
+  TestScene1();
+
+  bool Start() override;
+  void Update() override;
+  void Stop() override;
+
+  // True once Start has built everything; a failed start leaves it false
+  // and the module must not be run.
+  bool Ready() const { return mCurrentScene != nullptr; }
+  int SceneIndex() const { return mSceneIndex; }
+  // What the last start made from scratch and what it read from caches,
+  // as "<scene>_<Mesh>".
+  const std::vector<std::string>& Built() const { return mBuilt; }
+  const std::vector<std::string>& Cached() const { return mCached; }
+  // Frames run and the highest scene shown, for the closing summary.
+  long long Frames() const { return mFrames; }
+
+  // The aspect ratio of the projection for these settings.
+  static float Aspect(float aspectRatio, int width, int height);
+
+ private:
+  void LoadMeshes();
+  engine::gfx::LoadMesh* ReadCache(const std::string& scene, const std::string& name);
+  void WriteCache(engine::gfx::LoadMesh* mesh, const std::string& scene, const std::string& name);
+  void Register(engine::gfx::LoadMesh* mesh, const std::string& scene, const std::string& name);
+  void Show(int index);
+  void FeedGodRays();
+
+  engine::gfx::DemoLoader* mCurrentScene = nullptr;
+  engine::gfx::DemoLoader* mScenes[kSceneCount] = {nullptr, nullptr, nullptr};
+  float* mGodRaysDirection = nullptr;
+  engine::gfx::Spatial* mGodRaysNode = nullptr;
+  int mSceneIndex = 0;
+  Spline mMusicCurve;
+  Spline mUnderwaterCurve;
+  Spline mCityCurve;
+  MatrixSet mUnderwaterMatrices;
+  MatrixSet mCityMatrices;
+  std::vector<std::string> mBuilt;
+  std::vector<std::string> mCached;
+  long long mFrames = 0;
+};
+
+}  // namespace demo

@@ -1,0 +1,301 @@
+// The demo program on the null device: start-up with its cache rule, the
+// timeline, the projection's aspect, the post-processing targets, the
+// command line, and the generators checked against values worked out by hand.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <string>
+
+#include "demo_support.h"
+#include "engine/VLXMesh.h"
+#include "engine/kernel.h"
+#include "engine/mesh.h"
+#include "engine/strings.h"
+#include "engine/timer.h"
+#include "engine/windowStuff.h"
+#include "engine/wrapper.h"
+#include "game/curves.h"
+#include "game/demoModule.h"
+#include "game/entry.h"
+#include "game/generators.h"
+#include "game/postTargets.h"
+#include "game/random.h"
+#include "mesh_test_support.h"
+#include "platform/graphics.h"
+#include "platform/null/nullGraphics.h"
+#include "platform/system.h"
+#include "test_support.h"
+
+namespace fs = std::filesystem;
+using engine::gfx::LoadMesh;
+using engine::math::Vector3f;
+using namespace velox_test;
+
+namespace {
+
+const char* const kVlxMeshes[] = {"underwater.demo_scene/Mesh",  "incurve.demo_scene/Flashes",
+                                  "city.demo_scene/Mesh",         "city.demo_scene/Ground",
+                                  "city.demo_scene/RegionCenter", "city.demo_scene/RegionSuburbs",
+                                  "city.demo_scene/Clouds",       "city.demo_scene/Noise"};
+const char* const kAllMeshes[] = {
+    "underwater_Grid", "underwater_Mesh",       "underwater_HighPitch", "incurve_Flashes",
+    "city_Mesh",       "city_Ground",           "city_RegionCenter",    "city_RegionSuburbs",
+    "city_Clouds",     "city_Noise",            "city_Fog",             "city_Notes"};
+
+// A straight three-unit line along x, handles at thirds.
+Bytes& Line(Bytes& b, const std::string& name, float y) {
+  b.Int(static_cast<int>(name.size())).Raw(name).Floats({0, 0, 0, 0, 0, 0}).Int(1).Int(2);
+  b.Floats({0, y, 0, 0, y, 0, 1, y, 0}).Floats({2, y, 0, 3, y, 0, 3, y, 0}).Float(3);
+  return b;
+}
+
+void WriteMatrices(const std::string& path, std::initializer_list<const char*> names) {
+  Bytes b;
+  b.Int(static_cast<int>(names.size()));
+  for (const char* n : names)
+    b.Int(static_cast<int>(std::string(n).size())).Raw(n).Floats({1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1});
+  WriteText(path, b.str());
+}
+
+// Every file the module reads, at its path, with a flat effect for all.
+void WriteDemoData(int underwaterLength = 25) {
+  WriteText("data/fx/flat.fx",
+            "float4x4 WorldViewProjection : WorldViewProjection;\n"
+            "float4 VS(float4 p : POSITION) : POSITION { return mul(p, WorldViewProjection); }\n"
+            "float4 PS() : COLOR0 { return float4(1, 1, 1, 1); }\n"
+            "technique Flat { pass P0 { VertexShader = compile vs_2_0 VS();"
+            " PixelShader = compile ps_2_0 PS(); } }\n");
+  const std::string material =
+      "effect = {{ priority = 1, pass = {{ fx = \"flat\", tec = \"Flat\","
+      " params = {{ \"Direction\", \"float3\", {0, 0, 0} }}, streams = { \"pos\" } }} }}\n";
+  WriteText("data/wireframe.efx",
+            "effect = {{ pass = {{ fx = \"flat\", tec = \"Flat\", params = {}, streams = { \"pos\" } }} }}\n");
+  for (const char* scene : {"underwater", "incurve", "city"})
+    for (const char* mesh : {"Grid", "Mesh", "HighPitch", "Flashes", "Ground", "RegionCenter",
+                             "RegionSuburbs", "Clouds", "Noise", "Fog", "Notes"})
+      WriteText(std::string("data/") + scene + ".demo_scene/" + mesh + ".vlx.efx", material);
+  for (const char* mesh : kVlxMeshes)
+    WriteText(std::string("data/") + mesh + ".vlx", engine::gfx::DefaultQuadFile());
+  Bytes curves;
+  curves.Raw("CURV").Int(2);
+  Line(curves, "Curve", 0);
+  Line(curves, "MusicCurve", 10);
+  WriteText("data/underwater.curves", curves.str());
+  Bytes city;
+  city.Raw("CURV").Int(1);
+  WriteText("data/city.curves", Line(city, "CityCurve", 0).str());
+  WriteMatrices("data/underwater.matrix", {"Curve"});
+  WriteMatrices("data/city.matrix", {"CityCurve", "Ground", "RegionCenter", "RegionSuburbs"});
+  DemoWriter(1, underwaterLength)
+      .Object("Mesh", "Body", "Mesh", "", {0, 0, 0}, {0, 0, 0}, 0)
+      .Save("data/underwater.demo");
+  DemoWriter(1, 50).Object("Mesh", "Shards", "Flashes", "", {0, 0, 0}, {0, 0, 0}, 0).Save("data/incurve.demo");
+  DemoWriter(2, 75)
+      .Object("Lamp", "Sun", "", "", {0, 10, 0}, {0, 0, 0}, 0)
+      .Object("Mesh", "GodRays", "Mesh", "", {0, 0, 0}, {0, 0, 0}, 0)
+      .Save("data/city.demo");
+}
+
+// The engine's window on the null device, the demo registered as the
+// program registers it, and a clock that only moves when told.
+class DemoRun {
+ public:
+  DemoRun() {
+    platform::SetDefaultBackend(platform::Backend::Null);
+    platform::null::ResetSettings();
+    platform::EnableTestClock(true);
+    engine::CreateVELOXWindow(engine::WindowSettings());
+    engine::AddModule(&demo, 10100);
+    engine::core::Timer::Get()->Update();
+    SetTime(0);
+  }
+  ~DemoRun() {
+    engine::core::Kernel::Get()->KillAll();
+    engine::ShutDownEngine();
+    platform::EnableTestClock(false);
+  }
+  void SetTime(double seconds) {
+    engine::core::Timer* timer = engine::core::Timer::Get();
+    timer->AdvanceTime(seconds - timer->Time());
+    timer->Update();
+  }
+  demo::TestScene1 demo;
+};
+
+std::vector<std::string> Sorted(std::vector<std::string> v) {
+  std::sort(v.begin(), v.end());
+  return v;
+}
+
+TEST(DemoTest, CachesAreUsedOnlyWhenSoundAndPairsTogether) {
+  ScopedWorkDir dir;
+  CloseLog();
+  WriteDemoData();
+  {
+    DemoRun run;
+    ASSERT_TRUE(run.demo.Ready());
+    EXPECT_EQ(Sorted(run.demo.Built()), Sorted({std::begin(kAllMeshes), std::end(kAllMeshes)}));
+    EXPECT_TRUE(run.demo.Cached().empty());
+  }
+  // With every cache present no source file is needed and nothing is made.
+  for (const char* mesh : kVlxMeshes) fs::remove(std::string("data/") + mesh + ".vlx");
+  {
+    DemoRun run;
+    ASSERT_TRUE(run.demo.Ready());
+    EXPECT_TRUE(run.demo.Built().empty());
+    EXPECT_EQ(run.demo.Cached().size(), 12u);
+  }
+  WriteDemoData();
+  fs::remove("data/serial/underwater_HighPitch.serial");
+  // A truncated cache is made again, with its partner.
+  fs::resize_file("data/serial/city_Noise.serial", 10);
+  {
+    DemoRun run;
+    ASSERT_TRUE(run.demo.Ready());
+    EXPECT_EQ(Sorted(run.demo.Built()),
+              Sorted({"city_Clouds", "city_Noise", "underwater_HighPitch", "underwater_Mesh"}));
+  }
+  for (const auto& entry : fs::directory_iterator("data/serial"))
+    EXPECT_EQ(entry.path().extension(), ".serial") << "left behind: " << entry.path();
+}
+
+TEST(DemoTest, ScenesFollowTheClockAndTheLastOneQuits) {
+  ScopedWorkDir dir;
+  CloseLog();
+  WriteDemoData();
+  DemoRun run;
+  ASSERT_TRUE(run.demo.Ready());
+  run.SetTime(0.99);
+  run.demo.Update();
+  EXPECT_EQ(run.demo.SceneIndex(), 0);
+  run.SetTime(1.01);  // just past 25 frames
+  run.demo.Update();
+  EXPECT_EQ(run.demo.SceneIndex(), 1);
+  // Past every scene: one switch per frame, then a quit instead of a
+  // fourth scene, which ends the main loop.
+  run.SetTime(5);
+  engine::core::Kernel::Get()->Run();
+  EXPECT_EQ(run.demo.SceneIndex(), 2);
+  EXPECT_EQ(run.demo.Frames(), 4);  // two above, two in the loop
+}
+
+TEST(DemoTest, MissingFilesStopTheStartNamingThem) {
+  ScopedWorkDir dir;
+  CloseLog();
+  const struct {
+    const char* remove;
+    const wchar_t* text;
+  } cases[] = {{"data/underwater.curves", L"No such file found: data/underwater.curves"},
+               {"data/city.matrix", L"No such file found: data/city.matrix"},
+               {"data/incurve.demo_scene/Flashes.vlx", L"incurve.demo_scene/Flashes.vlx"},
+               {"data/city.demo", L"city.demo"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.remove);
+    WriteDemoData();
+    fs::remove_all("data/serial");
+    fs::remove(c.remove);
+    MessageBoxRecorder boxes;
+    DemoRun run;
+    EXPECT_FALSE(run.demo.Ready());
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_NE(boxes.boxes[0].text.find(c.text), std::wstring::npos) << engine::ToNarrow(boxes.boxes[0].text);
+  }
+}
+
+TEST(DemoTest, ProgramNeedsPixelShaderTwoAndReadsShaderOptionsInTableOrder) {
+  ScopedWorkDir dir;
+  CloseLog();
+  EXPECT_EQ(demo::ShaderTargetCalls("ps30 ps11").back(), 0xFFFF0300ul);
+  EXPECT_EQ(demo::ShaderTargetCalls("x ps11 ps30").back(), 0xFFFF0300ul);
+  EXPECT_EQ(demo::ShaderTargetCalls("ps0"), std::vector<unsigned long>{0xFFFF0000ul});
+  EXPECT_TRUE(demo::ShaderTargetCalls("nodialog").empty());
+
+  platform::SetDefaultBackend(platform::Backend::Null);
+  platform::null::ResetSettings();
+  platform::null::GetSettings().caps.pixelShaderVersion = 0xFFFF0104;
+  MessageBoxRecorder boxes;
+  EXPECT_EQ(demo::RunProgram("xnodialogx"), 0);
+  ASSERT_EQ(boxes.boxes.size(), 1u);
+  EXPECT_EQ(boxes.boxes[0].text, L"Pixel shader version 2.0 support is a must");
+  EXPECT_EQ(boxes.boxes[0].caption, L"Checking graphics card capabilities");
+  EXPECT_EQ(engine::core::Kernel::Get()->FindModule(10100), nullptr);  // never registered
+  engine::ShutDownEngine();
+}
+
+TEST(DemoTest, AspectAndTargetSizes) {
+  EXPECT_FLOAT_EQ(demo::TestScene1::Aspect(0, 1024, 768), 1024.0f / 768.0f);
+  EXPECT_FLOAT_EQ(demo::TestScene1::Aspect(1.6f, 1024, 768), 1.6f);
+  const auto size = [](const std::vector<demo::TargetSpec>& t, const wchar_t* name) {
+    for (const auto& s : t)
+      if (s.name == name) return std::make_pair(s.width, s.height);
+    return std::make_pair(-1, -1);
+  };
+  const auto plain = demo::PostTargets(1024, 768, 0);
+  ASSERT_EQ(plain.size(), 10u);
+  EXPECT_EQ(plain[0].name, L"gaussGlow");
+  EXPECT_EQ(plain[9].name, L"godRays");
+  EXPECT_EQ(size(plain, L"gaussGlow16"), std::make_pair(64, 48));
+  EXPECT_EQ(size(plain, L"godRays"), std::make_pair(256, 192));
+  const auto pow2 = demo::PostTargets(1024, 768, 0x2);
+  EXPECT_EQ(size(pow2, L"gaussGlow16"), std::make_pair(64, 32));
+  EXPECT_EQ(size(pow2, L"godRays"), std::make_pair(256, 128));
+  EXPECT_EQ(size(demo::PostTargets(1366, 768, 0), L"gaussGlow8").first, 170);
+  for (const auto& t : demo::PostTargets(1366, 1, 0x100)) EXPECT_GE(std::min(t.width, t.height), 1);
+}
+
+TEST(DemoTest, RandomTableAndGeneratorsMatchHandWorkedValues) {
+  ScopedWorkDir dir;
+  CloseLog();
+  demo::FillRandomTable();
+  EXPECT_EQ(demo::RandomInt(0), 2);
+  EXPECT_EQ(demo::RandomInt(1), 4811);
+  EXPECT_EQ(demo::RandomInt(2), 3353);
+  EXPECT_EQ(demo::RandomInt((1 << 20) + 2), 3353);
+
+  LoadMesh* fog = demo::MakeQuadSet(demo::QuadSet::Fog);
+  ASSERT_EQ(fog->NumVertices(), 2800);
+  ASSERT_EQ(fog->NumIndices(), 4200);
+  for (int k = 0; k < 6; ++k) EXPECT_EQ(fog->Index(6 + k), std::vector<int>({4, 5, 6, 6, 7, 4})[k]);
+  const auto* centres = static_cast<const float*>(fog->GetData(0u)->data);
+  const float alpha = 6.2831853f * 2 / 65535, w = 0.7f + 0.3f * 2 / 65535;
+  EXPECT_NEAR(centres[0], 125 * w * std::sin(alpha), 1e-4);
+  EXPECT_NEAR(centres[1], 4.0f * 2 / 65535, 1e-6);
+  EXPECT_NEAR(centres[2], 125 * w * std::cos(alpha), 1e-3);
+  fog->DestroyItself();
+
+  // A shard whose vertex 0 no index uses: it is dropped before copying.
+  LoadMesh* shard = MakeMesh({{9, 9, 9}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}}, {3, 1, 2});
+  LoadMesh* flashes = demo::MakeFlashes(shard);
+  EXPECT_EQ(flashes->NumVertices(), 4000 * 3);
+  EXPECT_EQ(flashes->Index(3), 3);  // copy 1 starts at vertex 3
+  const auto* p = static_cast<const float*>(flashes->GetData(0u)->data);
+  const float theta = 6.2831853f * demo::RandomUnit(12307 - 2019);
+  EXPECT_NEAR(p[0], 0 + 10 * std::sin(theta), 1e-4);
+  EXPECT_NEAR(p[1], 0 + 800 * demo::RandomUnit(12307 - 1919) - 1758, 1e-3);
+  EXPECT_NEAR(p[2], 1 + 10 * std::cos(theta), 1e-4);
+  shard->DestroyItself();
+  flashes->DestroyItself();
+
+  // Curve coordinates on a 3-unit line, then the 14 timed copies.
+  LoadMesh* body = MakeMesh({{1.5f, 2, 0}, {3, 0, 0}, {0, 0, 0}}, {0, 1, 2});
+  Bytes b;
+  b.Raw("CURV").Int(1);
+  Line(b, "Curve", 0);
+  const std::string& bytes = b.str();
+  const demo::CurveSet curves =
+      demo::ReadCurves(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+  engine::math::Matrix4x4 identity = {};
+  for (int i = 0; i < 4; ++i) identity.m[i][i] = 1;
+  demo::AddCurveCoordinates(body, curves.at("Curve").front(), identity);
+  LoadMesh* high = demo::MakeHighPitch(body);
+  ASSERT_EQ(high->NumVertices(), 14 * 3);
+  const auto* t = static_cast<const float*>(high->GetData(1u)->data);
+  EXPECT_NEAR(t[0], 0.5f, 0.01f);
+  EXPECT_NEAR(t[2 * (13 * 3 + 1) + 1], 12.88f + 1.0f, 0.01f);
+  EXPECT_EQ(high->Index(13 * 3), 13 * 3);
+  body->DestroyItself();
+  high->DestroyItself();
+}
+
+}  // namespace
