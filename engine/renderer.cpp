@@ -108,6 +108,16 @@ void Renderer::Update() {
   mQueue.clear();
 }
 
+// The input module runs after the renderer and is skipped for a frame that
+// ends in an error, so the same press would be seen again, and fail again,
+// in every following frame.
+bool Renderer::Pressed(int key, bool* seen) {
+  const bool pressed = isPressed(key);
+  const bool fresh = pressed && !*seen;
+  *seen = pressed;
+  return fresh;
+}
+
 void Renderer::Recover() {
   platform::Device* device = TheDevice();
   core::CWin32Window* window = core::CWin32Window::Get();
@@ -163,7 +173,7 @@ void Renderer::SwitchTarget(const boost::shared_ptr<core::resources::RenderTarge
       }
       platform::Surface* back = nullptr;
       if (platform::Failed(device->GetBackBuffer(0, 0, 0, &back))) {
-        level->Release();
+        if (level != nullptr) level->Release();
         ENGINE_ERROR("Failed to get backbuffer surface");
       }
       if (level == nullptr || back == nullptr) {
@@ -211,11 +221,20 @@ void Renderer::Flush(std::vector<std::pair<boost::shared_ptr<RenderObject>, Shad
 }
 
 void Renderer::Screenshot() {
-  boost::filesystem::create_directories("screenshots");
+  // The filesystem's own exceptions would pass the kernel and end the main
+  // loop; a picture that cannot be saved only ends the frame.
+  boost::system::error_code error;
+  boost::filesystem::create_directories("screenshots", error);
+  if (error) ENGINE_ERROR("Failed to save screenshot");
   int n = 0;
   std::string path = "screenshots/screenshot" + boost::lexical_cast<std::string>(n) + ".png";
   ENGINE_MESSAGE("Trying path " + path);
-  while (boost::filesystem::exists(path)) {
+  // Any entry of the name is taken, a dangling link too; one that cannot be
+  // examined may hold an earlier picture.
+  for (;;) {
+    const auto type = boost::filesystem::symlink_status(path, error).type();
+    if (type == boost::filesystem::file_not_found) break;
+    if (type == boost::filesystem::status_error) ENGINE_ERROR("Failed to save screenshot");
     ++n;
     path = "screenshots/screenshot" + boost::lexical_cast<std::string>(n) + ".png";
   }
@@ -259,7 +278,7 @@ void Renderer::Frame() {
   if (!mLastFrame) {
     mLastFrame = core::ResourceManager::Get()->Get<core::resources::RenderTargetTexture>(L"lastFrame");
   }
-  if (isPressed(kKeyF9)) core::ResourceManager::Get()->UpdateAll();
+  if (Pressed(kKeyF9, &mReloadSeen)) core::ResourceManager::Get()->UpdateAll();
   if (!platform::Failed(device->BeginScene())) {
     try {
       Clear();
@@ -289,7 +308,7 @@ void Renderer::Frame() {
         last = s;
       }
       if (last != nullptr) Flush(batch, last);
-      if (isPressed(kKeyF11)) Screenshot();
+      if (Pressed(kKeyF11, &mScreenshotSeen)) Screenshot();
       CopyLastFrame();
     } catch (...) {
       // The next frame must be able to begin its scene.

@@ -64,6 +64,7 @@ class ENGINE_API Renderer : public core::Module, public RenderContext {
   void SwitchTarget(const boost::shared_ptr<core::resources::RenderTargetTexture>& next,
                     bool clear);
   void Clear();
+  bool Pressed(int key, bool* seen);
   void Screenshot();
   void CopyLastFrame();
   void SortQueue();
@@ -77,6 +78,9 @@ class ENGINE_API Renderer : public core::Module, public RenderContext {
   boost::shared_ptr<core::resources::RenderTargetTexture> mCurrentTarget;
   boost::shared_ptr<core::resources::RenderTargetTexture> mLastFrame;
   double mLastFrameTime = 0;
+  // Whether the key's current press was already acted on.
+  bool mReloadSeen = false;
+  bool mScreenshotSeen = false;
 };
 
 }  // namespace engine::gfx

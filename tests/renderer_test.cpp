@@ -1,6 +1,7 @@
 // The renderer on the null device: pass order, batches, render-target
 // switches and clears, quads, screenshots, the "lastFrame" throttle and the
 // recovery of a lost device, read from the device's call record.
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -176,6 +177,28 @@ TEST_F(RendererTest, ScreenshotsTakeTheFirstFreeNumber) {
   EXPECT_EQ(velox_test::Count(rows, "Trying path screenshots/screenshot0.png"), 1);
   EXPECT_EQ(velox_test::Count(rows, "Trying path screenshots/screenshot2.png"), 0);
   EXPECT_EQ(velox_test::Count(rows, "Saved screenshot to screenshots/screenshot2.png"), 1);
+}
+
+// The kernel catches only the engine's exception, and skips the input
+// module after it: the failed press must not be acted on again.
+TEST_F(RendererTest, AKeyPressThatFailsEndsOnlyItsFrameAndIsNotRetried) {
+  std::ofstream("screenshots") << "x";  // a file where the folder belongs
+  engine::core::Input::Get()->SetKey(0x7A, true);
+  EXPECT_THROW(Frame(), engine::core::Exception);
+  EXPECT_EQ(CountOf(Frame(), "Present"), 1);
+
+  using engine::core::resources::FXEffect;
+  engine::core::ResourceManager::Get()->Get<FXEffect>(L"data/fx/r.fx");
+  velox_test::WriteText("data/fx/r.fx", "technique {");
+  std::filesystem::last_write_time(
+      "data/fx/r.fx", std::filesystem::last_write_time("data/fx/r.fx") + std::chrono::seconds(2));
+  engine::core::Input::Get()->SetKey(0x78, true);
+  EXPECT_THROW(Frame(), engine::core::Exception);
+  EXPECT_EQ(CountOf(Frame(), "Present"), 1);
+
+  const std::string rows = velox_test::CloseLogAndReadRows(mDir.Path());
+  EXPECT_EQ(velox_test::Count(rows, "Failed to save screenshot"), 1);
+  EXPECT_EQ(velox_test::Count(rows, "Failed to create effect"), 1);
 }
 
 TEST_F(RendererTest, LastFrameIsCopiedAtMostEveryFortyMilliseconds) {
