@@ -335,6 +335,35 @@ technique AlphaTest { pass { AlphaTestEnable = true; AlphaRef = 128; AlphaFunc =
   EXPECT_EQ(p.Channel(54, 32, 2), 255);
 }
 
+TEST_F(EffectRenderTest, DepthFromAnOutputStructInAnyMemberOrder) {
+  Load(R"(
+float4 VS(float4 p : POSITION) : POSITION { return p; }
+struct A { float4 c0 : COLOR0; float4 c1 : COLOR1; float d : DEPTH; };
+struct B { float4 c1 : COLOR1; float d : DEPTH; float4 c0 : COLOR0; };
+A First() { A o; o.c0 = float4(1, 0, 0, 1); o.c1 = 1; o.d = 0.25; return o; }
+B Second() { B o; o.c0 = float4(0, 0, 1, 1); o.c1 = 1; o.d = 0.25; return o; }
+float4 Probe() : COLOR { return float4(0, 1, 0, 1); }
+technique First { pass { VertexShader = compile vs_3_0 VS(); PixelShader = compile ps_3_0 First(); } }
+technique Second { pass { VertexShader = compile vs_3_0 VS(); PixelShader = compile ps_3_0 Second(); } }
+technique Probe { pass { ZFunc = Less;
+  VertexShader = compile vs_3_0 VS(); PixelShader = compile ps_3_0 Probe(); } }
+)");
+  ASSERT_NE(mEffect, nullptr);
+  // Quads at 0.5 that write depth 0.25: a probe just in front of that
+  // depth is drawn, one just behind it is not.
+  for (const char* t : {"First", "Second"}) {
+    const std::uint32_t colour = t[0] == 'F' ? 0xFFFF0000u : 0xFF0000FFu;
+    for (const float z : {0.24f, 0.26f}) {
+      SCOPED_TRACE(std::string(t) + " probe at " + std::to_string(z));
+      mDevice.SetGeometry(EffectDevice::Quad());
+      ASSERT_TRUE(mDevice.Draw(mEffect, t));
+      mDevice.SetGeometry(EffectDevice::Quad(z));
+      ASSERT_TRUE(mDevice.Draw(mEffect, "Probe", 0, false));
+      EXPECT_EQ(mDevice.ReadBackBuffer().At(32, 32), z < 0.25f ? 0xFF00FF00u : colour);
+    }
+  }
+}
+
 TEST_F(EffectRenderTest, BlendingColourMaskAndWireframe) {
   Load(R"(
 float4 VS(float4 p : POSITION) : POSITION { return p; }

@@ -697,12 +697,26 @@ class Linker {
                           VecType(written->components) + " " + real + ";\n";
           prefix += "  " + name + " = " + Widen(real, written->components, v.components) + ";\n";
         }
+        bool depth = false;
         for (const auto& v : io.outputs) {
           std::string sname;
           int index;
           SplitSemantic(v.semantic, &sname, &index);
+          // glslang makes a DEPTH out parameter the fragment depth itself, but
+          // leaves a DEPTH member of an output struct an ordinary output.
+          if ((sname == "DEPTH" || sname == "SV_DEPTH") && index == 0 && !depth) {
+            depth = true;
+            c.set_name(v.id, "_vx_depth");
+            globals.emplace_back("_vx_depth", false);
+            suffix += "  gl_FragDepth = float(" + Widen("_vx_depth", v.components, 1) + ");\n";
+            continue;
+          }
           if (sname != "COLOR" && sname != "SV_TARGET") {
             mMessages->Warning(expr.at, "pixel output semantic '" + v.semantic + "' is ignored");
+            // A global, so that its location cannot take a colour output's.
+            const std::string name = "_vx_unused" + std::to_string(static_cast<std::uint32_t>(v.id));
+            c.set_name(v.id, name);
+            globals.emplace_back(name, false);
             continue;
           }
           c.set_decoration(v.id, spv::DecorationLocation, static_cast<std::uint32_t>(index));
