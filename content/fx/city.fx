@@ -1,0 +1,444 @@
+// The city at dusk: sky with the low sun, towers and houses whose windows
+// light up along the river as night comes, the ground, the river, clouds,
+// the haze in their box, low fog round the city and the notes round the
+// spire.
+#include "common.fxh"
+
+texture AlbedoMap;   // windows.dds for buildings, ground.dds for the ground
+sampler2D AlbedoSampler = sampler_state {
+  Texture = <AlbedoMap>; MinFilter = Linear; MagFilter = Linear; MipFilter = Linear;
+  AddressU = Wrap; AddressV = Wrap; MaxAnisotropy = 4;
+};
+texture WaveMap;     // tangent-space normals of small waves
+sampler2D WaveSampler = sampler_state {
+  Texture = <WaveMap>; MinFilter = Linear; MagFilter = Linear; MipFilter = Linear;
+  AddressU = Wrap; AddressV = Wrap;
+};
+texture SpriteMap;   // 2x2 atlas of fog puffs or notes
+sampler2D SpriteSampler = sampler_state {
+  Texture = <SpriteMap>; MinFilter = Linear; MagFilter = Linear; MipFilter = Linear;
+  AddressU = Clamp; AddressV = Clamp;
+};
+
+float Brightness = 1.0;
+float FogDensity = 0.0022;
+float SceneStart = 100.0;   // seconds: the city's first frame
+float NightFall = 44.0;     // seconds from the start to full night
+float Tempo = 2.0;          // beats per second
+
+float Night() { return saturate((Time - SceneStart) / NightFall); }
+float3 SunFrom(float3 p) { return normalize(Light0.xyz - p); }
+float ClockBeat() { return exp(-frac(Time * Tempo) * 4.0); }
+
+// Dusk sky: deep blue above, a warm band along the horizon that is hottest
+// under the sun and lavender away from it.
+float3 SkyColour(float3 dir, float3 sun) {
+  float night = Night();
+  float towards = saturate(dot(dir, sun) * 0.5 + 0.5);
+  float h = dir.y;
+  float3 zenith = lerp(float3(0.07, 0.1, 0.24), float3(0.025, 0.035, 0.1), night);
+  float3 warm = lerp(float3(1.0, 0.5, 0.22), float3(0.85, 0.32, 0.18), night);
+  float3 cool = lerp(float3(0.42, 0.33, 0.5), float3(0.2, 0.15, 0.3), night);
+  float3 horizon = lerp(cool, warm, pow(towards, 3.0));
+  float3 c = lerp(horizon, zenith, pow(saturate(h * 1.6), 0.6));
+  c = lerp(c, horizon * 0.55, saturate(-h * 6.0));
+  float s = saturate(dot(dir, sun));
+  c += float3(1.0, 0.6, 0.3) * (pow(s, 16.0) * 0.35 + pow(s, 300.0) * 0.6);
+  return c;
+}
+
+float3 CityFog(float3 c, float3 world) {
+  float3 toP = world - ViewPos.xyz;
+  float d = length(toP);
+  float3 dir = toP / max(d, 1e-3);
+  float3 sky = SkyColour(float3(dir.x, max(dir.y, 0.0) * 0.3, dir.z), SunFrom(ViewPos.xyz));
+  return lerp(sky, c, exp(-d * FogDensity));
+}
+
+// Ambient light from the sky above and the ground below.
+float3 Ambient(float3 n) {
+  float night = Night();
+  float3 sky = lerp(float3(0.2, 0.22, 0.36), float3(0.07, 0.08, 0.16), night);
+  float3 ground = lerp(float3(0.16, 0.1, 0.08), float3(0.05, 0.04, 0.04), night);
+  return lerp(ground, sky, n.y * 0.5 + 0.5);
+}
+
+float3 SunColour() { return lerp(float3(1.0, 0.62, 0.35), float3(0.7, 0.3, 0.18), Night()) * 1.2; }
+
+// ---- sky ------------------------------------------------------------------------
+
+struct WorldOut {
+  float4 pos : POSITION;
+  float2 uv : TEXCOORD0;
+  float3 world : TEXCOORD1;
+  float3 normal : TEXCOORD2;
+  float2 curve : TEXCOORD3;
+};
+
+WorldOut WorldVS(float3 pos : POSITION, float3 normal : NORMAL, float2 uv : TEXCOORD0, float2 curve : TEXCOORD1) {
+  WorldOut o;
+  float4 w = mul(float4(pos, 1.0), World);
+  o.pos = mul(w, ViewProjection);
+  o.uv = uv;
+  o.world = w.xyz;
+  o.normal = mul(normal, (float3x3)World);
+  o.curve = curve;
+  return o;
+}
+
+// The sky sphere has no curve channel.
+WorldOut SkyVS(float3 pos : POSITION, float3 normal : NORMAL, float2 uv : TEXCOORD0) {
+  return WorldVS(pos, normal, uv, float2(0.0, 0.0));
+}
+
+float4 Sky30PS(float3 world : TEXCOORD1) : COLOR0 {
+  float3 dir = normalize(world - ViewPos.xyz);
+  float3 sun = SunFrom(ViewPos.xyz);
+  float3 c = SkyColour(dir, sun);
+  // The disc itself, and the first stars high up as night comes.
+  float s = dot(dir, sun);
+  c += float3(1.0, 0.85, 0.6) * smoothstep(0.99955, 0.9998, s) * 2.0;
+  float2 cell = floor(dir.xz / max(dir.y, 0.05) * 180.0);
+  float star = step(0.996, Hash(cell)) * smoothstep(0.25, 0.6, dir.y);
+  c += star * Night() * (0.5 + 0.5 * sin(Time * 3.0 + Hash(cell + 7.0) * 40.0)) * 0.6;
+  return float4(c * Brightness, 1.0);
+}
+
+float4 Sky20PS(float3 world : TEXCOORD1) : COLOR0 {
+  float3 dir = normalize(world - ViewPos.xyz);
+  float3 sun = SunFrom(ViewPos.xyz);
+  float3 c = SkyColour(dir, sun) + float3(1.0, 0.85, 0.6) * smoothstep(0.99955, 0.9998, dot(dir, sun)) * 2.0;
+  return float4(c * Brightness, 1.0);
+}
+
+// ---- buildings --------------------------------------------------------------------
+
+float3 WallTint = {0.55, 0.55, 0.62};
+float3 RoofTint = {0.2, 0.2, 0.24};
+float LitShare = 0.7;     // share of windows lit at full night
+float3 WindowWarm = {1.0, 0.72, 0.4};
+float3 WindowCool = {0.65, 0.82, 1.0};
+
+// Lights come on in a wave along the river as night falls.
+float LightsOn(float arc) {
+  float t = (Time - SceneStart) / NightFall;
+  return saturate((t * 1.6 - arc * 0.6) * 1.4 + 0.1) * LitShare;
+}
+
+float3 WindowLight(float2 uv, float level, float arc) {
+  float2 id = floor(uv * 8.0);
+  float r = Hash(id);
+  float on = step(r, LightsOn(arc)) * level;
+  float3 colour = lerp(WindowWarm, WindowCool, step(0.7, Hash(id + 3.1)));
+  // Now and then a screen flickers.
+  float tv = step(0.97, Hash(id + 9.7)) * (0.6 + 0.4 * sin(Time * 11.0 + r * 30.0));
+  colour = lerp(colour, float3(0.5, 0.7, 1.0) * tv, step(0.97, Hash(id + 9.7)));
+  return colour * on * 1.4;
+}
+
+float3 Building(float2 uv, float3 world, float3 normal, float2 curve, float3 wallTint, float3 roofTint, bool rich) {
+  float3 n = normalize(normal);
+  float3 v = normalize(ViewPos.xyz - world);
+  float3 sun = SunFrom(world);
+  float wallness = 1.0 - smoothstep(0.3, 0.7, abs(n.y));
+  float4 tex = tex2D(AlbedoSampler, uv);
+  float variety = Hash(floor(world.xz / 24.0));
+  float3 tint = lerp(wallTint, wallTint.bgr, variety * 0.5);
+  float3 albedo = lerp(roofTint * (0.8 + 0.4 * variety), tex.rgb * tint, wallness);
+  float sunLit = saturate(dot(n, sun));
+  float3 c = albedo * (Ambient(n) + SunColour() * sunLit);
+  float glass = step(0.01, tex.a) * wallness;
+  if (rich) {
+    // Glass mirrors the sky, most of all at grazing angles.
+    float3 r = reflect(-v, n);
+    float fresnel = 0.04 + 0.96 * pow(1.0 - saturate(dot(n, v)), 5.0);
+    c = lerp(c, SkyColour(r, sun) * 0.8, glass * fresnel * 0.8);
+    // Warm rim where the low sun grazes the walls.
+    c += SunColour() * pow(1.0 - saturate(dot(n, v)), 4.0) * saturate(dot(-v, sun)) * 0.35 * wallness;
+  }
+  c += WindowLight(uv, tex.a, curve.x) * glass;
+  return CityFog(c, world);
+}
+
+float4 Towers30PS(float2 uv : TEXCOORD0, float3 world : TEXCOORD1, float3 normal : TEXCOORD2, float2 curve : TEXCOORD3) : COLOR0 {
+  float3 c = Building(uv, world, normal, curve, WallTint, RoofTint, true);
+  // Red lamps blinking on the high roofs.
+  float2 cell = floor(world.xz / 6.0);
+  float2 f = frac(world.xz / 6.0) - 0.5;
+  float lamp = step(0.8, Hash(cell)) * step(30.0, world.y) * step(0.7, normalize(normal).y);
+  lamp *= saturate(1.0 - dot(f, f) * 60.0) * step(0.5, frac(Time * 0.7 + Hash(cell + 1.0)));
+  c += float3(1.0, 0.1, 0.05) * lamp * 3.0;
+  return float4(c * Brightness, 1.0);
+}
+
+float4 Towers20PS(float2 uv : TEXCOORD0, float3 world : TEXCOORD1, float3 normal : TEXCOORD2, float2 curve : TEXCOORD3) : COLOR0 {
+  return float4(Building(uv, world, normal, curve, WallTint, RoofTint, false) * Brightness, 1.0);
+}
+
+float3 HouseWall = {0.75, 0.66, 0.52};
+float3 HouseRoof = {0.42, 0.2, 0.14};
+
+float4 Houses30PS(float2 uv : TEXCOORD0, float3 world : TEXCOORD1, float3 normal : TEXCOORD2, float2 curve : TEXCOORD3) : COLOR0 {
+  return float4(Building(uv, world, normal, curve, HouseWall, HouseRoof, true) * Brightness, 1.0);
+}
+
+float4 Houses20PS(float2 uv : TEXCOORD0, float3 world : TEXCOORD1, float3 normal : TEXCOORD2, float2 curve : TEXCOORD3) : COLOR0 {
+  return float4(Building(uv, world, normal, curve, HouseWall, HouseRoof, false) * Brightness, 1.0);
+}
+
+// ---- ground ---------------------------------------------------------------------------
+
+// Streets every 40 m with lamps along them, inside the city.
+float3 Streets(float3 world, float city, float arc) {
+  float2 g = world.xz / 40.0;
+  float2 f = abs(frac(g) - 0.5);
+  float road = step(0.46, max(f.x, f.y));
+  float2 lampCell = floor(world.xz / 10.0);
+  float2 lf = frac(world.xz / 10.0) - 0.5;
+  float lamp = road * saturate(1.0 - dot(lf, lf) * 6.0) * step(0.4, Hash(lampCell));
+  float on = saturate(LightsOn(arc) * 2.0);
+  return float3(-0.5, -0.5, -0.5) * road * city + float3(1.0, 0.7, 0.4) * lamp * on * city * 0.8;
+}
+
+float4 Ground30PS(float2 uv : TEXCOORD0, float3 world : TEXCOORD1, float3 normal : TEXCOORD2, float2 curve : TEXCOORD3) : COLOR0 {
+  float3 n = normalize(normal);
+  float3 albedo = tex2D(AlbedoSampler, uv).rgb;
+  float r = length(world.xz);
+  float city = 1.0 - smoothstep(200.0, 240.0, r);
+  float quay = 1.0 - smoothstep(9.0, 13.0, curve.y);
+  albedo = lerp(albedo, float3(0.3, 0.3, 0.32) * (0.7 + 0.6 * albedo.g), city * 0.6);
+  albedo = lerp(albedo, float3(0.42, 0.4, 0.38), quay);
+  float3 c = albedo * (Ambient(n) + SunColour() * saturate(dot(n, SunFrom(world))));
+  float3 s = Streets(world, city * (1.0 - quay), curve.x);
+  c = c * (1.0 + min(s, 0.0)) + max(s, 0.0);
+  return float4(CityFog(c, world) * Brightness, 1.0);
+}
+
+float4 Ground20PS(float2 uv : TEXCOORD0, float3 world : TEXCOORD1, float3 normal : TEXCOORD2, float2 curve : TEXCOORD3) : COLOR0 {
+  float3 n = normalize(normal);
+  float3 albedo = tex2D(AlbedoSampler, uv).rgb;
+  float city = 1.0 - smoothstep(200.0, 240.0, length(world.xz));
+  albedo = lerp(albedo, float3(0.3, 0.3, 0.32), city * 0.6);
+  float3 c = albedo * (Ambient(n) + SunColour() * saturate(dot(n, SunFrom(world))));
+  return float4(CityFog(c, world) * Brightness, 1.0);
+}
+
+// ---- the river -----------------------------------------------------------------------------
+
+float FlowSpeed = 0.06;
+
+float3 WaveNormal(float2 uv, float3 world) {
+  float2 flow = float2(0.0, Time * FlowSpeed);
+  float3 a = tex2D(WaveSampler, uv * float2(1.0, 1.0) + flow).rgb * 2.0 - 1.0;
+  float3 b = tex2D(WaveSampler, world.xz * 0.13 + float2(Time * 0.011, -Time * 0.017)).rgb * 2.0 - 1.0;
+  float3 t = a + b;
+  // Tangent space to world: the river lies flat, so z of the map is up.
+  return normalize(float3(t.x * 0.35, 1.0, t.y * 0.35));
+}
+
+float3 River(float2 uv, float3 world, bool rich) {
+  float3 v = normalize(ViewPos.xyz - world);
+  float3 n = WaveNormal(uv, world);
+  float3 sun = SunFrom(world);
+  float3 r = reflect(-v, n);
+  r.y = abs(r.y);
+  float fresnel = 0.03 + 0.97 * pow(1.0 - saturate(dot(n, v)), 5.0);
+  float3 body = float3(0.02, 0.05, 0.07);
+  float3 c = lerp(body, SkyColour(r, sun), saturate(fresnel * 1.4));
+  c += SunColour() * pow(saturate(dot(r, sun)), 220.0) * 4.0;
+  if (rich) {
+    // Lit windows and street lamps break up on the water in long streaks.
+    float2 cell = float2(floor(world.x * 0.35 + world.z * 0.35), floor(uv.y * 6.0));
+    float streak = step(0.75, Hash(cell)) * pow(saturate(n.x * 3.0 + 0.5), 3.0) * saturate(LightsOn(0.5) * 2.0);
+    c += WindowWarm * streak * 0.5;
+  }
+  float edge = smoothstep(0.0, 0.08, uv.x) * smoothstep(1.0, 0.92, uv.x);
+  return CityFog(c * (0.6 + 0.4 * edge), world);
+}
+
+float4 River30PS(float2 uv : TEXCOORD0, float3 world : TEXCOORD1) : COLOR0 {
+  return float4(River(uv, world, true) * Brightness, 1.0);
+}
+
+float4 River20PS(float2 uv : TEXCOORD0, float3 world : TEXCOORD1) : COLOR0 {
+  return float4(River(uv, world, false) * Brightness, 1.0);
+}
+
+// ---- clouds: lit from below by the low sun, soft at the edges --------------------------------
+
+struct CloudOut {
+  float4 pos : POSITION;
+  float3 world : TEXCOORD0;
+  float3 normal : TEXCOORD1;
+  float3 colour : TEXCOORD2;
+};
+
+CloudOut CloudVS(float3 pos : POSITION, float3 normal : NORMAL, float3 colour : TEXCOORD1) {
+  CloudOut o;
+  float4 w = mul(float4(pos, 1.0), World);
+  // A slow drift with the wind.
+  w.x += Time * 0.6;
+  o.pos = mul(w, ViewProjection);
+  o.world = w.xyz;
+  o.normal = mul(normal, (float3x3)World);
+  o.colour = colour;
+  return o;
+}
+
+float4 Cloud(float3 world, float3 normal, float3 colour, bool rich) {
+  float3 n = normalize(normal);
+  float3 v = normalize(ViewPos.xyz - world);
+  float3 sun = SunFrom(world);
+  float ndv = saturate(dot(n, v));
+  float lit = saturate(dot(n, sun) * 0.6 + 0.4);
+  float under = saturate(-n.y * 0.5 + 0.5);
+  float3 shade = lerp(float3(0.28, 0.24, 0.4), float3(0.5, 0.36, 0.5), under);
+  float3 c = colour * shade + SunColour() * lit * lit * 0.6 * colour;
+  if (rich) c += SunColour() * pow(1.0 - ndv, 3.0) * pow(saturate(dot(-v, sun)), 3.0) * 0.8;
+  c = lerp(c, c * 0.6, Night());
+  float a = saturate(ndv * 1.8) * 0.9;
+  return float4(CityFog(c, world) * Brightness, a);
+}
+
+float4 Cloud30PS(float3 world : TEXCOORD0, float3 normal : TEXCOORD1, float3 colour : TEXCOORD2) : COLOR0 {
+  return Cloud(world, normal, colour, true);
+}
+
+float4 Cloud20PS(float3 world : TEXCOORD0, float3 normal : TEXCOORD1, float3 colour : TEXCOORD2) : COLOR0 {
+  return Cloud(world, normal, colour, false);
+}
+
+// ---- haze inside the clouds' box: a short march through noise ---------------------------------
+
+float3 HazeBoxMin = {-84.0, 36.0, -84.0};   // world box of the clouds (about)
+float3 HazeBoxMax = {84.0, 54.0, 84.0};
+float HazeDensity = 0.05;
+
+float HazeAt(float3 p) {
+  float3 q = (p - HazeBoxMin) / (HazeBoxMax - HazeBoxMin);
+  float3 edge = min(q, 1.0 - q);
+  float inside = saturate(min(min(edge.x, edge.y), edge.z) * 6.0);
+  float2 uv = p.xz * 0.006 + p.y * float2(0.011, 0.007) + float2(Time * 0.004, 0.0);
+  float4 nz = tex2D(NoiseSampler, uv);
+  return saturate(nz.r * 0.7 + nz.g * 0.5 - 0.45) * inside;
+}
+
+struct HazeOut {
+  float4 pos : POSITION;
+  float3 world : TEXCOORD0;
+  float3 normal : TEXCOORD1;
+};
+
+HazeOut HazeVS(float3 pos : POSITION, float3 normal : NORMAL) {
+  HazeOut o;
+  float4 w = mul(float4(pos, 1.0), World);
+  o.pos = mul(w, ViewProjection);
+  o.world = w.xyz;
+  o.normal = mul(normal, (float3x3)World);
+  return o;
+}
+
+float4 HazeOf(float3 world, float3 normal, int steps) {
+  float3 v = world - ViewPos.xyz;
+  float3 dir = normalize(v);
+  // Only faces turned towards the eye start a march.
+  clip(-dot(normalize(normal), dir));
+  float step = 60.0 / steps;
+  float density = 0.0;
+  float3 p = world + dir * step * 0.5;
+  for (int i = 0; i < steps; ++i) {
+    density += HazeAt(p);
+    p += dir * step;
+  }
+  float a = 1.0 - exp(-density * step * HazeDensity);
+  float3 sun = SunFrom(world);
+  float3 c = lerp(float3(0.35, 0.3, 0.45), SunColour() * 0.9, pow(saturate(dot(dir, sun) * 0.5 + 0.5), 4.0));
+  c = lerp(c, c * 0.5, Night());
+  return float4(CityFog(c, world) * Brightness, a * 0.8);
+}
+
+float4 Haze30PS(float3 world : TEXCOORD0, float3 normal : TEXCOORD1) : COLOR0 { return HazeOf(world, normal, 12); }
+float4 Haze20PS(float3 world : TEXCOORD0, float3 normal : TEXCOORD1) : COLOR0 { return HazeOf(world, normal, 3); }
+
+// ---- camera-facing sprites: fog round the city, notes round the spire ------------------------------
+
+struct SpriteOut {
+  float4 pos : POSITION;
+  float2 uv : TEXCOORD0;
+  float4 colour : TEXCOORD1;
+  float height : TEXCOORD2;
+};
+
+float SpriteSize = 1.0;
+float SpriteLift = 0.0;     // raise by this share of the size: fog sits on the ground
+float SpriteAlpha = 0.3;
+float SpriteSpin = 0.0;     // radians per second
+
+SpriteOut SpriteVS(float3 centre : POSITION, float2 uv : TEXCOORD0, float3 corner : TEXCOORD1, float3 colour : TEXCOORD2) {
+  SpriteOut o;
+  float seed = Hash3(centre);
+  float size = length(corner.xy) * SpriteSize;
+  float3 w = mul(float4(centre, 1.0), World).xyz;
+  w.y += size * SpriteLift;
+  float angle = SpriteSpin * Time * (seed - 0.5) * 2.0 + sin(Time * 1.7 + seed * 30.0) * 0.25 * SpriteSpin;
+  float s = sin(angle), c = cos(angle);
+  float2 k = float2(corner.x * c - corner.y * s, corner.x * s + corner.y * c) * SpriteSize;
+  float3 p = w + k.x * CameraRight() + k.y * CameraUp();
+  o.pos = mul(float4(p, 1.0), ViewProjection);
+  o.uv = uv;
+  float d = length(w - ViewPos.xyz);
+  float near = saturate((d - size * 0.5 - 2.0) / (size + 4.0));
+  o.colour = float4(colour, SpriteAlpha * near);
+  o.height = p.y;
+  return o;
+}
+
+float4 Fog30PS(float2 uv : TEXCOORD0, float4 colour : TEXCOORD1, float height : TEXCOORD2) : COLOR0 {
+  float4 s = tex2D(SpriteSampler, uv);
+  float3 c = colour.rgb * lerp(float3(0.36, 0.34, 0.48), SunColour() * 0.5, 0.35);
+  float a = s.a * colour.a * saturate(height / 4.0);
+  c = lerp(c, c * 0.55, Night());
+  return float4(c * a * Brightness, a);
+}
+
+float4 Fog20PS(float2 uv : TEXCOORD0, float4 colour : TEXCOORD1) : COLOR0 {
+  float4 s = tex2D(SpriteSampler, uv);
+  float a = s.a * colour.a;
+  return float4(colour.rgb * float3(0.36, 0.34, 0.48) * a * Brightness, a);
+}
+
+float4 Note30PS(float2 uv : TEXCOORD0, float4 colour : TEXCOORD1) : COLOR0 {
+  float4 s = tex2D(SpriteSampler, uv);
+  float glow = 0.8 + 0.7 * ClockBeat();
+  return float4(colour.rgb * s.rgb * s.a * colour.a * glow * Brightness, 1.0);
+}
+
+float4 Note20PS(float2 uv : TEXCOORD0, float4 colour : TEXCOORD1) : COLOR0 {
+  float4 s = tex2D(SpriteSampler, uv);
+  return float4(colour.rgb * s.rgb * s.a * colour.a * Brightness, 1.0);
+}
+
+#define OPAQUE ZEnable = true; ZWriteEnable = true; AlphaBlendEnable = false; CullMode = None;
+#define BACKDROP ZEnable = false; ZWriteEnable = false; AlphaBlendEnable = false; CullMode = None;
+#define BLENDED ZEnable = true; ZWriteEnable = false; AlphaBlendEnable = true; SrcBlend = SrcAlpha; DestBlend = InvSrcAlpha; CullMode = None;
+#define PREMULTIPLIED ZEnable = true; ZWriteEnable = false; AlphaBlendEnable = true; SrcBlend = One; DestBlend = InvSrcAlpha; CullMode = None;
+#define ADDITIVE ZEnable = true; ZWriteEnable = false; AlphaBlendEnable = true; SrcBlend = One; DestBlend = One; CullMode = None;
+
+technique Sky30 { pass P0 { VertexShader = compile vs_3_0 SkyVS(); PixelShader = compile ps_3_0 Sky30PS(); BACKDROP } }
+technique Sky20 { pass P0 { VertexShader = compile vs_2_0 SkyVS(); PixelShader = compile ps_2_0 Sky20PS(); BACKDROP } }
+technique Towers30 { pass P0 { VertexShader = compile vs_3_0 WorldVS(); PixelShader = compile ps_3_0 Towers30PS(); OPAQUE } }
+technique Towers20 { pass P0 { VertexShader = compile vs_2_0 WorldVS(); PixelShader = compile ps_2_0 Towers20PS(); OPAQUE } }
+technique Houses30 { pass P0 { VertexShader = compile vs_3_0 WorldVS(); PixelShader = compile ps_3_0 Houses30PS(); OPAQUE } }
+technique Houses20 { pass P0 { VertexShader = compile vs_2_0 WorldVS(); PixelShader = compile ps_2_0 Houses20PS(); OPAQUE } }
+technique Ground30 { pass P0 { VertexShader = compile vs_3_0 WorldVS(); PixelShader = compile ps_3_0 Ground30PS(); OPAQUE } }
+technique Ground20 { pass P0 { VertexShader = compile vs_2_0 WorldVS(); PixelShader = compile ps_2_0 Ground20PS(); OPAQUE } }
+technique River30 { pass P0 { VertexShader = compile vs_3_0 WorldVS(); PixelShader = compile ps_3_0 River30PS(); OPAQUE } }
+technique River20 { pass P0 { VertexShader = compile vs_2_0 WorldVS(); PixelShader = compile ps_2_0 River20PS(); OPAQUE } }
+technique Clouds30 { pass P0 { VertexShader = compile vs_3_0 CloudVS(); PixelShader = compile ps_3_0 Cloud30PS(); BLENDED } }
+technique Clouds20 { pass P0 { VertexShader = compile vs_2_0 CloudVS(); PixelShader = compile ps_2_0 Cloud20PS(); BLENDED } }
+technique Haze30 { pass P0 { VertexShader = compile vs_3_0 HazeVS(); PixelShader = compile ps_3_0 Haze30PS(); BLENDED } }
+technique Haze20 { pass P0 { VertexShader = compile vs_2_0 HazeVS(); PixelShader = compile ps_2_0 Haze20PS(); BLENDED } }
+technique Fog30 { pass P0 { VertexShader = compile vs_3_0 SpriteVS(); PixelShader = compile ps_3_0 Fog30PS(); PREMULTIPLIED } }
+technique Fog20 { pass P0 { VertexShader = compile vs_2_0 SpriteVS(); PixelShader = compile ps_2_0 Fog20PS(); PREMULTIPLIED } }
+technique Notes30 { pass P0 { VertexShader = compile vs_3_0 SpriteVS(); PixelShader = compile ps_3_0 Note30PS(); ADDITIVE } }
+technique Notes20 { pass P0 { VertexShader = compile vs_2_0 SpriteVS(); PixelShader = compile ps_2_0 Note20PS(); ADDITIVE } }

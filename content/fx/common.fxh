@@ -1,0 +1,58 @@
+// Values the engine binds by semantic, and helpers every effect of the demo
+// shares. Effects include this first.
+#ifndef COMMON_FXH
+#define COMMON_FXH
+
+float4x4 World : World;
+float4x4 View : View;
+float4x4 ViewProjection : ViewProjection;
+float4x4 WorldViewProjection : WorldViewProjection;
+float4x4 ViewInverse : ViewInverse;
+float4 ViewPos : ViewPos;
+float4 Light0 : Light0;
+float Time : Time;
+float4 Screen : Screen;
+
+// Tiling value noise, four octaves in r, g, b, a (coarse to fine).
+texture NoiseMap;
+sampler2D NoiseSampler = sampler_state {
+  Texture = <NoiseMap>;
+  MinFilter = Linear;
+  MagFilter = Linear;
+  MipFilter = Linear;
+  AddressU = Wrap;
+  AddressV = Wrap;
+};
+
+// Full-screen and card quads arrive in clip space already.
+struct ClipOut {
+  float4 pos : POSITION;
+  float2 uv : TEXCOORD0;
+};
+
+ClipOut ClipVS(float3 pos : POSITION, float2 uv : TEXCOORD0) {
+  ClipOut o;
+  o.pos = float4(pos.xy, 0.0, 1.0);
+  o.uv = uv;
+  return o;
+}
+
+float Luma(float3 c) { return dot(c, float3(0.299, 0.587, 0.114)); }
+
+// Cheap per-pixel or per-object random in 0..1.
+float Hash(float2 p) { return frac(sin(dot(p, float2(12.9898, 78.233))) * 43758.547); }
+float Hash3(float3 p) { return frac(sin(dot(p, float3(12.9898, 78.233, 37.719))) * 43758.547); }
+
+// Exponential distance fog towards a colour.
+float3 Fogged(float3 c, float3 fogColour, float dist, float density) {
+  return lerp(fogColour, c, exp(-dist * density));
+}
+
+// World position to clip space with the engine's row-vector matrices.
+float4 ToClip(float3 worldPos) { return mul(float4(worldPos, 1.0), ViewProjection); }
+
+// Camera axes in world space (rows of the camera's world matrix).
+float3 CameraRight() { return ViewInverse[0].xyz; }
+float3 CameraUp() { return ViewInverse[1].xyz; }
+
+#endif

@@ -1,0 +1,194 @@
+// Post-processing of every scene, drawn by the scene's "Post" clip quad:
+// the frame is grabbed into "backbuffer", a bright pass goes to "gaussGlow",
+// separable Gaussian blurs make the glow at 1/4, 1/8 and 1/16, a horizontal
+// blur of the frame goes to "backbuffer_blurx", and the final pass puts it
+// all together on screen (soft focus, glow, grade, vignette, fades).
+#include "common.fxh"
+
+texture SourceTex;  // input of a bright or blur pass
+texture BackTex;    // the grabbed frame
+texture BlurXTex;   // the frame blurred horizontally, half size
+texture Glow4Tex;
+texture Glow8Tex;
+texture Glow16Tex;
+
+sampler2D SourceSampler = sampler_state {
+  Texture = <SourceTex>; MinFilter = Linear; MagFilter = Linear; MipFilter = None;
+  AddressU = Clamp; AddressV = Clamp;
+};
+sampler2D BackSampler = sampler_state {
+  Texture = <BackTex>; MinFilter = Linear; MagFilter = Linear; MipFilter = None;
+  AddressU = Clamp; AddressV = Clamp;
+};
+sampler2D BlurXSampler = sampler_state {
+  Texture = <BlurXTex>; MinFilter = Linear; MagFilter = Linear; MipFilter = None;
+  AddressU = Clamp; AddressV = Clamp;
+};
+sampler2D Glow4Sampler = sampler_state {
+  Texture = <Glow4Tex>; MinFilter = Linear; MagFilter = Linear; MipFilter = None;
+  AddressU = Clamp; AddressV = Clamp;
+};
+sampler2D Glow8Sampler = sampler_state {
+  Texture = <Glow8Tex>; MinFilter = Linear; MagFilter = Linear; MipFilter = None;
+  AddressU = Clamp; AddressV = Clamp;
+};
+sampler2D Glow16Sampler = sampler_state {
+  Texture = <Glow16Tex>; MinFilter = Linear; MagFilter = Linear; MipFilter = None;
+  AddressU = Clamp; AddressV = Clamp;
+};
+
+// Blur and bright pass.
+float Scale = 1.0;          // source texel as a multiple of a screen pixel
+float2 Dir = {1.0, 0.0};    // blur direction
+float Spread = 1.0;         // tap spacing in source texels
+float Threshold = 0.6;      // bright pass: luminance where glow starts
+float Knee = 0.3;           // ... and how softly
+
+// Composite.
+float3 GlowTint = {1.0, 1.0, 1.0};
+float GlowStrength = 1.0;
+float3 GlowWeights = {0.6, 0.45, 0.35};  // 1/4, 1/8, 1/16
+float BeatGlow = 0.0;       // extra glow on the beat
+float Dof = 0.6;            // blur towards the frame's edges
+float Vignette = 0.35;
+float3 Gain = {1.0, 1.0, 1.0};
+float3 Lift = {0.0, 0.0, 0.0};
+float Saturation = 1.0;
+float Contrast = 1.0;
+float Grain = 0.025;
+float Aberration = 0.0015;
+float3 MotionDir = {0.0, -1.0, 0.0};  // world direction of travel
+float Motion = 0.0;         // streak length towards it, in screen units
+
+// Animated by the scene.
+float Fade;                 // 0 black .. 1 picture
+float Flash;                // 0 .. 1 white
+float Beat;                 // 1 on the beat, decaying
+
+// --- grab: the pass exists for its target switch; it draws nothing -------
+
+float4 NothingVS(float3 pos : POSITION) : POSITION { return float4(0.0, 0.0, 2.0, 1.0); }
+float4 NothingPS() : COLOR0 { return float4(0.0, 0.0, 0.0, 0.0); }
+
+// --- bright pass ---------------------------------------------------------
+
+float3 BrightOf(float3 c) {
+  float l = Luma(c);
+  float w = saturate((l - Threshold + Knee) / (2.0 * Knee));
+  w = w * w * (3.0 - 2.0 * w);
+  return c * w * saturate((l - Threshold * 0.5) * 4.0);
+}
+
+// Half a pixel off: the bilinear tap averages the 2x2 block that the
+// back-buffer copy later keeps one pixel of.
+float4 BrightPS(float2 uv : TEXCOORD0) : COLOR0 {
+  float2 texel = Scale / Screen.xy;
+  return float4(BrightOf(tex2D(SourceSampler, uv + 0.5 * texel).rgb), 1.0);
+}
+
+// --- separable Gaussian ----------------------------------------------------
+
+// 13 taps in 7 bilinear fetches.
+float4 Blur13PS(float2 uv : TEXCOORD0) : COLOR0 {
+  float2 step = Dir * Spread * Scale / Screen.xy;
+  float3 c = tex2D(SourceSampler, uv).rgb * 0.19648255;
+  c += (tex2D(SourceSampler, uv + step * 1.4117647).rgb + tex2D(SourceSampler, uv - step * 1.4117647).rgb) * 0.29690696;
+  c += (tex2D(SourceSampler, uv + step * 3.2941176).rgb + tex2D(SourceSampler, uv - step * 3.2941176).rgb) * 0.09447040;
+  c += (tex2D(SourceSampler, uv + step * 5.1764706).rgb + tex2D(SourceSampler, uv - step * 5.1764706).rgb) * 0.01038136;
+  return float4(c, 1.0);
+}
+
+// 9 taps in 5 bilinear fetches.
+float4 Blur9PS(float2 uv : TEXCOORD0) : COLOR0 {
+  float2 step = Dir * Spread * Scale / Screen.xy;
+  float3 c = tex2D(SourceSampler, uv).rgb * 0.22702703;
+  c += (tex2D(SourceSampler, uv + step * 1.3846154).rgb + tex2D(SourceSampler, uv - step * 1.3846154).rgb) * 0.31621622;
+  c += (tex2D(SourceSampler, uv + step * 3.2307692).rgb + tex2D(SourceSampler, uv - step * 3.2307692).rgb) * 0.07027027;
+  return float4(c, 1.0);
+}
+
+// --- final composite -------------------------------------------------------
+
+float3 GlowOf(float2 uv) {
+  float3 g = tex2D(Glow4Sampler, uv).rgb * GlowWeights.x + tex2D(Glow8Sampler, uv).rgb * GlowWeights.y +
+             tex2D(Glow16Sampler, uv).rgb * GlowWeights.z;
+  return g * GlowTint * (GlowStrength + Beat * BeatGlow);
+}
+
+float3 Graded(float3 c, float2 uv) {
+  c = c * Gain + Lift * (1.0 - c);
+  c = lerp(Luma(c).xxx, c, Saturation);
+  c = saturate((c - 0.5) * Contrast + 0.5);
+  float2 d = (uv - 0.5) * float2(Screen.x / Screen.y, 1.0);
+  c *= 1.0 - Vignette * dot(d, d);
+  return c;
+}
+
+float3 Faded(float3 c) { return lerp(c * saturate(Fade), float3(1.0, 1.0, 1.0), saturate(Flash)); }
+
+// Where the travel direction meets the screen: streaks point away from it.
+float2 ExpansionPoint() {
+  float4 p = mul(float4(MotionDir, 0.0), ViewProjection);
+  float w = abs(p.w) < 1e-3 ? 1e-3 : p.w;
+  return float2(0.5 + 0.5 * p.x / w, 0.5 - 0.5 * p.y / w);
+}
+
+struct FinalOut {
+  float4 pos : POSITION;
+  float2 uv : TEXCOORD0;
+  float2 expansion : TEXCOORD1;
+};
+
+FinalOut FinalVS(float3 pos : POSITION, float2 uv : TEXCOORD0) {
+  FinalOut o;
+  o.pos = float4(pos.xy, 0.0, 1.0);
+  o.uv = uv;
+  o.expansion = ExpansionPoint();
+  return o;
+}
+
+float4 Final30PS(float2 uv : TEXCOORD0, float2 expansion : TEXCOORD1, float2 vpos : VPOS) : COLOR0 {
+  // Lens: slight colour fringes towards the edges.
+  float2 off = (uv - 0.5) * Aberration * 2.0;
+  float3 sharp = float3(tex2D(BackSampler, uv + off).r, tex2D(BackSampler, uv).g, tex2D(BackSampler, uv - off).b);
+  // Streaks of travel.
+  if (Motion > 0.0) {
+    float2 ray = uv - expansion;
+    float len = length(ray);
+    ray *= min(len, 0.6) / max(len, 1e-4) * Motion * (0.6 + 0.4 * Beat);
+    float3 acc = sharp;
+    for (int i = 1; i < 8; ++i) acc += tex2D(BackSampler, uv - ray * (i / 7.0)).rgb;
+    sharp = acc / 8.0;
+  }
+  // Soft focus towards the edges and through the fades, from the half-size
+  // horizontal blur blurred vertically here.
+  float2 step = float2(0.0, 2.0 / Screen.y);
+  float3 soft = tex2D(BlurXSampler, uv).rgb * 0.22702703;
+  soft += (tex2D(BlurXSampler, uv + step * 1.3846154).rgb + tex2D(BlurXSampler, uv - step * 1.3846154).rgb) * 0.31621622;
+  soft += (tex2D(BlurXSampler, uv + step * 3.2307692).rgb + tex2D(BlurXSampler, uv - step * 3.2307692).rgb) * 0.07027027;
+  float2 d = (uv - 0.5) * float2(Screen.x / Screen.y, 1.0);
+  float focus = saturate(saturate(dot(d, d) * 3.0 - 0.15) * Dof + (1.0 - saturate(Fade)) * 1.5);
+  float3 c = lerp(sharp, soft, focus);
+  c += GlowOf(uv);
+  c = Graded(c, uv);
+  c += (Hash(vpos + frac(Time * 7.13) * 97.0) - 0.5) * Grain;
+  return float4(Faded(c), 1.0);
+}
+
+float4 Final20PS(float2 uv : TEXCOORD0) : COLOR0 {
+  float3 c = tex2D(BackSampler, uv).rgb + GlowOf(uv);
+  return float4(Faded(Graded(c, uv)), 1.0);
+}
+
+// --- techniques ------------------------------------------------------------
+
+#define SCREEN_STATES ZEnable = false; ZWriteEnable = false; CullMode = None; AlphaBlendEnable = false;
+
+technique Grab30 { pass P0 { VertexShader = compile vs_3_0 NothingVS(); PixelShader = compile ps_3_0 NothingPS(); SCREEN_STATES } }
+technique Grab20 { pass P0 { VertexShader = compile vs_2_0 NothingVS(); PixelShader = compile ps_2_0 NothingPS(); SCREEN_STATES } }
+technique Bright30 { pass P0 { VertexShader = compile vs_3_0 ClipVS(); PixelShader = compile ps_3_0 BrightPS(); SCREEN_STATES } }
+technique Bright20 { pass P0 { VertexShader = compile vs_2_0 ClipVS(); PixelShader = compile ps_2_0 BrightPS(); SCREEN_STATES } }
+technique Blur30 { pass P0 { VertexShader = compile vs_3_0 ClipVS(); PixelShader = compile ps_3_0 Blur13PS(); SCREEN_STATES } }
+technique Blur20 { pass P0 { VertexShader = compile vs_2_0 ClipVS(); PixelShader = compile ps_2_0 Blur9PS(); SCREEN_STATES } }
+technique Final30 { pass P0 { VertexShader = compile vs_3_0 FinalVS(); PixelShader = compile ps_3_0 Final30PS(); SCREEN_STATES } }
+technique Final20 { pass P0 { VertexShader = compile vs_2_0 ClipVS(); PixelShader = compile ps_2_0 Final20PS(); SCREEN_STATES } }
