@@ -22,7 +22,7 @@ float3 SunDirFrom(float3 p) { return normalize(Light0.xyz - p); }
 
 float3 WaterColour(float3 dir, float3 sun) {
   float up = dir.y;
-  float3 c = lerp(float3(0.004, 0.022, 0.045), float3(0.02, 0.12, 0.18), smoothstep(-0.75, 0.45, up));
+  float3 c = lerp(float3(0.006, 0.03, 0.055), float3(0.03, 0.16, 0.22), smoothstep(-0.75, 0.45, up));
   c += float3(0.05, 0.16, 0.17) * pow(saturate(dot(dir, sun)), 6.0);
   c += float3(0.03, 0.09, 0.10) * pow(saturate(up), 4.0);
   return c;
@@ -187,15 +187,16 @@ struct CreatureOut {
   float3 normal : TEXCOORD3;
 };
 
-// The frills ripple in a wave that runs down the body.
-float3 Rippled(float3 pos, float3 normal, float2 uv, float a) {
-  float frill = saturate((uv.x - 0.5) * 2.0);
-  return pos + normal * frill * frill * 0.9 * sin(a * 140.0 - Time * 3.1);
+// A slow swimming wave down the body, growing towards the tail. It depends
+// on the arc fraction alone, which the flash copies carry too, so that they
+// stay on the body.
+float3 Swayed(float3 pos, float a) {
+  return pos + float3(1.0, 0.0, 0.45) * sin(a * 18.0 - Time * 0.9) * a * 1.8;
 }
 
 CreatureOut CreatureVS(float3 pos : POSITION, float3 normal : NORMAL, float2 uv : TEXCOORD0, float2 curve : TEXCOORD1) {
   CreatureOut o;
-  float4 w = mul(float4(Rippled(pos, normal, uv, curve.x), 1.0), World);
+  float4 w = mul(float4(Swayed(pos, curve.x), 1.0), World);
   o.pos = mul(w, ViewProjection);
   o.uv = uv;
   o.curve = curve;
@@ -257,7 +258,8 @@ float4 Creature20PS(float2 uv : TEXCOORD0, float2 curve : TEXCOORD1, float3 worl
   float pulse = Pulses(curve.x);
   float3 lum = lerp(float3(0.2, 1.0, 0.85), float3(0.55, 0.4, 1.0), curve.x);
   c += lum * (Photophores(uv) * (0.35 + pulse * 1.6) + pulse * 0.2) * Glow;
-  c += Hue(frac(curve.x * 5.0 - Time * 0.15)) * frill * 0.35 * (0.3 + 0.7 * Glow);
+  float comb = saturate(sin(uv.y * 25.0 - Time * 4.0) * 2.0 - 1.0);
+  c += Hue(frac(curve.x * 5.0 + uv.x - Time * 0.15)) * comb * frill * 0.5 * (0.3 + 0.7 * Glow);
   return float4(UnderwaterFog(c * Brightness, world), 1.0);
 }
 
@@ -276,7 +278,9 @@ FlashOut FlashVS(float3 pos : POSITION, float3 normal : NORMAL, float2 note : TE
   FlashOut o;
   float start = note.y - note.x;         // t_k
   float since = Time - start;
-  float4 w = mul(float4(pos + normal * 0.25, 1.0), World);
+  float4 w = mul(float4(Swayed(pos, note.x), 1.0), World);
+  // On the body's own surface, a hair nearer: no fighting over depth.
+  w.xyz += (ViewPos.xyz - w.xyz) * 0.002;
   o.world = w.xyz;
   o.normal = mul(normal, (float3x3)World);
   o.front = float2(Time - note.y, frac(start * 1.618));
@@ -288,8 +292,8 @@ FlashOut FlashVS(float3 pos : POSITION, float3 normal : NORMAL, float2 note : TE
 
 float FlashOf(float since) {
   float ahead = exp(-since * since * 2500.0);
-  float wake = exp(-max(since, 0.0) * 5.0) * step(0.0, since);
-  return ahead + wake * 0.6;
+  float wake = exp(-max(since, 0.0) * 7.0) * step(0.0, since);
+  return ahead + wake * 0.45;
 }
 
 float4 Flash30PS(float3 world : TEXCOORD0, float3 normal : TEXCOORD1, float2 front : TEXCOORD2) : COLOR0 {
@@ -339,9 +343,11 @@ SpriteOut PlanktonSprite(float3 centre, float2 uv, float3 corner, float3 drift, 
   float twinkle = 0.65 + 0.35 * sin(Time * (1.3 + seed * 2.0) + seed * 40.0);
   float near = saturate((d - 2.5) / 5.0);
   float far = exp(-d * 0.012);
-  float a = inside * near * far * twinkle / (grow * grow);
+  // Most specks are faint; a few catch the light.
+  float bright = 0.12 + 0.9 * pow(frac(seed * 7.31), 6.0);
+  float a = inside * near * far * twinkle * bright / (grow * grow);
   float3 tint = lerp(float3(0.55, 1.0, 0.85), float3(1.0, 0.85, 0.55), step(0.86, seed));
-  o.colour = float4(tint * a * 0.55, a);
+  o.colour = float4(tint * a * 0.7, a);
   if (a < 0.004) o.pos = float4(0.0, 0.0, 2.0, 1.0);
   return o;
 }
