@@ -1,0 +1,25 @@
+#pragma once
+
+// Mesh files (.vlx): "VLXM", then chunks (id, byte size, payload), then the
+// end chunk.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "content/formats/bytes.h"
+
+namespace content {
+
+struct MeshData {
+  std::vector<Vec3> positions;
+  std::vector<Vec3> normals;  // empty or one per position
+  std::vector<Vec2> uvs;      // empty or one per position
+  std::vector<std::uint32_t> indices;  // triangle list
+};
+
+// Bounds, positions, normals and texture coordinates when present, indices
+// (2 bytes each while every index fits a signed 16-bit value, as the
+// engine's mesh processing reads them, else 4), end.
+std::string VlxBytes(const MeshData& mesh);
+
+}  // namespace content
