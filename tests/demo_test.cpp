@@ -203,6 +203,20 @@ TEST(DemoTest, MissingFilesStopTheStartNamingThem) {
   }
 }
 
+TEST(DemoTest, CityWithoutGodRaysWarnsOnceAndSkipsTheFeed) {
+  ScopedWorkDir dir;
+  CloseLog();
+  WriteDemoData();
+  DemoWriter(1, 75).Object("Lamp", "Sun", "", "", {0, 10, 0}, {0, 0, 0}, 0).Save("data/city.demo");
+  {
+    DemoRun run;
+    ASSERT_TRUE(run.demo.Ready());
+    run.demo.Update();
+    run.demo.Update();
+  }
+  EXPECT_EQ(Count(CloseLogAndReadRows(dir.Path()), "the god rays get no light direction"), 1);
+}
+
 TEST(DemoTest, ProgramNeedsPixelShaderTwoAndReadsShaderOptionsInTableOrder) {
   ScopedWorkDir dir;
   CloseLog();
