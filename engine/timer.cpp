@@ -1,5 +1,7 @@
 #include "engine/timer.h"
 
+#include <algorithm>
+#include <cmath>
 #include <string>
 
 #include "engine/logging.h"
@@ -41,7 +43,7 @@ bool Timer::Start() {
   mStartTime = Now();
   mStartTick = platform::TickCount();
   if (mStream == 0) ENGINE_ERROR("Failed to load music file. Sorry.");
-  platform::audio::ChannelPlay(mStream, false);
+  if (!SteppingExactly()) platform::audio::ChannelPlay(mStream, false);
   mStartTime = Now();
   mStartTick = platform::TickCount();
   return true;
@@ -49,6 +51,15 @@ bool Timer::Start() {
 
 void Timer::Update() {
   if (mPaused) return;
+  if (SteppingExactly()) {
+    // From the step count, not a running sum: no rounding builds up.
+    mTime = mStepStart + static_cast<double>(mSteps++) / mStepsPerSecond;
+    mElapsedMs = static_cast<std::uint32_t>(std::llround(mTime * 1000.0));
+    mSinceLast = mTime - mLastTime;
+    mLastTime = mTime;
+    mLastElapsedMs = static_cast<std::int32_t>(mElapsedMs);
+    return;
+  }
   mTime = Now() - mStartTime;
   mElapsedMs = platform::TickCount() - mStartTick;
   mSinceLast = mTime - mLastTime;
@@ -84,7 +95,7 @@ void Timer::Resume() {
   const double pausedSpan = (Now() - mStartTime) - mLastTime;
   mStartTime += pausedSpan;
   Update();
-  platform::audio::ChannelPlay(mStream, false);
+  if (!SteppingExactly()) platform::audio::ChannelPlay(mStream, false);
 }
 
 void Timer::Stop() { platform::audio::ChannelStop(mStream); }
@@ -92,6 +103,48 @@ void Timer::Stop() { platform::audio::ChannelStop(mStream); }
 void Timer::AdvanceTime(double seconds) {
   mStartTime -= seconds;
   mStartTick += static_cast<std::uint32_t>(static_cast<std::int64_t>(seconds * -1000.0));
+}
+
+void Timer::StepExactly(double start, int framesPerSecond) {
+  mStepsPerSecond = std::max(framesPerSecond, 1);
+  mStepStart = start;
+  mSteps = 0;
+  // The first frame is one step long, like every other.
+  mLastTime = start - 1.0 / mStepsPerSecond;
+}
+
+void Timer::Seek(double seconds) {
+  seconds = std::max(seconds, 0.0);
+  if (SteppingExactly()) {
+    mStepStart = seconds;
+    mSteps = 0;
+    mLastTime = seconds - 1.0 / mStepsPerSecond;
+    return;
+  }
+  mStartTime = Now() - seconds;
+  mStartTick = platform::TickCount() - static_cast<std::uint32_t>(std::llround(seconds * 1000.0));
+  // No jump for the next frame to report, and none for it to repair.
+  mTime = mLastTime = seconds;
+  mSinceLast = 0.0;
+  SeekMusic(seconds);
+}
+
+void Timer::SeekMusic(double seconds) {
+  if (mStream == 0) return;
+  // The rate from the library, the sample in double: a float time is a
+  // few samples off after two minutes.
+  const std::uint64_t bytesPerSecond = platform::audio::ChannelSeconds2Bytes(mStream, 1.0f);
+  if (bytesPerSecond == ~std::uint64_t{0}) return;
+  const std::uint64_t frameBytes = 4;
+  const auto frame = static_cast<std::uint64_t>(
+      std::llround(seconds * static_cast<double>(bytesPerSecond / frameBytes)));
+  if (platform::audio::ChannelSetPosition(mStream, frame * frameBytes)) {
+    if (!mPaused && !SteppingExactly()) platform::audio::ChannelPlay(mStream, false);
+    return;
+  }
+  // Past the end: silence until a seek brings the clock back.
+  platform::audio::ChannelPause(mStream);
+  ENGINE_WARNING("Music has no sound at " + std::to_string(seconds) + " s");
 }
 
 }  // namespace engine::core

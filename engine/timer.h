@@ -26,12 +26,24 @@ class ENGINE_API Timer : public Module, public pattern::Singleton<Timer> {
 
   // Moves the clock; the next Update reports the jump.
   void AdvanceTime(double seconds);
+
+  // Recordings and measurements: the n-th Update after this (from 0)
+  // reports exactly start + n / framesPerSecond whatever the real time, and
+  // the music is opened but never played. Set before Start.
+  void StepExactly(double start, int framesPerSecond);
+  bool SteppingExactly() const { return mStepsPerSecond > 0; }
+
+  // Moves the clock to seconds (0 at the least) and the music to the same
+  // sample; the next Update reports no jump. Paused stays paused. Past the
+  // music's end the music stops and the clock goes on.
+  void Seek(double seconds);
   double Time() const { return mTime; }
   double SinceLast() const { return mSinceLast; }
   std::uint32_t Stream() const { return mStream; }
 
  private:
   double Now() const;
+  void SeekMusic(double seconds);
 
   std::uint32_t mStream = 0;
   bool mPaused = false;
@@ -43,6 +55,9 @@ class ENGINE_API Timer : public Module, public pattern::Singleton<Timer> {
   double mSinceLast = 0.0;
   double mTime = 0.0;
   std::uint32_t mElapsedMs = 0;
+  int mStepsPerSecond = 0;
+  double mStepStart = 0.0;
+  std::int64_t mSteps = 0;
 };
 
 // No behaviour of its own; kept for the programs that name it.

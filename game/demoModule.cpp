@@ -276,6 +276,21 @@ void TestScene1::Show(int index) {
   engine::SetRootNode(mCurrentScene->GetBaseNode());
 }
 
+void TestScene1::ShowAt(double time) {
+  if (mCurrentScene == nullptr) return;
+  int index = kSceneCount - 1;
+  while (index > 0 && time <= mScenes[index - 1]->GetLength() * 0.04) --index;
+  Show(index);
+}
+
+double TestScene1::EndTime() const {
+  return mCurrentScene != nullptr ? mScenes[kSceneCount - 1]->GetLength() * 0.04 : 0.0;
+}
+
+const char* TestScene1::SceneName(int index) {
+  return index >= 0 && index < kSceneCount ? kSceneNames[index] : "";
+}
+
 void TestScene1::FeedGodRays() {
   if (mGodRaysDirection == nullptr || mGodRaysNode == nullptr) return;
   const engine::math::Matrix4x4 world = mGodRaysNode->World();

@@ -38,6 +38,15 @@ class TestScene1 : public engine::core::Module {
   // Frames run and the highest scene shown, for the closing summary.
   long long Frames() const { return mFrames; }
 
+  // Shows the scene that plays at time at once (the last one past the end).
+  // Update passes one cut per frame, which suits a clock that runs; a clock
+  // that jumps (a seek, a recording that starts late) comes here.
+  void ShowAt(double time);
+  // When the last scene ends, in seconds; 0 before a successful start.
+  double EndTime() const;
+  // Scene names in play order.
+  static const char* SceneName(int index);
+
   // The aspect ratio of the projection for these settings.
   static float Aspect(float aspectRatio, int width, int height);
 

@@ -1,5 +1,6 @@
 #include "game/entry.h"
 
+#include <csignal>
 #include <cstdio>
 #include <memory>
 
@@ -9,7 +10,9 @@
 #include "engine/timer.h"
 #include "engine/windowStuff.h"
 #include "engine/wrapper.h"
+#include "game/capture.h"
 #include "game/demoModule.h"
+#include "game/options.h"
 #include "platform/display.h"
 #include "platform/graphics.h"
 #include "platform/system.h"
@@ -41,6 +44,17 @@ std::vector<unsigned long> ShaderTargetCalls(const std::string& commandLine) {
 }
 
 int RunProgram(const std::string& commandLine) {
+  Options options;
+  std::string optionError;
+  if (!ParseOptions(commandLine, &options, &optionError) || !CheckOutputs(options, &optionError)) {
+    std::fprintf(stderr, "game: %s\n", optionError.c_str());
+    return 2;
+  }
+  if (options.help) {
+    std::fputs(OptionsHelp(), stdout);
+    return 0;
+  }
+
   const bool noDialog = commandLine.find("nodialog") != std::string::npos;
   engine::WindowSettings settings;
   if (!noDialog) {
@@ -54,6 +68,13 @@ int RunProgram(const std::string& commandLine) {
     settings.fullscreen = true;
     settings.multiSampleType = 0x7FFFFFFF;
   }
+  if (options.width > 0) {
+    settings.width = options.width;
+    settings.height = options.height;
+    settings.fullscreen = false;
+  }
+  // Recordings read 32-bit pixels back.
+  if (options.FixedSteps()) settings.backBufferFormat = 22;
 
   auto demo = std::make_unique<TestScene1>();
   try {
@@ -77,10 +98,55 @@ int RunProgram(const std::string& commandLine) {
     return 0;
   }
 
+  std::unique_ptr<Capture> capture;
+  if (options.Records()) {
+    Capture::Plan plan;
+    plan.from = options.from;
+    const double end = demo->EndTime();
+    plan.to = options.to < 0.0 || options.to > end ? end : options.to;
+    if (!(plan.to > plan.from)) {
+      std::fprintf(stderr, "game: --from=%g is past the demo's end (%g s)\n", plan.from, end);
+      engine::core::Kernel::Get()->KillAll();
+      engine::ShutDownEngine();
+      return 2;
+    }
+    plan.fps = options.fps;
+    plan.framesDir = options.framesDir;
+    plan.video = options.video;
+    plan.sheet = options.sheet;
+    plan.sheetEvery = options.sheetEvery;
+    plan.music = "data/xt_tunefordemo.mp3";
+    engine::core::Timer::Get()->StepExactly(plan.from, plan.fps);
+    demo->ShowAt(plan.from);
+    TestScene1* scenes = demo.get();
+    capture = std::make_unique<Capture>(plan, [scenes](double) {
+      return std::string(TestScene1::SceneName(scenes->SceneIndex()));
+    });
+    engine::AddModule(capture.get(), 10300);
+    std::signal(SIGINT, [](int) { gInterrupted = 1; });
+    std::signal(SIGTERM, [](int) { gInterrupted = 1; });
+  }
+
   try {
     engine::StartApplication();
   } catch (const engine::core::Exception& e) {
     ShowError(e);
+    return 0;
+  }
+  if (capture) {
+    if (capture->Interrupted()) {
+      std::fprintf(stderr, "game: recording interrupted; nothing was left half-written\n");
+      return 130;
+    }
+    if (capture->Failed()) {
+      std::fprintf(stderr, "game: recording failed: %s\n", capture->Error().c_str());
+      return 1;
+    }
+    std::printf("Recorded %lld frames in %.1f s (%.1f frames per second)\n", capture->Frames(),
+                capture->Seconds(), capture->Seconds() > 0 ? capture->Frames() / capture->Seconds() : 0.0);
+    if (!options.framesDir.empty()) std::printf("  frames: %s/\n", options.framesDir.c_str());
+    if (!options.video.empty()) std::printf("  video:  %s\n", options.video.c_str());
+    if (!options.sheet.empty()) std::printf("  sheet:  %s\n", options.sheet.c_str());
     return 0;
   }
   std::printf("Quiet Port: %lld frames, ended in scene %d of %d; log in data/log.html\n",

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <string>
+
+namespace demo {
+
+// The program's own options, on top of the words the start-up searches the
+// line for. They are the tokens that begin with "--"; every other word is
+// left to that search, so a line without them runs exactly as before.
+struct Options {
+  // Recording: fixed steps of 1/fps from `from` to `to` (negative: to the
+  // demo's end), nothing played live.
+  std::string framesDir;  // numbered PNG pictures
+  std::string video;      // an MP4 with the music
+  std::string sheet;      // one PNG with a grid of pictures
+  double sheetEvery = 2.0;
+  int width = 0;  // 0: the size the start-up chooses
+  int height = 0;
+  int fps = 25;
+  bool fpsGiven = false;
+  double from = 0.0;
+  double to = -1.0;
+
+  // Fixed steps as fast as possible, timed per scene; the table goes to
+  // standard output, the JSON to benchJson when given.
+  bool bench = false;
+  std::string benchJson;
+
+  // Making-of: keys that seek, pause and loop, and the corner overlay.
+  bool controls = false;
+  bool loop = false;
+  double loopFrom = 0.0;
+  double loopTo = 0.0;
+
+  bool help = false;
+
+  bool Records() const { return !framesDir.empty() || !video.empty() || !sheet.empty(); }
+  bool FixedSteps() const { return Records() || bench; }
+};
+
+// Reads the options out of the joined command line. False with a message
+// for an unknown option, a malformed or out-of-range value, or options that
+// cannot go together; nothing is touched on disk.
+bool ParseOptions(const std::string& commandLine, Options* options, std::string* error);
+
+// Makes sure every output can be written: folders are created, files are
+// checked in their folder (nothing is created under a file's own name).
+bool CheckOutputs(const Options& options, std::string* error);
+
+// The option list for --help.
+const char* OptionsHelp();
+
+}  // namespace demo

@@ -1,0 +1,346 @@
+#include "game/video.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
+#include <libswresample/swresample.h>
+#include <libswscale/swscale.h>
+}
+
+namespace demo {
+
+namespace {
+
+constexpr int kSampleRate = 44100;
+
+std::string AvError(int code) {
+  char text[AV_ERROR_MAX_STRING_SIZE] = {0};
+  av_strerror(code, text, sizeof text);
+  return text;
+}
+
+// The whole music as interleaved stereo float at 44.1 kHz.
+bool DecodeMusic(const std::string& path, std::vector<float>* samples, std::string* error) {
+  AVFormatContext* input = nullptr;
+  int r = avformat_open_input(&input, path.c_str(), nullptr, nullptr);
+  if (r < 0) {
+    *error = "cannot open the music " + path + ": " + AvError(r);
+    return false;
+  }
+  struct Cleanup {
+    AVFormatContext** input;
+    AVCodecContext* decoder = nullptr;
+    SwrContext* resampler = nullptr;
+    AVPacket* packet = av_packet_alloc();
+    AVFrame* frame = av_frame_alloc();
+    ~Cleanup() {
+      av_frame_free(&frame);
+      av_packet_free(&packet);
+      swr_free(&resampler);
+      avcodec_free_context(&decoder);
+      avformat_close_input(input);
+    }
+  } c{&input};
+  const AVCodec* codec = nullptr;
+  const int index = avformat_find_stream_info(input, nullptr) < 0
+                        ? -1
+                        : av_find_best_stream(input, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
+  if (index < 0 || codec == nullptr) {
+    *error = "no sound in the music " + path;
+    return false;
+  }
+  c.decoder = avcodec_alloc_context3(codec);
+  if (c.decoder == nullptr ||
+      avcodec_parameters_to_context(c.decoder, input->streams[index]->codecpar) < 0 ||
+      avcodec_open2(c.decoder, codec, nullptr) < 0) {
+    *error = "cannot decode the music " + path;
+    return false;
+  }
+  AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
+  if (swr_alloc_set_opts2(&c.resampler, &stereo, AV_SAMPLE_FMT_FLT, kSampleRate,
+                          &c.decoder->ch_layout, c.decoder->sample_fmt, c.decoder->sample_rate, 0,
+                          nullptr) < 0 ||
+      swr_init(c.resampler) < 0) {
+    *error = "cannot resample the music " + path;
+    return false;
+  }
+  const auto drain = [&](AVFrame* in) {
+    const int room = swr_get_out_samples(c.resampler, in != nullptr ? in->nb_samples : 0);
+    if (room <= 0) return;
+    const std::size_t at = samples->size();
+    samples->resize(at + static_cast<std::size_t>(room) * 2);
+    auto* out = reinterpret_cast<std::uint8_t*>(samples->data() + at);
+    const int got = swr_convert(c.resampler, &out, room,
+                                in != nullptr ? const_cast<const std::uint8_t**>(in->extended_data) : nullptr,
+                                in != nullptr ? in->nb_samples : 0);
+    samples->resize(at + static_cast<std::size_t>(std::max(got, 0)) * 2);
+  };
+  const auto receive = [&] {
+    while (avcodec_receive_frame(c.decoder, c.frame) >= 0) {
+      drain(c.frame);
+      av_frame_unref(c.frame);
+    }
+  };
+  while (av_read_frame(input, c.packet) >= 0) {
+    if (c.packet->stream_index == index && avcodec_send_packet(c.decoder, c.packet) >= 0) receive();
+    av_packet_unref(c.packet);
+  }
+  avcodec_send_packet(c.decoder, nullptr);
+  receive();
+  drain(nullptr);
+  return true;
+}
+
+}  // namespace
+
+struct VideoWriter::State {
+  std::string path;
+  std::string temporary;
+  AVFormatContext* output = nullptr;
+  AVCodecContext* video = nullptr;
+  AVCodecContext* audio = nullptr;
+  AVStream* videoStream = nullptr;
+  AVStream* audioStream = nullptr;
+  SwsContext* scaler = nullptr;
+  AVFrame* picture = nullptr;
+  AVFrame* sound = nullptr;
+  AVPacket* packet = nullptr;
+  int width = 0, height = 0, fps = 25;
+  std::vector<float> music;  // interleaved stereo
+  std::size_t musicStart = 0;  // first sample of the range
+  std::int64_t frames = 0;
+  std::int64_t samplesSent = 0;
+  bool open = false;    // the file exists under its temporary name
+  bool done = false;
+
+  ~State() {
+    if (output != nullptr && output->pb != nullptr) avio_closep(&output->pb);
+    avformat_free_context(output);
+    avcodec_free_context(&video);
+    avcodec_free_context(&audio);
+    sws_freeContext(scaler);
+    av_frame_free(&picture);
+    av_frame_free(&sound);
+    av_packet_free(&packet);
+    if (open && !done) {
+      std::error_code ec;
+      std::filesystem::remove(temporary, ec);
+    }
+  }
+
+  bool Write(AVCodecContext* codec, AVStream* stream, AVFrame* frame, std::string* error) {
+    int r = avcodec_send_frame(codec, frame);
+    while (r >= 0) {
+      r = avcodec_receive_packet(codec, packet);
+      if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return true;
+      if (r < 0) break;
+      av_packet_rescale_ts(packet, codec->time_base, stream->time_base);
+      packet->stream_index = stream->index;
+      r = av_interleaved_write_frame(output, packet);
+    }
+    *error = "cannot write " + path + ": " + AvError(r);
+    return false;
+  }
+
+  // Audio up to the end of the video so far, in encoder-sized frames; at
+  // the end (final) the remainder as one shorter frame.
+  bool Sound(bool final, std::string* error) {
+    if (audio == nullptr) return true;
+    const std::int64_t wanted =
+        av_rescale(frames, kSampleRate, fps);  // samples that the video's length covers
+    const int size = audio->frame_size > 0 ? audio->frame_size : 1024;
+    while (samplesSent < wanted && (final || wanted - samplesSent >= size)) {
+      const int n = static_cast<int>(std::min<std::int64_t>(size, wanted - samplesSent));
+      if (av_frame_make_writable(sound) < 0) return false;
+      sound->nb_samples = n;
+      auto* left = reinterpret_cast<float*>(sound->data[0]);
+      auto* right = reinterpret_cast<float*>(sound->data[1]);
+      for (int i = 0; i < n; ++i) {
+        const std::size_t at = (musicStart + static_cast<std::size_t>(samplesSent + i)) * 2;
+        // Past the music's end: silence.
+        left[i] = at + 1 < music.size() ? music[at] : 0.0f;
+        right[i] = at + 1 < music.size() ? music[at + 1] : 0.0f;
+      }
+      sound->pts = samplesSent;
+      samplesSent += n;
+      if (!Write(audio, audioStream, sound, error)) return false;
+    }
+    return true;
+  }
+};
+
+VideoWriter::VideoWriter(std::unique_ptr<State> state) : mState(std::move(state)) {}
+VideoWriter::~VideoWriter() = default;
+
+std::unique_ptr<VideoWriter> VideoWriter::Open(const std::string& path, int width, int height,
+                                               int fps, const std::string& music, double from,
+                                               std::string* error) {
+  auto s = std::make_unique<State>();
+  s->path = path;
+  s->temporary = path + ".part";
+  // 4:2:0 needs even sides; an odd one is scaled to the next even size.
+  s->width = std::max(2, (width + 1) & ~1);
+  s->height = std::max(2, (height + 1) & ~1);
+  s->fps = fps;
+  if (!music.empty()) {
+    if (!DecodeMusic(music, &s->music, error)) return nullptr;
+    s->musicStart = static_cast<std::size_t>(std::llround(from * kSampleRate));
+  }
+
+  int r = avformat_alloc_output_context2(&s->output, nullptr, "mp4", s->temporary.c_str());
+  if (r < 0 || s->output == nullptr) {
+    *error = "no MP4 muxer: " + AvError(r);
+    return nullptr;
+  }
+  const AVCodec* h264 = avcodec_find_encoder_by_name("libx264");
+  if (h264 == nullptr) h264 = avcodec_find_encoder(AV_CODEC_ID_H264);
+  if (h264 == nullptr) {
+    *error = "this FFmpeg has no H.264 encoder";
+    return nullptr;
+  }
+  s->video = avcodec_alloc_context3(h264);
+  s->video->width = s->width;
+  s->video->height = s->height;
+  s->video->time_base = AVRational{1, fps};
+  s->video->framerate = AVRational{fps, 1};
+  s->video->pix_fmt = AV_PIX_FMT_YUV420P;
+  s->video->gop_size = 2 * fps;
+  if (s->output->oformat->flags & AVFMT_GLOBALHEADER) s->video->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  av_opt_set(s->video->priv_data, "preset", "veryfast", 0);
+  av_opt_set(s->video->priv_data, "crf", "20", 0);
+  r = avcodec_open2(s->video, h264, nullptr);
+  if (r < 0) {
+    *error = "cannot open the H.264 encoder: " + AvError(r);
+    return nullptr;
+  }
+  s->videoStream = avformat_new_stream(s->output, nullptr);
+  avcodec_parameters_from_context(s->videoStream->codecpar, s->video);
+  s->videoStream->time_base = s->video->time_base;
+  s->videoStream->avg_frame_rate = s->video->framerate;
+
+  if (!music.empty()) {
+    const AVCodec* aac = avcodec_find_encoder(AV_CODEC_ID_AAC);
+    if (aac == nullptr) {
+      *error = "this FFmpeg has no AAC encoder";
+      return nullptr;
+    }
+    s->audio = avcodec_alloc_context3(aac);
+    s->audio->sample_rate = kSampleRate;
+    s->audio->sample_fmt = AV_SAMPLE_FMT_FLTP;
+    s->audio->ch_layout = AV_CHANNEL_LAYOUT_STEREO;
+    s->audio->bit_rate = 192000;
+    s->audio->time_base = AVRational{1, kSampleRate};
+    if (s->output->oformat->flags & AVFMT_GLOBALHEADER) s->audio->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    r = avcodec_open2(s->audio, aac, nullptr);
+    if (r < 0) {
+      *error = "cannot open the AAC encoder: " + AvError(r);
+      return nullptr;
+    }
+    s->audioStream = avformat_new_stream(s->output, nullptr);
+    avcodec_parameters_from_context(s->audioStream->codecpar, s->audio);
+    s->audioStream->time_base = s->audio->time_base;
+    s->sound = av_frame_alloc();
+    s->sound->format = AV_SAMPLE_FMT_FLTP;
+    av_channel_layout_copy(&s->sound->ch_layout, &s->audio->ch_layout);
+    s->sound->sample_rate = kSampleRate;
+    s->sound->nb_samples = s->audio->frame_size > 0 ? s->audio->frame_size : 1024;
+    if (av_frame_get_buffer(s->sound, 0) < 0) {
+      *error = "out of memory for the sound";
+      return nullptr;
+    }
+  }
+
+  s->scaler = sws_getContext(width, height, AV_PIX_FMT_RGB24, s->width, s->height,
+                             AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr, nullptr);
+  s->picture = av_frame_alloc();
+  s->packet = av_packet_alloc();
+  if (s->scaler == nullptr || s->picture == nullptr || s->packet == nullptr) {
+    *error = "out of memory for the video";
+    return nullptr;
+  }
+  s->picture->format = AV_PIX_FMT_YUV420P;
+  s->picture->width = s->width;
+  s->picture->height = s->height;
+  if (av_frame_get_buffer(s->picture, 0) < 0) {
+    *error = "out of memory for the video";
+    return nullptr;
+  }
+
+  r = avio_open(&s->output->pb, s->temporary.c_str(), AVIO_FLAG_WRITE);
+  if (r < 0) {
+    *error = "cannot write " + s->temporary + ": " + AvError(r);
+    return nullptr;
+  }
+  s->open = true;
+  AVDictionary* muxing = nullptr;
+  // The index at the front: players can start before the whole file is read.
+  av_dict_set(&muxing, "movflags", "+faststart", 0);
+  r = avformat_write_header(s->output, &muxing);
+  av_dict_free(&muxing);
+  if (r < 0) {
+    *error = "cannot write " + s->temporary + ": " + AvError(r);
+    return nullptr;
+  }
+  return std::unique_ptr<VideoWriter>(new VideoWriter(std::move(s)));
+}
+
+bool VideoWriter::AddFrame(const Picture& frame, std::string* error) {
+  State& s = *mState;
+  if (av_frame_make_writable(s.picture) < 0) {
+    *error = "out of memory for the video";
+    return false;
+  }
+  const std::uint8_t* rows[1] = {frame.rgb.data()};
+  const int strides[1] = {frame.width * 3};
+  sws_scale(s.scaler, rows, strides, 0, frame.height, s.picture->data, s.picture->linesize);
+  s.picture->pts = s.frames++;
+  return s.Write(s.video, s.videoStream, s.picture, error) && s.Sound(false, error);
+}
+
+bool VideoWriter::Finish(std::string* error) {
+  State& s = *mState;
+  if (!s.Sound(true, error) || !s.Write(s.video, s.videoStream, nullptr, error) ||
+      (s.audio != nullptr && !s.Write(s.audio, s.audioStream, nullptr, error))) {
+    return false;
+  }
+  int r = av_write_trailer(s.output);
+  if (r >= 0) r = avio_closep(&s.output->pb);
+  if (r < 0) {
+    *error = "cannot complete " + s.temporary + ": " + AvError(r);
+    return false;
+  }
+  std::error_code ec;
+  std::filesystem::rename(s.temporary, s.path, ec);
+  if (ec) {
+    *error = "cannot rename " + s.temporary + " to " + s.path;
+    return false;
+  }
+  s.done = true;
+  return true;
+}
+
+void VideoWriter::Abandon() {
+  State& s = *mState;
+  if (s.output != nullptr && s.output->pb != nullptr) avio_closep(&s.output->pb);
+  std::error_code ec;
+  if (s.open && !s.done) std::filesystem::remove(s.temporary, ec);
+  s.open = false;
+}
+
+std::string VideoWriter::Codecs() const {
+  const State& s = *mState;
+  std::string text = s.video->codec->name;
+  if (s.audio != nullptr) text += std::string(" + ") + s.audio->codec->name;
+  return text;
+}
+
+}  // namespace demo
