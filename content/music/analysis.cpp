@@ -148,9 +148,21 @@ std::vector<Knot> BeatCurve(const std::vector<float>& beat, int sampleRate, doub
     const int64_t frame = (i + perFrame / 2) / perFrame;
     values[static_cast<size_t>(frame)] = std::max(values[static_cast<size_t>(frame)], env);
   }
-  const double top = *std::max_element(values.begin(), values.end());
-  const double scale = top > 0.0 ? peak / top : 0.0;
-  for (double& v : values) v *= scale;
+  // A strong beat (the 90th percentile of the envelope's peaks) reaches
+  // `peak`; a rare louder hit is clipped there rather than shrinking all
+  // the others.
+  std::vector<double> peaks;
+  for (size_t k = 1; k + 1 < values.size(); ++k) {
+    if (values[k] > values[k - 1] && values[k] >= values[k + 1]) peaks.push_back(values[k]);
+  }
+  double reference = 0.0;
+  if (!peaks.empty()) {
+    const size_t at = peaks.size() * 9 / 10;
+    std::nth_element(peaks.begin(), peaks.begin() + static_cast<std::ptrdiff_t>(at), peaks.end());
+    reference = peaks[at];
+  }
+  const double scale = reference > 0.0 ? peak / reference : 0.0;
+  for (double& v : values) v = std::min(peak, v * scale);
 
   // Ramer-Douglas-Peucker on (frame, value), without recursion.
   std::vector<bool> keep(values.size(), false);

@@ -28,9 +28,9 @@ struct Knot {
   int frame;  // 1/25 s
   double y;
 };
-// Beat envelope per animation frame (25 per second), scaled so that its
-// largest value is `peak`, then thinned to the knots a straight-line
-// interpolation needs within `tolerance`.
+// Beat envelope per animation frame (25 per second), scaled so that a strong
+// beat reaches `peak` and nothing exceeds it, then thinned to the knots a
+// straight-line interpolation needs within `tolerance`.
 std::vector<Knot> BeatCurve(const std::vector<float>& beat, int sampleRate, double peak, double tolerance);
 
 }  // namespace music

@@ -38,7 +38,9 @@ float PolyBlep(double t, double dt) {
 }  // namespace
 
 double SinTurns(double turns) {
-  double r = turns - std::floor(turns);
+  // Truncation instead of floor(): exact, and no library call per sample.
+  double r = turns - static_cast<double>(static_cast<int64_t>(turns));
+  if (r < 0.0) r += 1.0;
   if (r >= 0.5) r -= 1.0;
   if (r > 0.25) {
     r = 0.5 - r;

@@ -17,7 +17,7 @@ constexpr double kPi = 3.14159265358979323846;
 // anything audible.
 constexpr float kAntiDenormal = 1e-20f;
 
-double SinTurns(double turns);  // sin(2π·turns)
+double SinTurns(double turns);  // sin(2π·turns), |turns| < 2^62
 double CosTurns(double turns);
 double TanPi(double x);         // tan(π·x), x in [0, 0.5)
 double Exp2(double x);

@@ -495,8 +495,8 @@ void City(Band& b) {
     // Half-time groove until the close thins it out.
     if (k < 16) {
       b.kick.Steps(t, k % 2 ? "x... ...x ..x. ...." : "x... .... ..x. ....", 0.85f);
-      b.clap.Steps(t, ".... .... x... ....", 0.9f);
-      b.snare.Steps(t, ".... .... x... ...o", 0.5f);
+      b.clap.Steps(t, ".... .... x... ....", 0.7f);
+      b.snare.Steps(t, ".... .... x... ...o", 0.4f);
       b.hats.Steps(t, "x.o. x.o. x.o. x.oo", 0.7f);
       b.shaker.Steps(t, "oxox oxox oxox oxox", 0.6f);
     } else if (k < 18) {
@@ -555,7 +555,7 @@ Song DemoSong() {
   City(band);
   // Section dynamics: quiet under water, growing through the rise, full in
   // the fall, a little less in the city, and the fade after the last chord.
-  constexpr float kTrim = 1.6f;
+  constexpr float kTrim = 1.9f;
   song.masterDb.At(0.0, kTrim - 2.5f)
       .At(52.0, kTrim - 2.5f)
       .At(56.0, kTrim + 0.5f)
