@@ -27,12 +27,12 @@
 #include "engine/wrapper.h"
 #include "platform/graphics.h"
 #include "platform/null/nullGraphics.h"
-#include "demo_support.h"
+#include "content/formats/demo.h"
 #include "engine_support.h"
 #include "test_support.h"
 
 using namespace engine::gfx;
-using velox_test::DemoWriter;
+using content::DemoWriter;
 using engine::core::Exception;
 
 namespace {

@@ -7,7 +7,8 @@
 #include <filesystem>
 #include <string>
 
-#include "demo_support.h"
+#include "content/formats/curves.h"
+#include "content/formats/demo.h"
 #include "engine/VLXMesh.h"
 #include "engine/kernel.h"
 #include "engine/mesh.h"
@@ -30,6 +31,7 @@
 namespace fs = std::filesystem;
 using engine::gfx::LoadMesh;
 using engine::math::Vector3f;
+using content::DemoWriter;
 using namespace velox_test;
 
 namespace {
@@ -44,18 +46,17 @@ const char* const kAllMeshes[] = {
     "city_Clouds",     "city_Noise",            "city_Fog",             "city_Notes"};
 
 // A straight three-unit line along x, handles at thirds.
-Bytes& Line(Bytes& b, const std::string& name, float y) {
-  b.Int(static_cast<int>(name.size())).Raw(name).Floats({0, 0, 0, 0, 0, 0}).Int(1).Int(2);
-  b.Floats({0, y, 0, 0, y, 0, 1, y, 0}).Floats({2, y, 0, 3, y, 0, 3, y, 0}).Float(3);
-  return b;
+content::CurveObject Line(const std::string& name, float y) {
+  content::BezierSpline s;
+  s.points = {{{0, y, 0}, {0, y, 0}, {1, y, 0}}, {{2, y, 0}, {3, y, 0}, {3, y, 0}}};
+  s.segmentLengths = {3};
+  return {name, {}, {}, {s}};
 }
 
 void WriteMatrices(const std::string& path, std::initializer_list<const char*> names) {
-  Bytes b;
-  b.Int(static_cast<int>(names.size()));
-  for (const char* n : names)
-    b.Int(static_cast<int>(std::string(n).size())).Raw(n).Floats({1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1});
-  WriteText(path, b.str());
+  std::vector<content::MatrixEntry> entries;
+  for (const char* n : names) entries.push_back({n, {{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1}}});
+  WriteText(path, content::MatrixBytes(entries));
 }
 
 // Every file the module reads, at its path, with a flat effect for all.
@@ -77,14 +78,8 @@ void WriteDemoData(int underwaterLength = 25) {
       WriteText(std::string("data/") + scene + ".demo_scene/" + mesh + ".vlx.efx", material);
   for (const char* mesh : kVlxMeshes)
     WriteText(std::string("data/") + mesh + ".vlx", engine::gfx::DefaultQuadFile());
-  Bytes curves;
-  curves.Raw("CURV").Int(2);
-  Line(curves, "Curve", 0);
-  Line(curves, "MusicCurve", 10);
-  WriteText("data/underwater.curves", curves.str());
-  Bytes city;
-  city.Raw("CURV").Int(1);
-  WriteText("data/city.curves", Line(city, "CityCurve", 0).str());
+  WriteText("data/underwater.curves", content::CurvesBytes({Line("Curve", 0), Line("MusicCurve", 10)}));
+  WriteText("data/city.curves", content::CurvesBytes({Line("CityCurve", 0)}));
   WriteMatrices("data/underwater.matrix", {"Curve"});
   WriteMatrices("data/city.matrix", {"CityCurve", "Ground", "RegionCenter", "RegionSuburbs"});
   DemoWriter(1, underwaterLength)
@@ -293,10 +288,7 @@ TEST(DemoTest, RandomTableAndGeneratorsMatchHandWorkedValues) {
 
   // Curve coordinates on a 3-unit line, then the 14 timed copies.
   LoadMesh* body = MakeMesh({{1.5f, 2, 0}, {3, 0, 0}, {0, 0, 0}}, {0, 1, 2});
-  Bytes b;
-  b.Raw("CURV").Int(1);
-  Line(b, "Curve", 0);
-  const std::string& bytes = b.str();
+  const std::string bytes = content::CurvesBytes({Line("Curve", 0)});
   const demo::CurveSet curves =
       demo::ReadCurves(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
   engine::math::Matrix4x4 identity = {};

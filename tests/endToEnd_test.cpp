@@ -36,7 +36,7 @@
 #include "platform/graphics.h"
 #include "platform/image.h"
 #include "platform/system.h"
-#include "demo_support.h"
+#include "content/formats/demo.h"
 #include "test_support.h"
 
 namespace {
@@ -162,7 +162,7 @@ effect = { { pass = {
 effect = { { pass = { { priority = 2, fx = 'scene', tec = 'Flat',
   params = { { 'Colour', 'float4', { 1, 0.8, 0.2, 1 } } }, streams = { 'pos' } } } } }
 )");
-  velox_test::DemoWriter w(4, 500);
+  content::DemoWriter w(4, 500);
   w.Object("Camera", "Cam", "", "", {0, 0, -6}, {0, 0, 0}, 0);
   w.Object("Lamp", "Sun", "", "", {1.5f, 1.5f, -2}, {0, 0, 0}, 0);
   w.Object("Mesh", "Box", "box", "", {0, 0, 0}, {0, 0, 0}, 2)

@@ -122,18 +122,19 @@ std::vector<SceneObject> CameraRig(const std::vector<Shot>& shots) {
     // The last shot runs to its last key; earlier ones stop just before the
     // next shot starts.
     const float end = s + 1 < shots.size() ? shots[s + 1].front().seconds - kCut : shot.back().seconds;
-    const int count = std::max(1, static_cast<int>(std::ceil((end - start) / kStep)));
+    // A shot of one key is one sample.
+    const int count = end > start ? std::max(1, static_cast<int>(std::ceil((end - start) / kStep))) : 0;
     const std::size_t first = times.size();
     for (int i = 0; i <= count; ++i) {
-      const float time = start + (end - start) * i / count;
+      const float time = count > 0 ? start + (end - start) * i / count : start;
       const Vec3 eye{ex.At(time), ey.At(time), ez.At(time)};
       const Vec3 d = Vec3{tx.At(time), ty.At(time), tz.At(time)} - eye;
       const float yaw = Unwrap(std::atan2(d.x, d.z), lastYaw);
       lastYaw = yaw;
       const float pitch = std::atan2(-d.y, std::sqrt(d.x * d.x + d.z * d.z));
       times.push_back(Frames(time));
-      const float row[6] = {eye.x, eye.y, eye.z, pitch * 1800 / kPi, yaw * 1800 / kPi,
-                            roll.At(time) * 10};
+      // Rotation curves count in units of ten degrees.
+      const float row[6] = {eye.x, eye.y, eye.z, pitch * 18 / kPi, yaw * 18 / kPi, roll.At(time) / 10};
       for (int c = 0; c < 6; ++c) values[c].push_back(row[c]);
     }
     // Slopes from neighbouring samples inside the shot; flat at its ends.

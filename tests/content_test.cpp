@@ -1,0 +1,206 @@
+// The content writers against the engine's readers, the camera rig against
+// the engine's animation, and contentgen as the build runs it: the same
+// bytes every run, broken sources stop it with their file and line.
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "content/formats/curves.h"
+#include "content/formats/demo.h"
+#include "content/formats/font.h"
+#include "content/formats/image.h"
+#include "content/formats/vlx.h"
+#include "content/generator/animation.h"
+#include "engine/VLXMesh.h"
+#include "engine/animationController.h"
+#include "engine/demoFile.h"
+#include "engine/sceneNodes.h"
+#include "game/curves.h"
+#include "platform/image.h"
+#include "test_support.h"
+
+namespace fs = std::filesystem;
+using content::Vec3;
+
+namespace {
+
+const std::uint8_t* Data(const std::string& s) { return reinterpret_cast<const std::uint8_t*>(s.data()); }
+
+TEST(ContentFormats, MeshesReadBackWithTheirIndexWidth) {
+  content::MeshData m;
+  m.positions = {{0, 0, 0}, {1, 0, 0}, {0, 1, 2}};
+  m.normals = {{0, 0, -1}, {0, 0, -1}, {0, 0, -1}};
+  m.uvs = {{0, 0}, {1, 0}, {0, 1}};
+  m.indices = {0, 1, 2};
+  const std::string bytes = content::VlxBytes(m);
+  engine::gfx::LoadVLXMesh mesh(bytes.data(), bytes.size(), L"small.vlx");
+  EXPECT_EQ(mesh.NumVertices(), 3);
+  EXPECT_EQ(mesh.NumIndices(), 3);
+  EXPECT_EQ(mesh.IndexStride(), 2);
+  const auto* p = static_cast<const float*>(mesh.GetData(engine::gfx::MeshData::Positions)->data);
+  EXPECT_FLOAT_EQ(p[8], 2.0f);
+  EXPECT_TRUE(mesh.IsAvailable(engine::gfx::MeshData::Normals));
+  const auto* uv = static_cast<const float*>(mesh.GetData(engine::gfx::MeshData::TexCoords)->data);
+  EXPECT_FLOAT_EQ(uv[5], 1.0f);
+
+  // An index past the signed 16-bit range needs 4 bytes.
+  m.positions.resize(40000);
+  m.normals.clear();
+  m.uvs.clear();
+  m.indices = {0, 39999, 1};
+  const std::string wide = content::VlxBytes(m);
+  engine::gfx::LoadVLXMesh big(wide.data(), wide.size(), L"big.vlx");
+  EXPECT_EQ(big.IndexStride(), 4);
+  EXPECT_EQ(big.NumVertices(), 40000);
+  EXPECT_FALSE(big.IsAvailable(engine::gfx::MeshData::Normals));
+}
+
+TEST(ContentFormats, CurvesAndMatricesReadBack) {
+  content::BezierSpline s;
+  s.points = {{{0, 0, 0}, {0, 0, 0}, {1, 0, 0}}, {{2, 0, 0}, {3, 0, 0}, {3, 0, 0}}};
+  s.segmentLengths = content::SegmentLengths(s.points);
+  EXPECT_NEAR(s.segmentLengths[0], 3.0f, 1e-4f);  // a straight segment
+  const std::string bytes = content::CurvesBytes({{"Line", {0, 0, 10}, {0, 0, 0}, {s, s}}});
+  const demo::CurveSet curves = demo::ReadCurves(Data(bytes), bytes.size());
+  ASSERT_EQ(curves.at("Line").size(), 2u);
+  const demo::Spline& read = curves.at("Line")[0];
+  EXPECT_FLOAT_EQ(read.points[1].knot.z, 10.0f);  // moved by the object's location
+  EXPECT_NEAR(read.lengths.back(), 3.0f, 1e-4f);
+  EXPECT_NEAR(read.Evaluate(1.5f).x, 1.5f, 1e-5f);
+
+  const std::string matrices = content::MatrixBytes(
+      {{"A", {{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {5, 6, 7, 1}}}});
+  const demo::MatrixSet m = demo::ReadMatrices(Data(matrices), matrices.size());
+  EXPECT_FLOAT_EQ(m.at("A").m[3][1], 6.0f);
+}
+
+TEST(ContentFormats, PicturesReadBack) {
+  content::Image img(5, 3);  // odd width: BMP rows are padded
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 5; ++x) img.Set(x, y, x / 4.0f, y / 2.0f, 0.5f, (x + y) / 6.0f);
+  for (const std::string& bytes : {content::DdsBytes(img), content::BmpBytes(img), content::PngBytes(img)}) {
+    platform::image::Image out;
+    std::string error;
+    ASSERT_TRUE(platform::image::Decode(bytes.data(), bytes.size(), out, error)) << error;
+    ASSERT_EQ(out.width, 5);
+    ASSERT_EQ(out.height, 3);
+    const bool bmp = bytes.compare(0, 2, "BM") == 0;
+    for (int i = 0; i < 15; ++i) {
+      for (int c = 0; c < 3; ++c) EXPECT_EQ(out.faces[0][0].bytes[i * 4 + c], img.bgra[i * 4 + c]) << i;
+      EXPECT_EQ(out.faces[0][0].bytes[i * 4 + 3], bmp ? 255 : img.bgra[i * 4 + 3]) << i;
+    }
+  }
+}
+
+TEST(ContentFormats, TextCoversItsBox) {
+  content::Font font;
+  ASSERT_TRUE(font.Load("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"));
+  EXPECT_FALSE(content::Font().Load("/nonexistent.ttf"));
+  EXPECT_EQ(content::CodePoints("a\xE2\x99\xAA\xFF"), (std::vector<int>{'a', 0x266A, 0xFFFD}));
+  content::Mask mask(200, 60);
+  const float width = font.Width("Quiet Port", 40);
+  EXPECT_GT(width, 100.0f);
+  font.DrawCentred(mask, "Quiet Port", 100, 45, 40);
+  int covered = 0, left = 200, right = 0;
+  for (int y = 0; y < 60; ++y)
+    for (int x = 0; x < 200; ++x)
+      if (mask.At(x, y) > 0.5f) ++covered, left = std::min(left, x), right = std::max(right, x);
+  EXPECT_GT(covered, 300);
+  EXPECT_NEAR(0.5f * (left + right), 100.0f, 3.0f);  // centred
+  EXPECT_NEAR(static_cast<float>(right - left), width, 6.0f);
+}
+
+// The rig's curves, played by the engine's own animation, look from the
+// eye at the target, and a cut jumps within a frame.
+TEST(ContentAnimation, CameraRigLooksAtItsTarget) {
+  const std::vector<content::Shot> shots = {
+      {{0, {0, 10, -30}, {0, 0, 0}}, {4, {30, 20, 0}, {0, 5, 0}}},
+      {{4, {-50, 2, 50}, {-50, 40, 80}, 30}}};
+  content::Scene scene{100, content::CameraRig(shots)};
+  const std::string bytes = content::DemoBytes(scene);
+  engine::gfx::DemoLoader* loader = engine::gfx::DemoLoader::CreateInstance(bytes.data(), bytes.size(), L"rig.demo");
+  const auto controller = [&](const char* name) {
+    return dynamic_cast<engine::gfx::AnimationNode&>(*loader->GetNode(name)).Controller();
+  };
+  const auto check = [&](float seconds, Vec3 eye, Vec3 target) {
+    SCOPED_TRACE(seconds);
+    engine::gfx::Transformation path, rig;
+    controller("CamPath")->SetTime(seconds * 25);
+    controller("CamPath")->Evaluate(path);
+    controller("CamRig")->SetTime(seconds * 25);
+    controller("CamRig")->Evaluate(rig);
+    const engine::math::Vector3f at = path.Translate();
+    EXPECT_NEAR(at.x, eye.x, 0.05f);
+    EXPECT_NEAR(at.y, eye.y, 0.05f);
+    EXPECT_NEAR(at.z, eye.z, 0.05f);
+    // Row vectors: the camera's forward is its z axis taken through the rig.
+    const engine::math::Vector3f forward = engine::math::Vector3f(0, 0, 1) * rig.Rotate();
+    engine::math::Vector3f wanted(target.x - eye.x, target.y - eye.y, target.z - eye.z);
+    wanted = wanted * (1.0f / std::sqrt(wanted * wanted));
+    EXPECT_GT(forward * wanted, 0.9995f);
+  };
+  check(0, {0, 10, -30}, {0, 0, 0});
+  check(4 - 0.001f, {30, 20, 0}, {0, 5, 0});
+  check(4.02f, {-50, 2, 50}, {-50, 40, 80});
+  loader->DestroyInstance();
+}
+
+// contentgen as the build runs it.
+class Contentgen : public ::testing::Test {
+ protected:
+  static std::string Bin(const char* name) { return std::string(VELOX_BIN_DIR) + "/" + name; }
+  int Run(const std::string& source, const std::string& root, bool validate, std::string* errors = nullptr) {
+    const fs::path log = mDir.Path() / "stderr.txt";
+    const std::string command = Bin("contentgen") + " --source " + source + " --root " + root +
+                                (validate ? " --fxcheck " + Bin("fxcheck") : " --no-validate") + " > /dev/null 2> " +
+                                log.string();
+    const int status = std::system(command.c_str());
+    if (errors) *errors = velox_test::ReadFile(log);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  static std::map<std::string, std::string> Tree(const fs::path& root) {
+    std::map<std::string, std::string> files;
+    for (const auto& e : fs::recursive_directory_iterator(root))
+      if (e.is_regular_file()) files[fs::relative(e.path(), root).string()] = velox_test::ReadFile(e.path());
+    return files;
+  }
+  velox_test::ScopedWorkDir mDir{false};
+};
+
+TEST_F(Contentgen, WritesTheSameBytesEveryRun) {
+  const std::string source = std::string(VELOX_SOURCE_DIR) + "/content";
+  ASSERT_EQ(Run(source, "one", false), 0);
+  ASSERT_EQ(Run(source, "two", false), 0);
+  const auto one = Tree("one"), two = Tree("two");
+  EXPECT_GT(one.size(), 40u);
+  EXPECT_TRUE(one == two);
+  EXPECT_TRUE(one.count("data/city.demo_scene/RegionCenter.vlx"));
+  EXPECT_TRUE(one.count("content/title.bmp"));
+}
+
+TEST_F(Contentgen, BrokenSourcesStopItWithFileAndLine) {
+  fs::create_directories("src");
+  fs::copy(fs::path(VELOX_SOURCE_DIR) / "content" / "fx", "src/fx", fs::copy_options::recursive);
+  fs::copy(fs::path(VELOX_SOURCE_DIR) / "content" / "materials", "src/materials", fs::copy_options::recursive);
+  std::string errors;
+  ASSERT_EQ(Run("src", "out", true, &errors), 0) << errors;
+
+  // A material that names a missing texture, one line down.
+  const std::string material = "src/materials/city/Sky.vlx.efx";
+  velox_test::WriteText(material, "\n" + velox_test::ReadFile(material) +
+                                      "\neffect[1].pass[1].params[1] = { 'NoiseMap', 'tex', 'data/textures/none.dds' }\n");
+  EXPECT_EQ(Run("src", "out", true, &errors), 1);
+  EXPECT_NE(errors.find("src/materials/city/Sky.vlx.efx:"), std::string::npos) << errors;
+  EXPECT_NE(errors.find("data/textures/none.dds does not exist"), std::string::npos) << errors;
+
+  // An effect that does not compile.
+  velox_test::WriteText("src/fx/cards.fx", velox_test::ReadFile("src/fx/cards.fx") + "\nfloat4 Broken( { }\n");
+  EXPECT_EQ(Run("src", "out", true, &errors), 1);
+  EXPECT_NE(errors.find("src/fx/cards.fx"), std::string::npos) << errors;
+}
+
+}  // namespace
