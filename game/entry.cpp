@@ -2,6 +2,8 @@
 
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 #include <memory>
 
 #include "engine/effectPool.h"
@@ -144,9 +146,13 @@ int RunProgram(const std::string& commandLine) {
     }
     std::printf("Recorded %lld frames in %.1f s (%.1f frames per second)\n", capture->Frames(),
                 capture->Seconds(), capture->Seconds() > 0 ? capture->Frames() / capture->Seconds() : 0.0);
-    if (!options.framesDir.empty()) std::printf("  frames: %s/\n", options.framesDir.c_str());
-    if (!options.video.empty()) std::printf("  video:  %s\n", options.video.c_str());
-    if (!options.sheet.empty()) std::printf("  sheet:  %s\n", options.sheet.c_str());
+    const auto where = [](const std::string& path) {
+      std::error_code ec;
+      return std::filesystem::absolute(path, ec).lexically_normal().string();
+    };
+    if (!options.framesDir.empty()) std::printf("  frames: %s/\n", where(options.framesDir).c_str());
+    if (!options.video.empty()) std::printf("  video:  %s\n", where(options.video).c_str());
+    if (!options.sheet.empty()) std::printf("  sheet:  %s\n", where(options.sheet).c_str());
     return 0;
   }
   std::printf("Quiet Port: %lld frames, ended in scene %d of %d; log in data/log.html\n",

@@ -11,6 +11,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/log.h>
 #include <libavutil/opt.h>
 #include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
@@ -184,6 +185,8 @@ VideoWriter::~VideoWriter() = default;
 std::unique_ptr<VideoWriter> VideoWriter::Open(const std::string& path, int width, int height,
                                                int fps, const std::string& music, double from,
                                                std::string* error) {
+  // The encoders' statistics would break the progress bar.
+  av_log_set_level(AV_LOG_ERROR);
   auto s = std::make_unique<State>();
   s->path = path;
   s->temporary = path + ".part";
