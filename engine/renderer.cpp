@@ -310,6 +310,11 @@ void Renderer::Frame() {
       if (last != nullptr) Flush(batch, last);
       if (Pressed(kKeyF11, &mScreenshotSeen)) Screenshot();
       CopyLastFrame();
+      if (mOverlay) {
+        // A texture bound directly would receive it instead of the frame.
+        if (mCurrentTarget && !mCurrentTarget->ViaBackBuffer()) SwitchTarget(nullptr, false);
+        mOverlay(device);
+      }
     } catch (...) {
       // The next frame must be able to begin its scene.
       device->EndScene();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+#include <utility>
 #include <vector>
 
 #include <boost/shared_ptr.hpp>
@@ -9,6 +11,7 @@
 #include "engine/renderObject.h"
 
 namespace platform {
+class Device;
 class Surface;
 }
 
@@ -52,6 +55,9 @@ class ENGINE_API Renderer : public core::Module, public RenderContext {
   boost::shared_ptr<Spatial> GetRoot() const { return mRoot; }
   const std::vector<DrawItem>& Queue() const { return mQueue; }
   bool DeviceLost() const { return mDeviceLost; }
+  // Drawn into the back buffer at the end of every frame, just before it is
+  // shown: never part of "lastFrame" or a screenshot. Empty: none.
+  void SetOverlay(std::function<void(platform::Device*)> draw) { mOverlay = std::move(draw); }
 
   // Time between "lastFrame" copies.
   static constexpr double kLastFrameInterval = 0.04;
@@ -81,6 +87,7 @@ class ENGINE_API Renderer : public core::Module, public RenderContext {
   // Whether the key's current press was already acted on.
   bool mReloadSeen = false;
   bool mScreenshotSeen = false;
+  std::function<void(platform::Device*)> mOverlay;
 };
 
 }  // namespace engine::gfx

@@ -1,5 +1,7 @@
 #include "engine/resourceTypes.h"
 
+#include <map>
+
 #include <sys/stat.h>
 
 #include "engine/Window.h"
@@ -215,7 +217,13 @@ void DepthTexture::OnReset() {
 
 bool DepthTexture::ViaBackBuffer() { return false; }
 
+static std::map<std::wstring, std::string>& ReloadFailureTexts() {
+  static std::map<std::wstring, std::string> failures;
+  return failures;
+}
+
 FXEffect::~FXEffect() {
+  ReloadFailureTexts().erase(mName);
   Release();
   if (mErrors != nullptr) mErrors->Release();
 }
@@ -252,13 +260,47 @@ void FXEffect::Create() {
   if (mObject == nullptr) ENGINE_ERROR("Failed to create effect " + ToNarrow(mName));
 }
 
+std::vector<std::string> FXEffect::ReloadFailures() {
+  std::vector<std::string> texts;
+  for (const auto& f : ReloadFailureTexts()) texts.push_back(f.second);
+  return texts;
+}
+
 void FXEffect::Update() {
   std::uint64_t time = 0;
   if (!LastWriteTime(mName, &time)) ENGINE_ERROR("Could not get file attributes");
-  if (time != mLastWrite) {
-    ENGINE_MESSAGE("Updating " + ToNarrow(mName));
+  if (time == mLastWrite) return;
+  ENGINE_MESSAGE("Updating " + ToNarrow(mName));
+  if (mObject == nullptr) {
     Create();
+    ReloadFailureTexts().erase(mName);
+    return;
   }
+  // The new version is compiled beside the old one: while it is broken the
+  // frame goes on with the last good one and the reason is reported. The
+  // time stamp stays, so the next reload tries again.
+  platform::Effect* effect = nullptr;
+  platform::Buffer* errors = nullptr;
+  if (platform::Failed(platform::CreateEffectFromFile(TheDevice(), mName, nullptr, nullptr,
+                                                      platform::kShaderOptimizationLevel3, gPool,
+                                                      &effect, &errors)) ||
+      effect == nullptr) {
+    std::string text = errors != nullptr ? static_cast<const char*>(errors->GetBufferPointer()) : "";
+    if (errors != nullptr) errors->Release();
+    if (effect != nullptr) effect->Release();
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    if (text.empty()) text = ToNarrow(mName) + ": does not compile";
+    ReloadFailureTexts()[mName] = text;
+    ENGINE_WARNING("Failed to reload effect " + ToNarrow(mName) + "; drawing with the last good one: " +
+                   text);
+    return;
+  }
+  Release();
+  if (mErrors != nullptr) mErrors->Release();
+  mErrors = errors;
+  mObject = effect;
+  mLastWrite = time;
+  ReloadFailureTexts().erase(mName);
 }
 
 void FXEffect::OnLost() {

@@ -4,6 +4,7 @@
 #include <list>
 #include <map>
 #include <string>
+#include <vector>
 #include <type_traits>
 
 #include <boost/shared_ptr.hpp>
@@ -178,6 +179,10 @@ class ENGINE_API FXEffect : public UnmanagedResource, public ResourceRetriever<p
   std::uint64_t LastWrite() const { return mLastWrite; }
   // The compiler's messages of the last load (empty when none).
   std::string Errors() const;
+  // Why the latest reloads failed, one text per effect that still draws
+  // with its last good version (the compiler's messages, naming file and
+  // line); empty once every such effect has reloaded.
+  static std::vector<std::string> ReloadFailures();
 
  private:
   void Release();
