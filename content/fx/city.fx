@@ -409,13 +409,13 @@ float4 Fog20PS(float2 uv : TEXCOORD0, float4 colour : TEXCOORD1) : COLOR0 {
 
 float4 Note30PS(float2 uv : TEXCOORD0, float4 colour : TEXCOORD1) : COLOR0 {
   float4 s = tex2D(SpriteSampler, uv);
-  float glow = 0.8 + 0.7 * ClockBeat();
+  float glow = 0.35 + 0.3 * ClockBeat();
   return float4(colour.rgb * s.rgb * s.a * colour.a * glow * Brightness, 1.0);
 }
 
 float4 Note20PS(float2 uv : TEXCOORD0, float4 colour : TEXCOORD1) : COLOR0 {
   float4 s = tex2D(SpriteSampler, uv);
-  return float4(colour.rgb * s.rgb * s.a * colour.a * Brightness, 1.0);
+  return float4(colour.rgb * s.rgb * s.a * colour.a * 0.45 * Brightness, 1.0);
 }
 
 #define OPAQUE ZEnable = true; ZWriteEnable = true; AlphaBlendEnable = false; CullMode = None;

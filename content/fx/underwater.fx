@@ -96,7 +96,7 @@ float4 Backdrop30PS(float3 world : TEXCOORD0) : COLOR0 {
   float up = saturate(dir.y);
   float2 surf = dir.xz / max(dir.y, 0.2) * 0.35;
   float ripple = Caustics(surf, 1.5);
-  c += (float3(0.18, 0.42, 0.45) + ripple * float3(0.35, 0.55, 0.5)) * smoothstep(0.72, 0.9, up);
+  c += (float3(0.06, 0.16, 0.18) + ripple * float3(0.25, 0.42, 0.4)) * smoothstep(0.74, 0.92, up);
   return float4(c * Brightness, 1.0);
 }
 
@@ -104,7 +104,7 @@ float4 Backdrop20PS(float3 world : TEXCOORD0) : COLOR0 {
   float3 dir = normalize(world - ViewPos.xyz);
   float3 sun = SunDirFrom(ViewPos.xyz);
   float3 c = WaterColour(dir, sun);
-  c += float3(0.2, 0.45, 0.47) * smoothstep(0.72, 0.9, dir.y);
+  c += float3(0.1, 0.24, 0.26) * smoothstep(0.74, 0.92, dir.y);
   return float4(c * Brightness, 1.0);
 }
 
