@@ -255,10 +255,10 @@ Band MakeBand(Song& song) {
 
   Band b{
       Add(song, "kick soft", softKick, -7.0f),
-      Add(song, "kick", kick, -5.0f),
+      Add(song, "kick", kick, -6.5f),
       Add(song, "rim", rim, -4.0f, 0.15f),
-      Add(song, "snare", snare, -4.0f),
-      Add(song, "clap", clap, -3.0f, -0.05f),
+      Add(song, "snare", snare, -6.5f),
+      Add(song, "clap", clap, -2.5f, -0.05f),
       Add(song, "hats", hat, -3.0f, 0.25f),
       Add(song, "open hat", openHat, -7.0f, -0.25f),
       Add(song, "shaker", shaker, -13.0f, -0.3f),
@@ -315,7 +315,8 @@ Band MakeBand(Song& song) {
   b.downlifter.track().reverb = 0.4f;
   b.bubbles.track().reverb = 0.6f;
   // Under water the highs are muffled; they open at the cut.
-  b.hats.track().filter = b.shaker.track().filter = FilterMode::LowPass;
+  b.hats.track().filter = b.shaker.track().filter = b.rim.track().filter = FilterMode::LowPass;
+  b.rim.track().cutoffHz = 5000.0f;
   b.hats.track().cutoffHz.At(0.0, 6500.0f).At(55.9, 6500.0f).At(56.0, 19000.0f);
   b.shaker.track().cutoffHz.At(0.0, 7000.0f).At(99.9, 7000.0f).At(100.0, 12000.0f);
   // The deep pad opens up through the rise into the fall.
@@ -555,7 +556,7 @@ Song DemoSong() {
   City(band);
   // Section dynamics: quiet under water, growing through the rise, full in
   // the fall, a little less in the city, and the fade after the last chord.
-  constexpr float kTrim = 1.9f;
+  constexpr float kTrim = 2.2f;
   song.masterDb.At(0.0, kTrim - 2.5f)
       .At(52.0, kTrim - 2.5f)
       .At(56.0, kTrim + 0.5f)
