@@ -12,7 +12,7 @@ namespace content {
 namespace {
 
 const Vec3 kSun{-90, 60, 700};
-const Vec3 kCloudsAt{0, 30, 0};
+const Vec3 kCloudsAt{0, 55, 0};  // a layer just above the towers; the spire reaches into it
 constexpr float kWater = -1.5f;
 constexpr float kWindowTileWidth = 32, kWindowTileHeight = 28;  // 8 windows, 8 floors
 
@@ -157,9 +157,10 @@ void Spire(MeshBuilder& b) {
       const int j = (i + 1) % 8;
       const Vec3 a{lo[i].x, y0, lo[i].z}, c{lo[j].x, y0, lo[j].z}, d{hi[j].x, y1, hi[j].z}, e{hi[i].x, y1, hi[i].z};
       const Vec3 out = Normalize(Cross(c - a, e - a));
-      const float w = Length(c - a) / kWindowTileWidth;
-      const std::uint32_t va = b.Vertex(a, out, {0, -y0 / kWindowTileHeight}), vc = b.Vertex(c, out, {w, -y0 / kWindowTileHeight});
-      const std::uint32_t vd = b.Vertex(d, out, {w, -y1 / kWindowTileHeight}), ve = b.Vertex(e, out, {0, -y1 / kWindowTileHeight});
+      // Windows at a third of the towers' size, so the slender spire reads tall.
+      const float w = 3 * Length(c - a) / kWindowTileWidth, v0 = -3 * y0 / kWindowTileHeight, v1 = -3 * y1 / kWindowTileHeight;
+      const std::uint32_t va = b.Vertex(a, out, {0, v0}), vc = b.Vertex(c, out, {w, v0});
+      const std::uint32_t vd = b.Vertex(d, out, {w, v1}), ve = b.Vertex(e, out, {0, v1});
       b.QuadFacing(va, vc, vd, ve, Vec3{(a + c).x, 0, (a + c).z});
     }
   }
@@ -174,7 +175,7 @@ MeshData Towers(const RiverDistance& river) {
     for (int gz = -7; gz <= 7; ++gz) {
       const Vec3 lot{gx * kLot + rnd.Range(-1.5f, 1.5f), 0, gz * kLot + rnd.Range(-1.5f, 1.5f)};
       const float r = Length(lot);
-      if (r > 84 || r < 12 || river(lot.x, lot.z) < 15) continue;
+      if (r > 84 || r < 24 || river(lot.x, lot.z) < 15) continue;  // a plaza round the spire
       const float falloff = std::pow(1 - r / 90, 1.2f);
       const float height = 9 + 40 * falloff * rnd.Range(0.45f, 1.0f) + rnd.Range(0, 4);
       const float w = rnd.Range(2.6f, 4.6f), d = rnd.Range(2.6f, 4.6f);
@@ -245,7 +246,7 @@ MeshData Houses(const RiverDistance& river) {
       const float r = Length(at);
       const float density = 0.55f + 0.6f * Fbm3(at.x / 60, 7.7f, at.z / 60, 2) - 0.4f * Smoothstep(170, 240, r);
       const float keep = rnd.Unit();
-      if (r < 88 || r > 240 || river(at.x, at.z) < 13 || keep > density * 0.55f) continue;
+      if (r < 88 || r > 240 || river(at.x, at.z) < 13 || keep > density * 0.75f) continue;
       const float street = std::atan2(at.z, at.x) + (rnd.Unit() < 0.5f ? 0 : kPi / 2) + rnd.Range(-0.08f, 0.08f);
       const float w = rnd.Range(2.6f, 4.2f), d = rnd.Range(1.8f, 2.8f);
       House(b, at, w, d, rnd.Range(2.6f, 4.2f), rnd.Range(1.5f, 2.6f), street);
@@ -294,10 +295,11 @@ std::vector<Shot> Shots(const BezierSpline& river) {
     return frames[best].arc;
   };
   std::vector<Shot> shots;
-  // 100-112 s: the skyline from the south-east, the sun going down behind it.
-  shots.push_back({{100, {150, 62, -250}, {-10, 26, 40}, 0},
-                   {106, {118, 46, -215}, {-16, 24, 50}, -2},
-                   {112, {88, 34, -180}, {-20, 22, 60}, -3}});
+  // 100-112 s: the skyline from the south-east under the clouds, the sun
+  // going down behind it.
+  shots.push_back({{100, {150, 46, -250}, {-10, 30, 40}, 0},
+                   {106, {118, 38, -215}, {-16, 28, 50}, -2},
+                   {112, {88, 30, -180}, {-20, 26, 60}, -3}});
   // 112-126 s: low over the water, upstream towards the centre.
   Shot river1;
   const float start = arcAtX(230), end = arcAtX(-70);
@@ -306,18 +308,18 @@ std::vector<Shot> Shots(const BezierSpline& river) {
     river1.push_back({112 + 2.0f * i, along(arc, 6 + 0.6f * i), along(arc - 45, 6.5f + 0.8f * i), 3.0f * std::sin(i * 0.8f)});
   }
   shots.push_back(river1);
-  // 126-138 s: up round the spire through the falling notes.
+  // 126-138 s: up round the spire, inside its plaza, through the falling notes.
   Shot orbit;
   for (int i = 0; i <= 6; ++i) {
-    const float a = -1.9f + 0.55f * i, radius = 27 - 1.5f * i, y = 10 + 9.0f * i;
-    orbit.push_back({126 + 2.0f * i, {radius * std::sin(a), y, -radius * std::cos(a)}, {0, y + 6 + 1.5f * i, 0}, 0});
+    const float a = -1.9f + 0.55f * i, radius = 19 - 0.5f * i, y = 8 + 8.0f * i;
+    orbit.push_back({126 + 2.0f * i, {radius * std::sin(a), y, -radius * std::cos(a)}, {0, y + 5 + 1.5f * i, 0}, 0});
   }
   shots.push_back(orbit);
-  // 138-152 s: drawing back above the clouds towards the sunset; the
-  // closing card comes up over it.
-  shots.push_back({{138, {24, 64, -34}, {-6, 46, 40}, 0},
-                   {144, {50, 78, -140}, {-18, 34, 70}, 0},
-                   {152, {66, 92, -230}, {-30, 30, 90}, 0}});
+  // 138-152 s: drawing back along the river to the south, the skyline
+  // against the sunset; the closing card comes up over it.
+  shots.push_back({{138, {22, 24, -44}, {-8, 40, 40}, 0},
+                   {144, {48, 32, -140}, {-18, 36, 70}, 0},
+                   {152, {66, 38, -230}, {-28, 34, 90}, 0}});
   return shots;
 }
 
@@ -354,8 +356,14 @@ SceneOutput City() {
   s.objects.push_back({"Mesh", "River", "Mesh", "", {}, {}, {}});
   s.objects.push_back({"Mesh", "Center", "RegionCenter", "", {}, {}, {}});
   s.objects.push_back({"Mesh", "Suburbs", "RegionSuburbs", "", {}, {}, {}});
-  s.objects.push_back({"Mesh", "Clouds", "Clouds", "", kCloudsAt, {}, {}});
-  s.objects.push_back({"Mesh", "Noise", "Noise", "", kCloudsAt, {}, {}});
+  // The program packs the clouds towards the middle (even steps of radius);
+  // spread wide and flattened they make a deck over the whole city.
+  const auto spread = [] {
+    return std::vector<AnimCurve>{Linear("ScaleX", {{0, 2.6f}, {1, 2.6f}}), Linear("ScaleY", {{0, 0.7f}, {1, 0.7f}}),
+                                  Linear("ScaleZ", {{0, 2.6f}, {1, 2.6f}})};
+  };
+  s.objects.push_back({"Mesh", "Clouds", "Clouds", "", kCloudsAt, {}, spread()});
+  s.objects.push_back({"Mesh", "Noise", "Noise", "", kCloudsAt, {}, spread()});
   s.objects.push_back({"Mesh", "Fog", "Fog", "", {}, {}, {}});
   // Turned so that the notes' spiral axis (z) points up: y 20..60.
   s.objects.push_back({"Empty", "NoteSpiral", "", "", {0, 300, 0}, {-kPi / 2, 0, 0}, {}});

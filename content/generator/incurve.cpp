@@ -76,18 +76,18 @@ MeshData Rings() {
 
 std::vector<Shot> Shots() {
   std::vector<Shot> shots;
-  // 56-64 s: above the column, tipping over into the dive.
-  shots.push_back({{56, {8, -880, -16}, {0, -980, 0}, 0},
-                   {60, {4, -915, -8}, {0, -1010, 0}, 10},
-                   {64, {1.5f, -975, -2}, {0.5f, -1060, 0}, 25}});
-  // 64-80 s: falling on the axis, the view spinning.
+  // 56-64 s: above the column and outside it, tipping over into the dive.
+  shots.push_back({{56, {34, -870, -46}, {0, -985, 0}, 0},
+                   {60, {20, -905, -24}, {0, -1010, 0}, 8},
+                   {64, {3, -975, -3}, {-7, -995, 7}, 20}});
+  // 64-80 s: falling inside, looking down across at the wall, the view
+  // turning round the axis.
   Shot spin;
   for (int i = 0; i <= 16; ++i) {
-    const float t = 64 + i, spinAngle = 0.55f * i;
+    const float t = 64 + i, a = 0.45f * i;
     const float y = -975 - 20.0f * i - 0.3f * i * i;
-    spin.push_back({t, {1.5f * std::sin(spinAngle), y, -1.5f * std::cos(spinAngle)},
-                    {6 * std::sin(spinAngle + 1.2f), y - 45, 6 * std::cos(spinAngle + 1.2f)},
-                    25 + 12.0f * i});
+    spin.push_back({t, {3 * std::sin(a), y, -3 * std::cos(a)},
+                    {-10 * std::sin(a + 0.5f), y - 16, 10 * std::cos(a + 0.5f)}, 20 + 10.0f * i});
   }
   shots.push_back(spin);
   // 80-88 s: out near the wall, looking along the shards as they stream past.
@@ -99,20 +99,19 @@ std::vector<Shot> Shots() {
                     {12 * std::sin(a + 0.9f), y - 14, 12 * std::cos(a + 0.9f)}, -10});
   }
   shots.push_back(wall);
-  // 88-96 s: straight down, fastest, spinning the other way.
+  // 88-96 s: fastest, turning the other way.
   Shot dive;
   for (int i = 0; i <= 8; ++i) {
-    const float t = 88 + i, spinAngle = -0.8f * i;
+    const float t = 88 + i, a = -0.6f * i;
     const float y = -1510 - 26.0f * i;
-    dive.push_back({t, {std::sin(spinAngle), y, std::cos(spinAngle)},
-                    {3 * std::sin(spinAngle + 2), y - 60, 3 * std::cos(spinAngle + 2)},
-                    -20.0f * i});
+    dive.push_back({t, {2 * std::sin(a), y, 2 * std::cos(a)},
+                    {-10 * std::sin(a - 0.6f), y - 22, -10 * std::cos(a - 0.6f)}, -15.0f * i});
   }
   shots.push_back(dive);
-  // 96-100 s: out of the bottom, turning to see the column from below.
-  shots.push_back({{96, {0.5f, -1718, 0.5f}, {2, -1800, 1}, -160},
-                   {98, {6, -1790, -10}, {0, -1760, 0}, -175},
-                   {100, {16, -1830, -30}, {0, -1700, 0}, -180}});
+  // 96-100 s: out through the wall near the bottom, the column beside.
+  shots.push_back({{96, {1, -1718, 1}, {12, -1745, 12}, -120},
+                   {98, {16, -1745, 16}, {0, -1735, 0}, -150},
+                   {100, {34, -1770, 34}, {0, -1700, 0}, -175}});
   return shots;
 }
 

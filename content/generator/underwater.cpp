@@ -160,13 +160,17 @@ std::vector<Shot> Shots(const BezierSpline& coil) {
   Shot follow;
   for (int i = 0; i <= 7; ++i) {
     const float t = 16 + 2.0f * i, a = 0.12f + 0.045f * i;
-    follow.push_back({t, OnCoil(frames, a, 9, 4), OnCoil(frames, a + 0.05f, 0, -1), 6.0f * std::sin(i * 0.9f)});
+    follow.push_back({t, OnCoil(frames, a, 17, 7), OnCoil(frames, a + 0.05f, 0, -1), 6.0f * std::sin(i * 0.9f)});
   }
   shots.push_back(follow);
-  // 30-42 s: from the coil's axis looking up through it towards the light.
-  shots.push_back({{30, {-20, -78, -5}, {-17, 20, -4}, 0},
-                   {36, {-21, -70, -4}, {-23, 20, -2}, 40},
-                   {42, {-20, -62, -6}, {-17, 22, -8}, 80}});
+  // 30-42 s: under the coil, circling and looking up at it against the light.
+  Shot under;
+  for (int i = 0; i <= 6; ++i) {
+    const float a = -0.6f + 0.28f * i;
+    under.push_back({30 + 2.0f * i, {-20 + 52 * std::sin(a), -92 + 2.0f * i, -5 - 52 * std::cos(a)},
+                     {-20, -34 + 2.0f * i, -5}, 8.0f * std::sin(0.7f * i)});
+  }
+  shots.push_back(under);
   // 42-52 s: round the lower turns to the sea floor.
   Shot lower;
   for (int i = 0; i <= 5; ++i) {
