@@ -165,8 +165,9 @@ Decoded DecodeMp3(const std::string& path) {
     size_t bytes = 0;
     int rc = MPG123_OK;
     while ((rc = mpg123_read(mh, buffer.data(), buffer.size(), &bytes)) == MPG123_OK || bytes > 0) {
-      const float* f = reinterpret_cast<const float*>(buffer.data());
-      for (size_t i = 0; i + 1 < bytes / sizeof(float); i += 2) out.left.push_back(f[i]), out.right.push_back(f[i + 1]);
+      std::vector<float> f(bytes / sizeof(float));
+      std::memcpy(f.data(), buffer.data(), f.size() * sizeof(float));
+      for (size_t i = 0; i + 1 < f.size(); i += 2) out.left.push_back(f[i]), out.right.push_back(f[i + 1]);
       if (rc != MPG123_OK) break;
     }
     mpg123_close(mh);
