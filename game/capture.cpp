@@ -6,6 +6,8 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 #include <utility>
 
 #include "engine/timer.h"
@@ -111,6 +113,8 @@ Capture::~Capture() {
 }
 
 bool Capture::Start() {
+  std::error_code ec;
+  if (!mPlan.framesDir.empty()) std::filesystem::create_directories(mPlan.framesDir, ec);
   mTotal = FrameCount(mPlan.from, mPlan.to, mPlan.fps);
   mNextSheetTime = mPlan.from;
   mTerminal = isatty(STDERR_FILENO) != 0;

@@ -283,8 +283,9 @@ void TestScene1::ShowAt(double time) {
   Show(index);
 }
 
-double TestScene1::EndTime() const {
-  return mCurrentScene != nullptr ? mScenes[kSceneCount - 1]->GetLength() * 0.04 : 0.0;
+double TestScene1::SceneEnd(int index) const {
+  if (mCurrentScene == nullptr || index < 0 || index >= kSceneCount) return 0.0;
+  return mScenes[index]->GetLength() * 0.04;
 }
 
 const char* TestScene1::SceneName(int index) {

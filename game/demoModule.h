@@ -42,8 +42,9 @@ class TestScene1 : public engine::core::Module {
   // Update passes one cut per frame, which suits a clock that runs; a clock
   // that jumps (a seek, a recording that starts late) comes here.
   void ShowAt(double time);
-  // When the last scene ends, in seconds; 0 before a successful start.
-  double EndTime() const;
+  // When a scene ends, in seconds; 0 before a successful start.
+  double SceneEnd(int index) const;
+  double EndTime() const { return SceneEnd(kSceneCount - 1); }
   // Scene names in play order.
   static const char* SceneName(int index);
 

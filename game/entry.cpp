@@ -9,10 +9,12 @@
 #include "engine/effectPool.h"
 #include "engine/kernel.h"
 #include "engine/logging.h"
+#include "engine/renderer.h"
 #include "engine/timer.h"
 #include "engine/windowStuff.h"
 #include "engine/wrapper.h"
 #include "game/capture.h"
+#include "game/controls.h"
 #include "game/demoModule.h"
 #include "game/options.h"
 #include "platform/display.h"
@@ -127,6 +129,27 @@ int RunProgram(const std::string& commandLine) {
     engine::AddModule(capture.get(), 10300);
     std::signal(SIGINT, [](int) { gInterrupted = 1; });
     std::signal(SIGTERM, [](int) { gInterrupted = 1; });
+  }
+
+  std::unique_ptr<Controls> controls;
+  std::unique_ptr<Overlay> overlay;
+  if (options.controls) {
+    Controls::Config config;
+    for (int i = 0; i < TestScene1::kSceneCount; ++i)
+      config.sceneStarts.push_back(i == 0 ? 0.0 : demo->SceneEnd(i - 1));
+    config.start = options.from;
+    config.end = demo->EndTime();
+    config.stopAt = options.to;
+    config.loop = options.loop;
+    config.loopFrom = options.loopFrom;
+    config.loopTo = options.loopTo;
+    TestScene1* scenes = demo.get();
+    controls = std::make_unique<Controls>(config, [scenes](double time) { scenes->ShowAt(time); });
+    engine::AddModule(controls.get(), 10400);
+    overlay = std::make_unique<Overlay>(
+        [scenes] { return std::string(TestScene1::SceneName(scenes->SceneIndex())); }, config);
+    if (auto* renderer = dynamic_cast<engine::gfx::Renderer*>(engine::core::Kernel::Get()->FindModule(10)))
+      renderer->SetOverlay([o = overlay.get()](platform::Device* device) { o->Draw(device); });
   }
 
   try {

@@ -108,7 +108,10 @@ bool Option(const std::string& name, const std::string* value, Options* o, std::
   }
   if (name == "size") return Size(v, o, error);
   if (name == "loop") return Loop(v, o, error);
-  if (name == "from") return Seconds(name, v, &o->from, error);
+  if (name == "from") {
+    o->fromGiven = true;
+    return Seconds(name, v, &o->from, error);
+  }
   if (name == "to") {
     if (!Seconds(name, v, &o->to, error)) return false;
     return true;
@@ -169,6 +172,10 @@ bool ParseOptions(const std::string& commandLine, Options* options, std::string*
                            std::to_string(o.from) + ")");
   if (o.bench && o.Records())
     return Fail(error, "--bench measures speed; it does not record (drop --frames/--video/--sheet)");
+  if ((o.fromGiven || o.to >= 0.0) && !o.FixedSteps() && !o.controls)
+    return Fail(error, "--from and --to need a recording, --bench or --controls");
+  if (o.fpsGiven && !o.FixedSteps())
+    return Fail(error, "--fps is for recordings and --bench; a live run shows every frame it can");
   if (o.controls && o.FixedSteps())
     return Fail(error, "--controls and --loop are for watching live, not for recording or --bench");
   *options = o;

@@ -20,6 +20,7 @@ struct Options {
   bool fpsGiven = false;
   double from = 0.0;
   double to = -1.0;
+  bool fromGiven = false;
 
   // Fixed steps as fast as possible, timed per scene; the table goes to
   // standard output, the JSON to benchJson when given.

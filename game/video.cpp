@@ -346,4 +346,36 @@ std::string VideoWriter::Codecs() const {
   return text;
 }
 
+VideoInfo ProbeVideo(const std::string& path) {
+  VideoInfo info;
+  AVFormatContext* input = nullptr;
+  const int r = avformat_open_input(&input, path.c_str(), nullptr, nullptr);
+  if (r < 0) {
+    info.error = "cannot open " + path + ": " + AvError(r);
+    return info;
+  }
+  if (avformat_find_stream_info(input, nullptr) < 0) info.error = "cannot read " + path;
+  for (unsigned i = 0; i < input->nb_streams; ++i) {
+    const AVStream* stream = input->streams[i];
+    const double unit = av_q2d(stream->time_base);
+    const double start = stream->start_time == AV_NOPTS_VALUE ? 0.0 : stream->start_time * unit;
+    const double length = stream->duration == AV_NOPTS_VALUE ? 0.0 : stream->duration * unit;
+    const char* name = avcodec_get_name(stream->codecpar->codec_id);
+    if (stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
+      info.videoCodec = name;
+      info.width = stream->codecpar->width;
+      info.height = stream->codecpar->height;
+      info.frames = stream->nb_frames;
+      info.videoSeconds = length;
+      info.videoStart = start;
+    } else if (stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
+      info.audioCodec = name;
+      info.audioSeconds = length;
+      info.audioStart = start;
+    }
+  }
+  avformat_close_input(&input);
+  return info;
+}
+
 }  // namespace demo

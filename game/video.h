@@ -35,4 +35,19 @@ class VideoWriter {
   std::unique_ptr<State> mState;
 };
 
+// What a video file holds, as a player would find it.
+struct VideoInfo {
+  std::string error;  // empty when the file could be read
+  std::string videoCodec;
+  std::string audioCodec;
+  int width = 0;
+  int height = 0;
+  long long frames = 0;
+  double videoSeconds = 0.0;
+  double audioSeconds = 0.0;
+  double videoStart = 0.0;
+  double audioStart = 0.0;
+};
+VideoInfo ProbeVideo(const std::string& path);
+
 }  // namespace demo

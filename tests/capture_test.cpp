@@ -1,0 +1,356 @@
+// Recording and making-of: the option parser's refusals, the controls'
+// seeks and loop with the music they move (checked on SDL's disk driver),
+// and recordings that give the same pictures every time, equal to what the
+// plain renderer shows at those times.
+#include <mpg123.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "audio_support.h"
+#include "engine/effectPool.h"
+#include "engine/input.h"
+#include "engine/kernel.h"
+#include "engine/mesh.h"
+#include "engine/sceneNodes.h"
+#include "engine/timer.h"
+#include "engine/windowStuff.h"
+#include "engine/wrapper.h"
+#include "game/capture.h"
+#include "game/controls.h"
+#include "game/entry.h"
+#include "game/options.h"
+#include "game/video.h"
+#include "gl_support.h"
+#include "platform/audio.h"
+#include "platform/graphics.h"
+#include "platform/image.h"
+#include "platform/system.h"
+#include "test_support.h"
+
+namespace fs = std::filesystem;
+using velox_test::ScopedWorkDir;
+using velox_test::WriteText;
+
+namespace {
+
+TEST(OptionsTest, BadInputIsRefusedBeforeAnyWorkWithExitCodeTwo) {
+  ScopedWorkDir dir;
+  const struct {
+    const char* line;
+    const char* says;
+  } cases[] = {
+      {"nodialog --bogus", "unknown option --bogus"},
+      {"--frames=f --size=0x600", "out of range"},
+      {"--frames=f --size=8193x600", "out of range"},
+      {"--frames=f --size=800", "WIDTHxHEIGHT"},
+      {"--frames=f --fps=0", "--fps"},
+      {"--frames=f --fps=2.5", "--fps"},
+      {"--frames=f --from=5 --to=2", "--to must be after --from"},
+      {"--frames=f --from=-1", "--from"},
+      {"--frames=f --sheet=s.png --sheet-every=0", "--sheet-every"},
+      {"--video", "needs a value"},
+      {"--bench=3", "takes no value"},
+      {"--loop=5:2", "ends before"},
+      {"--bench --video=v.mp4", "--bench"},
+      {"--controls --frames=f", "--controls"},
+      {"nodialog --from=3", "need a recording"},
+      {"nodialog --fps=30", "recordings"},
+  };
+  for (const auto& c : cases) {
+    demo::Options options;
+    std::string error;
+    EXPECT_FALSE(demo::ParseOptions(c.line, &options, &error)) << c.line;
+    EXPECT_NE(error.find(c.says), std::string::npos) << c.line << ": " << error;
+  }
+  // Outputs under a file cannot be written, even by root.
+  std::ofstream("file") << "x";
+  for (const char* line : {"--video=file/v.mp4", "--frames=file/f", "--sheet=file/s.png",
+                           "--bench-json=file/b.json", "--video=."}) {
+    demo::Options options;
+    std::string error;
+    ASSERT_TRUE(demo::ParseOptions(line, &options, &error)) << line << ": " << error;
+    EXPECT_FALSE(demo::CheckOutputs(options, &error)) << line;
+  }
+  EXPECT_EQ(demo::RunProgram("nodialog --bogus"), 2);
+  EXPECT_EQ(demo::RunProgram("nodialog --video=file/v.mp4"), 2);
+  EXPECT_FALSE(fs::exists("data/log.html")) << "the engine started";
+}
+
+TEST(OptionsTest, OptionsAreReadAndOtherWordsLeftToTheStartUp) {
+  demo::Options o;
+  std::string error;
+  ASSERT_TRUE(demo::ParseOptions("nodialog ps20 --frames=out --size=640x360 --fps=30 --from=1 "
+                                 "--to=2.5 --sheet=s.png --sheet-every=0.5 --size=320x200",
+                                 &o, &error))
+      << error;
+  EXPECT_EQ(o.framesDir, "out");
+  EXPECT_EQ(o.sheet, "s.png");
+  EXPECT_EQ(o.width, 320);  // the last one counts
+  EXPECT_EQ(o.height, 200);
+  EXPECT_EQ(o.fps, 30);
+  EXPECT_EQ(o.from, 1.0);
+  EXPECT_EQ(o.to, 2.5);
+  EXPECT_EQ(o.sheetEvery, 0.5);
+  EXPECT_TRUE(o.FixedSteps());
+  ASSERT_TRUE(demo::ParseOptions("nodialog ps20 whatever", &o, &error));
+  EXPECT_FALSE(o.FixedSteps() || o.controls || o.help);
+  ASSERT_TRUE(demo::ParseOptions("--loop=56:60.5", &o, &error));
+  EXPECT_TRUE(o.controls && o.loop);
+  EXPECT_EQ(o.loopTo, 60.5);
+  EXPECT_EQ(demo::FrameCount(0, 152, 25), 3800);
+  EXPECT_EQ(demo::FrameCount(1, 1.05, 25), 2);
+}
+
+using Pcm = std::vector<std::int16_t>;
+constexpr std::size_t kRate = 44100;
+
+Pcm Decode(const fs::path& mp3) {
+  mpg123_init();
+  mpg123_handle* mh = mpg123_new(nullptr, nullptr);
+  Pcm pcm;
+  mpg123_param(mh, MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_GAPLESS, 0.0);
+  mpg123_format_none(mh);
+  mpg123_format(mh, kRate, MPG123_STEREO, MPG123_ENC_SIGNED_16);
+  if (mpg123_open(mh, mp3.c_str()) == MPG123_OK) {
+    std::int16_t buffer[4096];
+    size_t done = 0;
+    int rc;
+    do {
+      rc = mpg123_read(mh, buffer, sizeof buffer, &done);
+      pcm.insert(pcm.end(), buffer, buffer + done / 2);
+    } while (rc == MPG123_OK || rc == MPG123_NEW_FORMAT);
+  }
+  mpg123_delete(mh);
+  return pcm;
+}
+
+// Where in `out` the reference plays on exactly from sample `at`.
+std::vector<std::size_t> PlaysFrom(const Pcm& out, const Pcm& reference, std::size_t at,
+                                   std::size_t frames) {
+  std::vector<std::size_t> starts;
+  const std::size_t n = frames * 2;
+  for (std::size_t i = 0; i + n <= out.size(); i += 2)
+    if (std::equal(out.begin() + i, out.begin() + i + n, reference.begin() + at * 2)) starts.push_back(i / 2);
+  return starts;
+}
+
+bool WaitUntil(const std::function<bool()>& done) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+TEST(ControlsTest, KeysAndTheLoopSeekTheClockAndTheMusicToTheSameSample) {
+  ScopedWorkDir dir;
+  velox_test::CloseLog();
+  const fs::path raw = dir.Path() / "output.raw";
+  setenv("SDL_AUDIODRIVER", "disk", 1);
+  setenv("SDL_DISKAUDIOFILE", raw.c_str(), 1);
+  setenv("SDL_DISKAUDIODELAY", "2", 1);
+  ASSERT_TRUE(velox_test::MakeToneMp3("data/xt_tunefordemo.mp3", 8.0));
+  const Pcm reference = Decode("data/xt_tunefordemo.mp3");
+  platform::EnableTestClock(true);
+  engine::core::Timer* timer = engine::core::Timer::Get();
+  ASSERT_TRUE(timer->Start());
+
+  demo::Controls::Config config;
+  config.sceneStarts = {0.0, 4.0, 6.5};
+  config.end = 8.0;
+  config.loop = true;
+  config.loopFrom = 6.0;
+  config.loopTo = 7.0;
+  std::vector<double> shown;
+  demo::Controls controls(config, [&](double t) { shown.push_back(t); });
+  engine::core::Input* input = engine::core::Input::Get();
+  const auto frame = [&](double seconds, int key = 0) {
+    if (key != 0) input->SetKey(key, true);
+    platform::AdvanceTestClock(seconds);
+    timer->Update();
+    controls.Update();
+    input->Roll();
+    if (key != 0) input->SetKey(key, false);
+    input->Roll();
+  };
+  const auto musicAt = [&] {
+    return static_cast<double>(platform::audio::ChannelGetPosition(timer->Stream())) / (kRate * 4);
+  };
+
+  frame(0.01);  // a loop starts at its start
+  EXPECT_EQ(engine::GetTime(), 6.0);
+  EXPECT_EQ(shown, std::vector<double>{6.0});
+  frame(0.01, demo::kKeySpace);
+  EXPECT_TRUE(timer->Paused());
+  const double music = musicAt();
+  frame(0.5, demo::kKeyLeft);  // paused: only the seek moves it
+  EXPECT_NEAR(engine::GetTime(), 5.01, 1e-9);
+  EXPECT_EQ(platform::audio::ChannelGetPosition(timer->Stream()),
+            static_cast<std::uint64_t>(std::llround(5.01 * kRate)) * 4);
+  EXPECT_LT(music, 6.5);
+  frame(0.01, '3');
+  EXPECT_EQ(engine::GetTime(), 6.5);
+  frame(0.01, demo::kKeyHome);
+  EXPECT_EQ(engine::GetTime(), 0.0);
+  frame(0.01, demo::kKeyPageDown);
+  EXPECT_EQ(engine::GetTime(), 8.0);  // no further than the end
+  frame(0.01, demo::kKeySpace);  // on, then past the loop's end: back to its start
+  EXPECT_FALSE(timer->Paused());
+  EXPECT_EQ(engine::GetTime(), 6.0);
+  EXPECT_EQ(shown.back(), 6.0);
+
+  // The music plays from the loop's start, sample for sample; after a lap
+  // the clock passes the end and it starts there again.
+  ASSERT_TRUE(WaitUntil([&] { return musicAt() > 6.5; }));
+  frame(1.0);
+  EXPECT_EQ(engine::GetTime(), 6.0);
+  ASSERT_TRUE(WaitUntil([&] { return musicAt() > 6.3; }));
+  timer->Stop();
+  delete timer;
+  platform::audio::Free();
+  platform::EnableTestClock(false);
+  setenv("SDL_AUDIODRIVER", "dummy", 1);
+
+  const std::string bytes = velox_test::ReadFile(raw);
+  Pcm out(bytes.size() / 2);
+  std::memcpy(out.data(), bytes.data(), out.size() * 2);
+  const std::size_t loopStart = 6 * kRate;
+  const std::vector<std::size_t> laps = PlaysFrom(out, reference, loopStart, 4096);
+  ASSERT_GE(laps.size(), 2u) << "the loop's start did not play twice from its first sample";
+  // Before each lap the output came from elsewhere in the music.
+  for (const std::size_t lap : laps) {
+    if (lap == 0) continue;
+    EXPECT_NE(out[lap * 2 - 2], reference[loopStart * 2 - 2]);
+  }
+}
+
+// A full-screen quad whose colour follows the clock, on the gl device.
+class ClockColours : public engine::core::Module {
+ public:
+  ClockColours() {
+    mName = L"ClockColours";
+    mPriority = 200;
+  }
+  bool Start() override {
+    mMesh = engine::gfx::Mesh::CreateQuad(engine::BuildEffect("data/clock.efx"));
+    engine::SetRootNode(boost::shared_ptr<engine::gfx::Spatial>(engine::CreateMeshNode(mMesh)));
+    return true;
+  }
+  void Update() override {
+    // A plain run: F11 on the chosen frame, then the end.
+    if (plain) {
+      ++mFrames;
+      engine::core::Input::Get()->SetKey(0x7A, mFrames == 3);
+      if (mFrames >= 4) engine::QuitApplication();
+      platform::AdvanceTestClock(0.25);
+    }
+  }
+  void Stop() override { mMesh.reset(); }
+  bool plain = false;
+
+ private:
+  boost::shared_ptr<engine::gfx::Mesh> mMesh;
+  int mFrames = 0;
+};
+
+void WriteClockScene() {
+  WriteText("data/wireframe.efx",
+            "effect = { { pass = { { fx = 'clock', tec = 'Clock', params = {}, streams = { 'pos' } } } } }");
+  WriteText("data/fx/clock.fx",
+            "float T : Time;\n"
+            "float4 VS(float4 p : POSITION) : POSITION { return float4(p.xy * 2, 0.5, 1); }\n"
+            "float4 PS() : COLOR { return float4(frac(T * 0.7), frac(T * 0.3), 0.5, 1); }\n"
+            "technique Clock { pass { CullMode = None; VertexShader = compile vs_2_0 VS();"
+            " PixelShader = compile ps_2_0 PS(); } }\n");
+  WriteText("data/clock.efx",
+            "effect = { { pass = { { fx = 'clock', tec = 'Clock', params = {}, streams = { 'pos' } } } } }");
+}
+
+// One run of the engine with the clock scene and, for a recording, the
+// capture module with the fixed-step clock.
+void RunEngine(const demo::Capture::Plan* plan) {
+  engine::WindowSettings settings;
+  settings.width = 64;
+  settings.height = 48;
+  engine::CreateVELOXWindow(settings);
+  ClockColours scene;
+  scene.plain = plan == nullptr;
+  engine::AddModule(&scene, 10100);
+  std::unique_ptr<demo::Capture> capture;
+  if (plan != nullptr) {
+    engine::core::Timer::Get()->StepExactly(plan->from, plan->fps);
+    capture = std::make_unique<demo::Capture>(*plan, [](double) { return std::string("clock"); });
+    engine::AddModule(capture.get(), 10300);
+  }
+  engine::StartApplication();
+  if (capture) {
+    EXPECT_FALSE(capture->Failed()) << capture->Error();
+  }
+}
+
+std::vector<std::uint8_t> Pixels(const fs::path& png) {
+  platform::image::Image image;
+  std::string error;
+  EXPECT_TRUE(platform::image::LoadFile(png.wstring(), image, error)) << png << ": " << error;
+  return image.faces.empty() ? std::vector<std::uint8_t>() : image.faces[0][0].bytes;
+}
+
+TEST(CaptureTest, TheSameRangeGivesTheSameFramesAsThePlainRendererAndAPlayableVideo) {
+  ScopedWorkDir dir;
+  platform::SetDefaultBackend(platform::Backend::GL);
+  platform::EnableTestClock(true);
+  ASSERT_TRUE(velox_test::MakeToneMp3("data/xt_tunefordemo.mp3", 2.0));
+  WriteClockScene();
+  demo::Capture::Plan plan;
+  plan.from = 0.25;
+  plan.to = 1.25;
+  plan.fps = 4;
+  plan.progress = false;
+  plan.framesDir = "first";
+  plan.sheet = "sheet.png";
+  plan.sheetEvery = 0.5;
+  plan.video = "clock.mp4";
+  plan.music = "data/xt_tunefordemo.mp3";
+  RunEngine(&plan);
+  plan.framesDir = "second";
+  plan.video.clear();
+  RunEngine(&plan);
+  RunEngine(nullptr);  // F11 at 0.5 s
+  platform::EnableTestClock(false);
+
+  for (const char* name : {"000001.png", "000002.png", "000003.png", "000004.png"}) {
+    SCOPED_TRACE(name);
+    ASSERT_TRUE(fs::exists(fs::path("first") / name));
+    EXPECT_EQ(velox_test::ReadFile(fs::path("first") / name),
+              velox_test::ReadFile(fs::path("second") / name));
+  }
+  EXPECT_FALSE(fs::exists("first/000005.png"));  // the end is not part of the range
+  EXPECT_NE(Pixels("first/000001.png"), Pixels("first/000002.png"));
+  EXPECT_EQ(Pixels("first/000002.png"), Pixels("screenshots/screenshot0.png"));  // 0.5 s
+  EXPECT_TRUE(fs::exists("sheet.png"));
+
+  const demo::VideoInfo video = demo::ProbeVideo("clock.mp4");
+  ASSERT_TRUE(video.error.empty()) << video.error;
+  EXPECT_EQ(video.videoCodec, "h264");
+  EXPECT_EQ(video.audioCodec, "aac");
+  EXPECT_EQ(video.frames, 4);
+  EXPECT_NEAR(video.videoSeconds, 1.0, 0.25);
+  EXPECT_NEAR(video.audioSeconds, 1.0, 0.25);
+  EXPECT_EQ(video.videoStart, 0.0);
+  EXPECT_EQ(video.audioStart, 0.0);
+  EXPECT_FALSE(fs::exists("clock.mp4.part"));
+}
+
+}  // namespace
