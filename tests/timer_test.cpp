@@ -155,3 +155,47 @@ TEST_F(TimerTest, CorruptMusicFileIsAFailedStartToo) {
 }
 
 }  // namespace
+
+TEST_F(TimerTest, ExactStepsWhateverTheRealTimeAndTheMusicNeverPlays) {
+  Timer::Get()->StepExactly(2.0, 25);
+  StartWithMusic();
+  for (int n = 0; n < 100; ++n) {
+    Frame(n % 3 == 0 ? 1.7 : 0.001);  // real frames long and short
+    ASSERT_EQ(engine::GetTime(), 2.0 + n / 25.0) << n;
+    ASSERT_NEAR(engine::GetSinceLast(), 0.04, 1e-12) << n;
+  }
+  EXPECT_EQ(MusicTime(), 0.0);  // opened, never played, never moved
+  Timer::Get()->Seek(10.0);
+  Frame(0.3);
+  EXPECT_EQ(engine::GetTime(), 10.0);
+  Frame(0.3);
+  EXPECT_EQ(engine::GetTime(), 10.04);
+}
+
+TEST_F(TimerTest, SeekPutsTheClockAndTheMusicOnTheSameSample) {
+  StartWithMusic();
+  Frame(0.5);
+  Timer::Get()->Pause();
+  Timer::Get()->Seek(3.21);
+  EXPECT_EQ(engine::GetTime(), 3.21);
+  EXPECT_EQ(engine::GetSinceLast(), 0.0);
+  EXPECT_TRUE(Timer::Get()->Paused());
+  EXPECT_EQ(audio::ChannelGetPosition(Timer::Get()->Stream()), 141561u * 4);  // 3.21 * 44100
+  Frame(2.0);  // paused: no time passes
+  EXPECT_EQ(engine::GetTime(), 3.21);
+  Timer::Get()->Resume();
+  Frame(0.25);
+  EXPECT_NEAR(engine::GetTime(), 3.46, 1e-9);
+  EXPECT_NEAR(engine::GetSinceLast(), 0.25, 1e-9);  // no jump for the music to follow
+
+  // Past the music's end the clock goes on in silence; back inside, the
+  // music plays again from the clock's sample.
+  EXPECT_NO_THROW(Timer::Get()->Seek(20.0));
+  Frame(0.1);
+  EXPECT_NEAR(engine::GetTime(), 20.1, 1e-9);
+  Timer::Get()->Seek(-5.0);
+  EXPECT_EQ(engine::GetTime(), 0.0);
+  Timer::Get()->Seek(2.0);
+  EXPECT_GE(MusicTime(), 2.0);
+  EXPECT_LT(MusicTime(), 2.5);
+}
