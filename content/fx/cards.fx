@@ -13,6 +13,8 @@ float3 ShimmerTint = {0.6, 1.0, 0.95};
 float Wobble = 0.004;     // uv distortion, as if seen through moving water
 float Growth = 0.01;      // slow zoom per second while shown
 float ShownAt = 0.0;      // the time the card appears
+float3 HaloColour = {0.0, 0.02, 0.05};
+float HaloStrength = 0.45;
 float Fade;               // animated: 0 hidden .. 1 shown
 
 struct CardOut {
@@ -40,7 +42,16 @@ float4 Card30PS(float2 uv : TEXCOORD0, float2 screen : TEXCOORD1) : COLOR0 {
   // A band of light sweeps slowly across the letters.
   float band = tex2D(NoiseSampler, float2(uv.x * 0.7 - Time * 0.05, uv.y * 0.3)).g;
   float3 c = Tint + ShimmerTint * smoothstep(0.45, 0.8, band) * 0.6;
-  return float4(c, t.a * saturate(Fade));
+  // A soft dark halo keeps the letters readable over bright water or sky.
+  float2 r = float2(0.012, 0.036);
+  float halo = tex2D(CardSampler, uv + r * float2(1.0, 0.0)).a + tex2D(CardSampler, uv - r * float2(1.0, 0.0)).a +
+               tex2D(CardSampler, uv + r * float2(0.0, 1.0)).a + tex2D(CardSampler, uv - r * float2(0.0, 1.0)).a +
+               tex2D(CardSampler, uv + r * 0.7).a + tex2D(CardSampler, uv - r * 0.7).a +
+               tex2D(CardSampler, uv + r * float2(0.7, -0.7)).a + tex2D(CardSampler, uv - r * float2(0.7, -0.7)).a;
+  halo = saturate(halo / 8.0 * 1.5) * HaloStrength;
+  float a = t.a + halo * (1.0 - t.a);
+  float3 colour = (c * t.a + HaloColour * halo * (1.0 - t.a)) / max(a, 1e-3);
+  return float4(colour, a * saturate(Fade));
 }
 
 float4 Card20PS(float2 uv : TEXCOORD0) : COLOR0 {

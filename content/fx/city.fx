@@ -21,7 +21,7 @@ sampler2D SpriteSampler = sampler_state {
 };
 
 float Brightness = 1.0;
-float FogDensity = 0.0022;
+float FogDensity = 0.0016;
 float SceneStart = 100.0;   // seconds: the city's first frame
 float NightFall = 44.0;     // seconds from the start to full night
 float Tempo = 2.0;          // beats per second
@@ -51,8 +51,9 @@ float3 CityFog(float3 c, float3 world) {
   float3 toP = world - ViewPos.xyz;
   float d = length(toP);
   float3 dir = toP / max(d, 1e-3);
-  float3 sky = SkyColour(float3(dir.x, max(dir.y, 0.0) * 0.3, dir.z), SunFrom(ViewPos.xyz));
-  return lerp(sky, c, exp(-d * FogDensity));
+  // Haze low over the land: the horizon's colour, dimmer than the sky.
+  float3 haze = SkyColour(normalize(float3(dir.x, 0.02, dir.z)), SunFrom(ViewPos.xyz)) * 0.7;
+  return lerp(haze, c, exp(-d * FogDensity));
 }
 
 // Ambient light from the sky above and the ground below.
@@ -86,9 +87,12 @@ WorldOut WorldVS(float3 pos : POSITION, float3 normal : NORMAL, float2 uv : TEXC
   return o;
 }
 
-// The sky sphere has no curve channel.
+// The sky sphere has no curve channel. Seen from the edge of the city its
+// far side lies beyond the far plane: it is pulled inside (no depth test).
 WorldOut SkyVS(float3 pos : POSITION, float3 normal : NORMAL, float2 uv : TEXCOORD0) {
-  return WorldVS(pos, normal, uv, float2(0.0, 0.0));
+  WorldOut o = WorldVS(pos, normal, uv, float2(0.0, 0.0));
+  o.pos.z = o.pos.w * 0.5;
+  return o;
 }
 
 float4 Sky30PS(float3 world : TEXCOORD1) : COLOR0 {
@@ -113,7 +117,7 @@ float4 Sky20PS(float3 world : TEXCOORD1) : COLOR0 {
 
 // ---- buildings --------------------------------------------------------------------
 
-float3 WallTint = {0.55, 0.55, 0.62};
+float3 WallTint = {0.42, 0.44, 0.52};
 float3 RoofTint = {0.2, 0.2, 0.24};
 float LitShare = 0.7;     // share of windows lit at full night
 float3 WindowWarm = {1.0, 0.72, 0.4};
@@ -125,8 +129,8 @@ float LightsOn(float arc) {
   return saturate((t * 1.6 - arc * 0.6) * 1.4 + 0.1) * LitShare;
 }
 
-float3 WindowLight(float2 uv, float level, float arc) {
-  float2 id = floor(uv * 8.0);
+float3 WindowLight(float2 uv, float level, float arc, float2 block) {
+  float2 id = floor(uv * 8.0) + block * 17.0;
   float r = Hash(id);
   float on = step(r, LightsOn(arc)) * level;
   float3 colour = lerp(WindowWarm, WindowCool, step(0.7, Hash(id + 3.1)));
@@ -142,11 +146,14 @@ float3 Building(float2 uv, float3 world, float3 normal, float2 curve, float3 wal
   float3 sun = SunFrom(world);
   float wallness = 1.0 - smoothstep(0.3, 0.7, abs(n.y));
   float4 tex = tex2D(AlbedoSampler, uv);
-  float variety = Hash(floor(world.xz / 24.0));
+  float2 block = floor(world.xz / 24.0);
+  float variety = Hash(block);
   float3 tint = lerp(wallTint, wallTint.bgr, variety * 0.5);
   float3 albedo = lerp(roofTint * (0.8 + 0.4 * variety), tex.rgb * tint, wallness);
   float sunLit = saturate(dot(n, sun));
-  float3 c = albedo * (Ambient(n) + SunColour() * sunLit);
+  // Streets are darker than roofs: light falls off towards the ground.
+  float ao = lerp(0.35, 1.0, saturate(world.y / 22.0));
+  float3 c = albedo * (Ambient(n) * ao + SunColour() * sunLit * 0.6);
   float glass = step(0.01, tex.a) * wallness;
   if (rich) {
     // Glass mirrors the sky, most of all at grazing angles.
@@ -156,7 +163,7 @@ float3 Building(float2 uv, float3 world, float3 normal, float2 curve, float3 wal
     // Warm rim where the low sun grazes the walls.
     c += SunColour() * pow(1.0 - saturate(dot(n, v)), 4.0) * saturate(dot(-v, sun)) * 0.35 * wallness;
   }
-  c += WindowLight(uv, tex.a, curve.x) * glass;
+  c += WindowLight(uv, tex.a, curve.x, block) * glass;
   return CityFog(c, world);
 }
 
@@ -297,6 +304,11 @@ float4 Cloud(float3 world, float3 normal, float3 colour, bool rich) {
   if (rich) c += SunColour() * pow(1.0 - ndv, 3.0) * pow(saturate(dot(-v, sun)), 3.0) * 0.8;
   c = lerp(c, c * 0.6, Night());
   float a = saturate(ndv * 1.8) * 0.9;
+  if (rich) {
+    // Wisps: noise eats into the puff from its edges.
+    float wisp = tex2D(NoiseSampler, world.xz * 0.05 + world.y * 0.03 + Time * 0.01).g;
+    a = saturate(ndv * 2.2 - (1.0 - wisp) * 0.9) * 0.9;
+  }
   return float4(CityFog(c, world) * Brightness, a);
 }
 
@@ -409,7 +421,7 @@ float4 Fog20PS(float2 uv : TEXCOORD0, float4 colour : TEXCOORD1) : COLOR0 {
 
 float4 Note30PS(float2 uv : TEXCOORD0, float4 colour : TEXCOORD1) : COLOR0 {
   float4 s = tex2D(SpriteSampler, uv);
-  float glow = 0.35 + 0.3 * ClockBeat();
+  float glow = 0.22 + 0.2 * ClockBeat();
   return float4(colour.rgb * s.rgb * s.a * colour.a * glow * Brightness, 1.0);
 }
 

@@ -133,6 +133,7 @@ DirOut DirVS(float3 pos : POSITION) {
   DirOut o;
   float4 w = mul(float4(pos, 1.0), World);
   o.pos = mul(w, ViewProjection);
+  o.pos.z = o.pos.w * 0.5;  // a backdrop: never cut by the far plane
   o.world = w.xyz;
   return o;
 }

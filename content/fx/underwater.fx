@@ -77,6 +77,14 @@ WorldOut WorldVS(float3 pos : POSITION, float3 normal : NORMAL, float2 uv : TEXC
   return o;
 }
 
+// The backdrop sphere may reach past the far plane: pulled inside (it is
+// drawn without a depth test).
+WorldOut BackdropVS(float3 pos : POSITION, float3 normal : NORMAL, float2 uv : TEXCOORD0) {
+  WorldOut o = WorldVS(pos, normal, uv);
+  o.pos.z = o.pos.w * 0.5;
+  return o;
+}
+
 // Shafts seen far off: streaks round the sun's direction, swaying.
 float3 FarShafts(float3 dir, float3 sun) {
   float3 side = normalize(cross(sun, float3(0.0, 0.0, 1.0)));
@@ -371,8 +379,8 @@ float4 PlanktonPS(float2 uv : TEXCOORD0, float4 colour : TEXCOORD1) : COLOR0 {
 #define BACKDROP ZEnable = false; ZWriteEnable = false; AlphaBlendEnable = false; CullMode = None;
 #define ADDITIVE ZEnable = true; ZWriteEnable = false; ZFunc = LessEqual; AlphaBlendEnable = true; SrcBlend = One; DestBlend = One; CullMode = None;
 
-technique Backdrop30 { pass P0 { VertexShader = compile vs_3_0 WorldVS(); PixelShader = compile ps_3_0 Backdrop30PS(); BACKDROP } }
-technique Backdrop20 { pass P0 { VertexShader = compile vs_2_0 WorldVS(); PixelShader = compile ps_2_0 Backdrop20PS(); BACKDROP } }
+technique Backdrop30 { pass P0 { VertexShader = compile vs_3_0 BackdropVS(); PixelShader = compile ps_3_0 Backdrop30PS(); BACKDROP } }
+technique Backdrop20 { pass P0 { VertexShader = compile vs_2_0 BackdropVS(); PixelShader = compile ps_2_0 Backdrop20PS(); BACKDROP } }
 technique Seabed30 { pass P0 { VertexShader = compile vs_3_0 WorldVS(); PixelShader = compile ps_3_0 Seabed30PS(); OPAQUE } }
 technique Seabed20 { pass P0 { VertexShader = compile vs_2_0 WorldVS(); PixelShader = compile ps_2_0 Seabed20PS(); OPAQUE } }
 technique Shafts30 { pass P0 { VertexShader = compile vs_3_0 ShaftVS(); PixelShader = compile ps_3_0 Shaft30PS(); ADDITIVE } }
