@@ -155,7 +155,7 @@ std::vector<Shot> Shots(const BezierSpline& coil) {
   // 0-8 s: the title over dark water; sinking towards the creature's head.
   shots.push_back({{0, {-22, 52, -70}, {-14, 14, -5}}, {8, {-18, 38, -52}, {-12, 8, -5}}});
   // 8-16 s: the whole upper coil from the side while the flashes run along it.
-  shots.push_back({{8, {-4, 4, -86}, {-20, -12, -5}}, {16, {-12, -2, -72}, {-20, -18, -5}, -4}});
+  shots.push_back({{8, {-6, 10, -96}, {-20, -6, -5}}, {16, {-12, 2, -84}, {-20, -12, -5}, -4}});
   // 16-30 s: alongside the body, following it down.
   Shot follow;
   for (int i = 0; i <= 7; ++i) {
