@@ -14,6 +14,7 @@ namespace {
 const Vec3 kSun{-90, 60, 700};
 const Vec3 kCloudsAt{0, 55, 0};  // a layer just above the towers; the spire reaches into it
 constexpr float kWater = -1.5f;
+constexpr float kFooting = -1.5f;  // walls start below the ground's undulation, so nothing floats
 constexpr float kWindowTileWidth = 32, kWindowTileHeight = 28;  // 8 windows, 8 floors
 
 std::vector<Vec3> RiverKnots() {
@@ -149,7 +150,7 @@ std::vector<Vec3> Scaled(const std::vector<Vec3>& poly, float s) {
 
 // The spire at the origin: an octagon tapering in steps to a needle.
 void Spire(MeshBuilder& b) {
-  const float levels[][2] = {{0, 3.6f}, {24, 3.2f}, {44, 2.5f}, {56, 1.6f}, {64, 0.7f}, {72, 0.05f}};
+  const float levels[][2] = {{kFooting, 3.6f}, {24, 3.2f}, {44, 2.5f}, {56, 1.6f}, {64, 0.7f}, {72, 0.05f}};
   for (int l = 0; l + 1 < 6; ++l) {
     const float y0 = levels[l][0], y1 = levels[l + 1][0];
     const std::vector<Vec3> lo = Polygon({}, levels[l][1], 8, kPi / 8), hi = Polygon({}, levels[l + 1][1], 8, kPi / 8);
@@ -184,16 +185,16 @@ MeshData Towers(const RiverDistance& river) {
                                                  : Rectangle(lot, w, d, angle);
       if (height > 22 && rnd.Unit() < 0.75f) {
         const float split = height * rnd.Range(0.45f, 0.7f);
-        Prism(b, base, 0, split);
+        Prism(b, base, kFooting, split);
         Prism(b, Scaled(base, rnd.Range(0.6f, 0.8f)), split, height);
         if (rnd.Unit() < 0.5f) Prism(b, Scaled(base, 0.3f), height, height + rnd.Range(2, 5));
       } else {
-        Prism(b, base, 0, height);
+        Prism(b, base, kFooting, height);
       }
       // Now and then a low annex beside the tower.
       if (rnd.Unit() < 0.35f) {
         const Vec3 at = lot + Vec3{rnd.Range(-4, 4), 0, rnd.Range(-4, 4)};
-        if (river(at.x, at.z) > 15) Prism(b, Rectangle(at, rnd.Range(2, 3.5f), rnd.Range(2, 3.5f), angle), 0, rnd.Range(5, 9));
+        if (river(at.x, at.z) > 15) Prism(b, Rectangle(at, rnd.Range(2, 3.5f), rnd.Range(2, 3.5f), angle), kFooting, rnd.Range(5, 9));
       }
     }
   }
@@ -206,7 +207,7 @@ void House(MeshBuilder& b, Vec3 at, float w, float d, float wall, float ridge, f
   const Vec3 ax{std::cos(angle), 0, std::sin(angle)}, az{-std::sin(angle), 0, std::cos(angle)};
   for (int i = 0; i < 4; ++i) {
     const Vec3 p = f[i], q = f[(i + 1) % 4], mid = (p + q) * 0.5f;
-    Wall(b, p, q, 0, wall, mid - at);
+    Wall(b, p, q, kFooting, wall, mid - at);
   }
   // Gable ends (at -ax and +ax), then the two slopes with a small overhang.
   const float top = wall + ridge;
@@ -374,7 +375,7 @@ SceneOutput City() {
       Steps("Layer", {{100, 2}, {145.4f, 1}})}});
   s.objects.push_back({"Mesh", "Post", "Post", "", {}, {}, {
       Smooth("Fade", {{100, 1}, {150.5f, 1}, {152, 0}}),
-      Smooth("Flash", {{100, 1}, {101.5f, 0}})}});
+      Smooth("Flash", {{100, 0.8f}, {101.5f, 0}})}});
   return out;
 }
 

@@ -135,7 +135,7 @@ SceneOutput Incurve() {
   s.objects.push_back({"Mesh", "Rings", "Rings", "", {}, {}, {BeatPulse("Beat")}});
   s.objects.push_back({"Mesh", "Post", "Post", "", {}, {}, {
       Smooth("Fade", {{56, 1}, {99.5f, 1}}),
-      Smooth("Flash", {{56, 1}, {57.5f, 0}, {98.5f, 0}, {100, 1}}),
+      Smooth("Flash", {{56, 0.8f}, {57.5f, 0}, {98.5f, 0}, {100, 0.8f}}),
       BeatPulse("Beat")}});
   return out;
 }

@@ -221,7 +221,8 @@ SceneOutput Underwater(const MusicKnots& music) {
       Steps("Layer", {{0, 1}, {8.5f, 2}})}});
   s.objects.push_back({"Mesh", "Post", "Post", "", {}, {}, {
       Smooth("Fade", {{0, 0}, {3, 1}}),
-      Smooth("Flash", {{0, 0}, {54.5f, 0}, {56, 1}})}});
+      // A flash into the cut, short of white so the picture stays.
+      Smooth("Flash", {{0, 0}, {54.5f, 0}, {56, 0.8f}})}});
   return out;
 }
 
