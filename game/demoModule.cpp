@@ -118,6 +118,7 @@ void TestScene1::Register(LoadMesh* mesh, const std::string& scene, const std::s
   MeshGuard guard(mesh);
   boost::shared_ptr<engine::gfx::Effect> effect = engine::BuildEffect(source + ".efx");
   engine::AddMesh(engine::ToWide(source), guard.Release(), effect);
+  if (mProgress) mProgress(++mStepsDone, kLoadSteps, scene + "_" + name);
 }
 
 bool TestScene1::Start() {
@@ -125,6 +126,9 @@ bool TestScene1::Start() {
   mCached.clear();
   mSceneIndex = 0;
   mCurrentScene = nullptr;
+
+  mStepsDone = 0;
+  if (mProgress) mProgress(0, kLoadSteps, "");
 
   FillRandomTable();
   CreatePostTargets();
@@ -158,6 +162,7 @@ bool TestScene1::Start() {
       if (text.find(path) != std::string::npos) throw;
       ENGINE_ERROR(text + ": " + path);
     }
+    if (mProgress) mProgress(++mStepsDone, kLoadSteps, kSceneNames[i]);
   }
 
   boost::shared_ptr<engine::gfx::Node> rays = mScenes[2]->GetNode("GodRays");

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,9 @@ namespace demo {
 class TestScene1 : public engine::core::Module {
  public:
   static constexpr int kSceneCount = 3;
+  // What a start builds, step by step: each mesh, then each scene.
+  static constexpr int kLoadSteps = 12 + kSceneCount;
+  using Progress = std::function<void(int done, int total, const std::string& item)>;
 
   TestScene1();
 
@@ -48,6 +52,9 @@ class TestScene1 : public engine::core::Module {
   // Scene names in play order.
   static const char* SceneName(int index);
 
+  // Called as the start begins (0 done) and after each step.
+  void OnProgress(Progress progress) { mProgress = std::move(progress); }
+
   // The aspect ratio of the projection for these settings.
   static float Aspect(float aspectRatio, int width, int height);
 
@@ -72,6 +79,8 @@ class TestScene1 : public engine::core::Module {
   std::vector<std::string> mBuilt;
   std::vector<std::string> mCached;
   long long mFrames = 0;
+  Progress mProgress;
+  int mStepsDone = 0;
 };
 
 }  // namespace demo

@@ -1,10 +1,15 @@
 #include "game/entry.h"
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
-#include <system_error>
+#include <fstream>
 #include <memory>
+#include <system_error>
 
 #include "engine/effectPool.h"
 #include "engine/kernel.h"
@@ -13,9 +18,11 @@
 #include "engine/timer.h"
 #include "engine/windowStuff.h"
 #include "engine/wrapper.h"
+#include "game/benchmark.h"
 #include "game/capture.h"
 #include "game/controls.h"
 #include "game/demoModule.h"
+#include "game/loading.h"
 #include "game/options.h"
 #include "platform/display.h"
 #include "platform/graphics.h"
@@ -29,6 +36,113 @@ constexpr unsigned long kPixelShader20 = 0xFFFF0200ul;
 
 void ShowError(const engine::core::Exception& e) {
   platform::ShowMessageBox(nullptr, e.GetText(), e.GetFunction());
+}
+
+double WallSeconds() {
+  using Clock = std::chrono::steady_clock;
+  return std::chrono::duration<double>(Clock::now().time_since_epoch()).count();
+}
+
+engine::WindowSettings ChooseSettings(const std::string& commandLine, const Options& options) {
+  const bool noDialog = commandLine.find("nodialog") != std::string::npos;
+  engine::WindowSettings settings;
+  if (!noDialog) {
+    settings = engine::SettingsDialog();
+    settings.title = L"Quiet Port";
+  } else {
+    const platform::DisplayMode mode = platform::DesktopDisplayMode();
+    settings.width = mode.width;
+    settings.height = mode.height;
+    settings.refreshRate = mode.refreshRate;
+    settings.fullscreen = true;
+    settings.multiSampleType = 0x7FFFFFFF;
+  }
+  if (options.width > 0) {
+    settings.width = options.width;
+    settings.height = options.height;
+    settings.fullscreen = false;
+  }
+  // Recordings read 32-bit pixels back.
+  if (options.FixedSteps()) settings.backBufferFormat = 22;
+  return settings;
+}
+
+// The window, the device, the shader options, the capability check and the
+// demo module with all its content. False when something failed (already
+// shown); the engine then has not run.
+bool StartDemo(const engine::WindowSettings& settings, const std::string& commandLine,
+               TestScene1* demo) {
+  // The loading bar is drawn in any case; the line only on a terminal.
+  LoadingDisplay loading(isatty(STDERR_FILENO) != 0);
+  demo->OnProgress([&loading](int done, int total, const std::string& item) {
+    loading.Step(done, total, item);
+  });
+  try {
+    engine::CreateVELOXWindow(settings);
+    for (unsigned long version : ShaderTargetCalls(commandLine))
+      engine::SetTargetShaderVersion(version);
+    if (engine::GetDirect3DCaps().pixelShaderVersion < kPixelShader20)
+      throw engine::core::Exception(L"Pixel shader version 2.0 support is a must",
+                                    L"Checking graphics card capabilities");
+    engine::AddModule(demo, 10100);
+  } catch (const engine::core::Exception& e) {
+    loading.Finish();
+    demo->OnProgress(nullptr);
+    ShowError(e);
+    return false;
+  }
+  loading.Finish();
+  demo->OnProgress(nullptr);
+  return true;
+}
+
+// The start of a benchmark without any cache: a child process that makes
+// every mesh again (the same bytes), loads and ends. Seconds, or negative.
+double MeasureColdStart(const std::string& commandLine, const Options& options) {
+  int pipeEnds[2];
+  if (pipe(pipeEnds) != 0) return -1.0;
+  const pid_t child = fork();
+  if (child == 0) {
+    close(pipeEnds[0]);
+    std::error_code ec;
+    std::filesystem::remove_all("data/serial", ec);
+    const engine::WindowSettings settings = ChooseSettings(commandLine, options);
+    auto demo = std::make_unique<TestScene1>();
+    const double start = WallSeconds();
+    double seconds = StartDemo(settings, commandLine, demo.get()) && demo->Ready() ? WallSeconds() - start : -1.0;
+    engine::core::Kernel::Get()->KillAll();
+    engine::ShutDownEngine();
+    if (write(pipeEnds[1], &seconds, sizeof seconds) != sizeof seconds) seconds = -1.0;
+    close(pipeEnds[1]);
+    std::exit(seconds < 0 ? 1 : 0);
+  }
+  close(pipeEnds[1]);
+  double seconds = -1.0;
+  if (child < 0 || read(pipeEnds[0], &seconds, sizeof seconds) != sizeof seconds) seconds = -1.0;
+  close(pipeEnds[0]);
+  if (child > 0) waitpid(child, nullptr, 0);
+  return seconds;
+}
+
+int FinishRecording(const Capture& capture, const Options& options) {
+  if (capture.Interrupted()) {
+    std::fprintf(stderr, "game: recording interrupted; nothing was left half-written\n");
+    return 130;
+  }
+  if (capture.Failed()) {
+    std::fprintf(stderr, "game: recording failed: %s\n", capture.Error().c_str());
+    return 1;
+  }
+  std::printf("Recorded %lld frames in %.1f s (%.1f frames per second)\n", capture.Frames(),
+              capture.Seconds(), capture.Seconds() > 0 ? capture.Frames() / capture.Seconds() : 0.0);
+  const auto where = [](const std::string& path) {
+    std::error_code ec;
+    return std::filesystem::absolute(path, ec).lexically_normal().string();
+  };
+  if (!options.framesDir.empty()) std::printf("  frames: %s/\n", where(options.framesDir).c_str());
+  if (!options.video.empty()) std::printf("  video:  %s\n", where(options.video).c_str());
+  if (!options.sheet.empty()) std::printf("  sheet:  %s\n", where(options.sheet).c_str());
+  return 0;
 }
 
 }  // namespace
@@ -59,40 +173,14 @@ int RunProgram(const std::string& commandLine) {
     return 0;
   }
 
-  const bool noDialog = commandLine.find("nodialog") != std::string::npos;
-  engine::WindowSettings settings;
-  if (!noDialog) {
-    settings = engine::SettingsDialog();
-    settings.title = L"Quiet Port";
-  } else {
-    const platform::DisplayMode mode = platform::DesktopDisplayMode();
-    settings.width = mode.width;
-    settings.height = mode.height;
-    settings.refreshRate = mode.refreshRate;
-    settings.fullscreen = true;
-    settings.multiSampleType = 0x7FFFFFFF;
-  }
-  if (options.width > 0) {
-    settings.width = options.width;
-    settings.height = options.height;
-    settings.fullscreen = false;
-  }
-  // Recordings read 32-bit pixels back.
-  if (options.FixedSteps()) settings.backBufferFormat = 22;
+  // Before anything of the engine exists, so that the child starts clean.
+  const double coldLoad = options.bench ? MeasureColdStart(commandLine, options) : -1.0;
 
+  const engine::WindowSettings settings = ChooseSettings(commandLine, options);
   auto demo = std::make_unique<TestScene1>();
-  try {
-    engine::CreateVELOXWindow(settings);
-    for (unsigned long version : ShaderTargetCalls(commandLine))
-      engine::SetTargetShaderVersion(version);
-    if (engine::GetDirect3DCaps().pixelShaderVersion < kPixelShader20)
-      throw engine::core::Exception(L"Pixel shader version 2.0 support is a must",
-                                    L"Checking graphics card capabilities");
-    engine::AddModule(demo.get(), 10100);
-  } catch (const engine::core::Exception& e) {
-    ShowError(e);
-    return 0;
-  }
+  const double loadStart = WallSeconds();
+  if (!StartDemo(settings, commandLine, demo.get())) return 0;
+  const double load = WallSeconds() - loadStart;
 
   // The kernel has already reported why the content could not be built;
   // playing music over a module with no scenes would show nothing.
@@ -102,33 +190,46 @@ int RunProgram(const std::string& commandLine) {
     return 0;
   }
 
-  std::unique_ptr<Capture> capture;
-  if (options.Records()) {
-    Capture::Plan plan;
-    plan.from = options.from;
-    const double end = demo->EndTime();
-    plan.to = options.to < 0.0 || options.to > end ? end : options.to;
-    if (!(plan.to > plan.from)) {
-      std::fprintf(stderr, "game: --from=%g is past the demo's end (%g s)\n", plan.from, end);
+  TestScene1* scenes = demo.get();
+  const auto sceneName = [scenes] { return std::string(TestScene1::SceneName(scenes->SceneIndex())); };
+  const double end = demo->EndTime();
+  const double from = options.from;
+  const double to = options.to < 0.0 || options.to > end ? end : options.to;
+  if (options.FixedSteps()) {
+    if (!(to > from)) {
+      std::fprintf(stderr, "game: --from=%g is past the demo's end (%g s)\n", from, end);
       engine::core::Kernel::Get()->KillAll();
       engine::ShutDownEngine();
       return 2;
     }
+    engine::core::Timer::Get()->StepExactly(from, options.fps);
+    demo->ShowAt(from);
+  }
+
+  std::unique_ptr<Capture> capture;
+  if (options.Records()) {
+    Capture::Plan plan;
+    plan.from = from;
+    plan.to = to;
     plan.fps = options.fps;
     plan.framesDir = options.framesDir;
     plan.video = options.video;
     plan.sheet = options.sheet;
     plan.sheetEvery = options.sheetEvery;
     plan.music = "data/xt_tunefordemo.mp3";
-    engine::core::Timer::Get()->StepExactly(plan.from, plan.fps);
-    demo->ShowAt(plan.from);
-    TestScene1* scenes = demo.get();
-    capture = std::make_unique<Capture>(plan, [scenes](double) {
-      return std::string(TestScene1::SceneName(scenes->SceneIndex()));
-    });
+    capture = std::make_unique<Capture>(plan, [sceneName](double) { return sceneName(); });
     engine::AddModule(capture.get(), 10300);
     std::signal(SIGINT, [](int) { gInterrupted = 1; });
     std::signal(SIGTERM, [](int) { gInterrupted = 1; });
+  }
+
+  std::unique_ptr<Benchmark> bench;
+  if (options.bench) {
+    std::vector<std::string> names;
+    for (int i = 0; i < TestScene1::kSceneCount; ++i) names.emplace_back(TestScene1::SceneName(i));
+    bench = std::make_unique<Benchmark>(FrameCount(from, to, options.fps),
+                                        [scenes] { return scenes->SceneIndex(); }, names);
+    engine::AddModule(bench.get(), 10500);
   }
 
   std::unique_ptr<Controls> controls;
@@ -137,17 +238,15 @@ int RunProgram(const std::string& commandLine) {
     Controls::Config config;
     for (int i = 0; i < TestScene1::kSceneCount; ++i)
       config.sceneStarts.push_back(i == 0 ? 0.0 : demo->SceneEnd(i - 1));
-    config.start = options.from;
-    config.end = demo->EndTime();
+    config.start = from;
+    config.end = end;
     config.stopAt = options.to;
     config.loop = options.loop;
     config.loopFrom = options.loopFrom;
     config.loopTo = options.loopTo;
-    TestScene1* scenes = demo.get();
     controls = std::make_unique<Controls>(config, [scenes](double time) { scenes->ShowAt(time); });
     engine::AddModule(controls.get(), 10400);
-    overlay = std::make_unique<Overlay>(
-        [scenes] { return std::string(TestScene1::SceneName(scenes->SceneIndex())); }, config);
+    overlay = std::make_unique<Overlay>(sceneName, config);
     if (auto* renderer = dynamic_cast<engine::gfx::Renderer*>(engine::core::Kernel::Get()->FindModule(10)))
       renderer->SetOverlay([o = overlay.get()](platform::Device* device) { o->Draw(device); });
   }
@@ -158,24 +257,29 @@ int RunProgram(const std::string& commandLine) {
     ShowError(e);
     return 0;
   }
-  if (capture) {
-    if (capture->Interrupted()) {
-      std::fprintf(stderr, "game: recording interrupted; nothing was left half-written\n");
-      return 130;
-    }
-    if (capture->Failed()) {
-      std::fprintf(stderr, "game: recording failed: %s\n", capture->Error().c_str());
-      return 1;
-    }
-    std::printf("Recorded %lld frames in %.1f s (%.1f frames per second)\n", capture->Frames(),
-                capture->Seconds(), capture->Seconds() > 0 ? capture->Frames() / capture->Seconds() : 0.0);
-    const auto where = [](const std::string& path) {
+  if (capture) return FinishRecording(*capture, options);
+  if (bench) {
+    BenchReport report;
+    report.width = settings.width;
+    report.height = settings.height;
+    report.fps = options.fps;
+    report.from = from;
+    report.to = to;
+    report.coldLoad = coldLoad;
+    report.warmLoad = load;
+    report.stats = bench->Results();
+    std::fputs(BenchTable(report).c_str(), stdout);
+    if (!options.benchJson.empty()) {
+      const std::string temporary = options.benchJson + ".part";
+      std::ofstream(temporary) << BenchJson(report);
       std::error_code ec;
-      return std::filesystem::absolute(path, ec).lexically_normal().string();
-    };
-    if (!options.framesDir.empty()) std::printf("  frames: %s/\n", where(options.framesDir).c_str());
-    if (!options.video.empty()) std::printf("  video:  %s\n", where(options.video).c_str());
-    if (!options.sheet.empty()) std::printf("  sheet:  %s\n", where(options.sheet).c_str());
+      std::filesystem::rename(temporary, options.benchJson, ec);
+      if (ec) {
+        std::fprintf(stderr, "game: cannot write %s\n", options.benchJson.c_str());
+        return 1;
+      }
+      std::printf("JSON: %s\n", options.benchJson.c_str());
+    }
     return 0;
   }
   std::printf("Quiet Port: %lld frames, ended in scene %d of %d; log in data/log.html\n",
