@@ -440,6 +440,30 @@ TEST_F(EffectTest, BrokenSourcesReportTheirLine) {
 
   messages = Fails(kVS + "technique T { pass P { VertexShader = compile vs_2_0 Nowhere(); } }");
   EXPECT_NE(messages.find("Nowhere"), std::string::npos) << messages;
+  // A pixel shader that does not exist, and more arguments than uniform
+  // parameters: errors at the compile expression.
+  for (const char* shader : {"compile ps_2_0 Missing()", "compile ps_2_0 PS(1.5)"}) {
+    messages = Fails(kShaders + "technique T {\n pass P { PixelShader = " + shader + "; } }");
+    EXPECT_TRUE(ReportsLine(messages, "test.fx", 4)) << messages;
+  }
+  // Nesting that would exhaust the shader compiler's stack, or the driver's
+  // time: an error at its line before either sees it.
+  auto repeat = [](const std::string& text, int n) {
+    std::string r;
+    for (int i = 0; i < n; ++i) r += text;
+    return r;
+  };
+  for (const std::string& body :
+       {"return " + repeat("(", 5000) + "c" + repeat(")", 5000) + ";",
+        repeat("if (c.x > 0) ", 1000) + "c = 1; return c;",
+        "return c" + repeat(" * c", 20000) + ";",
+        repeat("for (int i = 0; i < 2; i++) ", 9) + "c += 1; return c;"}) {
+    messages = Fails(kShaders + "float4 Deep(float4 c : COLOR0) : COLOR0 {\n " + body +
+                     " }\ntechnique T { pass P { PixelShader = compile ps_3_0 Deep(); } }");
+    EXPECT_TRUE(ReportsLine(messages, "test.fx", 4)) << messages.substr(0, 200);
+    EXPECT_NE(messages.find("nested"), std::string::npos) << messages.substr(0, 200);
+  }
+
   messages = Fails(kVS + "technique T {\n pass P { VertexShader = compile vs_4_0 VS(); } }");
   EXPECT_NE(messages.find("vs_4_0"), std::string::npos) << messages;
   EXPECT_TRUE(ReportsLine(messages, "test.fx", 3)) << messages;

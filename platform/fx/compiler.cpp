@@ -372,14 +372,17 @@ bool CompileToSpirv(const EffectSource& source, const CompileExpr& c, bool verte
   if (!parsed) return false;
   glslang::TProgram program;
   program.addShader(&shader);
-  if (!program.link(rules)) {
-    std::string log = program.getInfoLog();
-    if (log.find("Entry point not found") != std::string::npos ||
-        log.find("entry point") != std::string::npos) {
-      messages->Error(c.at, "entry point '" + c.entry + "' not found");
-    } else {
-      ReportLog(log, source, c.at, messages, true);
-    }
+  const bool linked = program.link(rules);
+  const std::string log = program.getInfoLog();
+  // For HLSL glslang only warns about a missing entry point, and then
+  // builds an empty shader.
+  if (log.find("Entry point not found") != std::string::npos ||
+      (!linked && log.find("entry point") != std::string::npos)) {
+    messages->Error(c.at, "entry point '" + c.entry + "' not found");
+    return false;
+  }
+  if (!linked) {
+    ReportLog(log, source, c.at, messages, true);
     return false;
   }
   glslang::SpvOptions options;
@@ -729,6 +732,7 @@ class Linker {
       }
 
       // Uniforms: one block per stage, named apart so the stages link.
+      std::size_t argument = 0;
       for (const auto& ub : r.uniform_buffers) {
         if (out->blockSize != 0) {
           mMessages->Error(expr.at, "more than one uniform block");
@@ -747,7 +751,6 @@ class Linker {
         }
         out->blockSize = static_cast<std::uint32_t>(std::max<std::size_t>((size + 15) / 16 * 16, 16));
         out->constants.assign(out->blockSize, 0);
-        std::size_t argument = 0;
         for (std::uint32_t m = 0; m < block.member_types.size(); ++m) {
           const std::string& name = c.get_member_name(ub.base_type_id, m);
           const int index = FindParameter(mEffect.source, name);
@@ -781,10 +784,11 @@ class Linker {
                                             "' has no value and reads zero");
           }
         }
-        if (argument < expr.arguments.size()) {
-          mMessages->Error(expr.at, "'" + expr.entry + "' takes fewer uniform arguments than given");
-          return false;
-        }
+      }
+      // Also when the stage has no block at all.
+      if (argument < expr.arguments.size()) {
+        mMessages->Error(expr.at, "'" + expr.entry + "' takes fewer uniform arguments than given");
+        return false;
       }
       for (const auto& s : r.sampled_images) {
         const int index = FindParameter(mEffect.source, s.name);

@@ -81,6 +81,20 @@ constexpr std::size_t kMaxMembers = 4096;
 constexpr std::size_t kMaxTokens = 1u << 20;
 constexpr std::size_t kMaxHeldBytes = 64u << 20;
 constexpr std::size_t kMaxConstantNumbers = 1u << 22;
+// The shader compiler parses and walks nested code by recursion, so deep
+// nesting exhausts its stack. Costs in units of roughly 1 KB of its stack:
+// a bracket, a statement whose body nests (an `if` with each `else if` of
+// its chain, a loop) and each operator of one expression (a level of the
+// tree, even when written as a flat chain). The bound leaves most of an
+// 8 MB stack free and far more than real shaders nest.
+constexpr int kMaxShaderNesting = 2048;
+constexpr int kParenCost = 3;
+constexpr int kBraceCost = 1;
+constexpr int kIfCost = 8;
+constexpr int kLoopCost = 20;
+// The GL driver unrolls nested loops of constant count: its time and memory
+// grow exponentially past about 16 levels. Direct3D 9 itself allows 4.
+constexpr int kMaxLoopNesting = 8;
 
 struct Token {
   enum Kind { Ident, Number, String, Punct, End } kind = End;
@@ -243,6 +257,7 @@ class Parser {
       Fail(mTokens.back(), "effect too large: more than " + std::to_string(kMaxTokens) + " tokens");
       return false;
     }
+    if (!BoundNesting()) return false;
     while (!mFailed && Peek().kind != Token::End) {
       const std::size_t before = mPos;
       TopLevel();
@@ -310,6 +325,95 @@ class Parser {
   void Blank(std::size_t from, std::size_t to) { mBlank.emplace_back(from, to); }
   std::size_t EndOf(const Token& t) const { return t.offset + t.length; }
   std::size_t LastEnd() const { return mPos == 0 ? 0 : EndOf(mTokens[mPos - 1]); }
+
+  // The nesting the shader compiler would see, over the whole text, without
+  // recursion of our own; false (with the place) when it is too deep.
+  bool BoundNesting() {
+    enum Kind { Paren, Brace, If, Switch, Loop };
+    struct Frame {
+      Kind kind;
+      int cost;
+      int operators = 0;  // of the expression being read in this frame
+      bool hasElse = false;
+    };
+    std::vector<Frame> frames{{Brace, 0}};
+    int total = 0;
+    int loops = 0;
+    auto push = [&](Kind kind, int cost) {
+      frames.push_back({kind, cost});
+      total += cost;
+      loops += kind == Loop;
+    };
+    auto pop = [&] {
+      total -= frames.back().cost + frames.back().operators;
+      loops -= frames.back().kind == Loop;
+      frames.pop_back();
+    };
+    auto statement = [&] { return frames.size() > 1 && frames.back().kind >= If; };
+    auto endExpression = [&] {
+      total -= frames.back().operators;
+      frames.back().operators = 0;
+    };
+    // A statement ended: so do the statements whose body it was, except an
+    // `if` that an `else` continues (its chain nests further).
+    auto endStatement = [&](const Token& next) {
+      while (statement()) {
+        if (frames.back().kind == If && !frames.back().hasElse && next.kind == Token::Ident &&
+            next.text == "else") {
+          frames.back().hasElse = true;
+          return;
+        }
+        pop();
+      }
+    };
+    for (std::size_t i = 0; i + 1 < mTokens.size(); ++i) {
+      const Token& t = mTokens[i];
+      const Token& next = mTokens[i + 1];
+      const std::string& x = t.text;
+      if (t.kind == Token::Ident) {
+        if (x == "if") push(If, kIfCost);
+        else if (x == "switch") push(Switch, kIfCost);
+        else if (x == "for" || x == "while" || x == "do") push(Loop, kLoopCost);
+      } else if (t.kind == Token::Punct) {
+        if (x == "(" || x == "[") {
+          push(Paren, kParenCost);
+        } else if (x == "{") {
+          push(Brace, kBraceCost);
+        } else if (x == ")" || x == "]" || x == "}") {
+          // Statements left open inside (broken code) close with the bracket.
+          while (frames.size() > 1) {
+            const bool bracket = frames.back().kind == Paren || frames.back().kind == Brace;
+            pop();
+            if (bracket) break;
+          }
+          if (x == "}") {
+            endStatement(next);
+          } else if (x == ")" && (next.kind == Token::Ident || next.kind == Token::Number ||
+                                  (next.kind == Token::Punct && next.text == "("))) {
+            ++frames.back().operators;  // a cast applies to what follows
+            ++total;
+          }
+        } else if (x == ";") {
+          endExpression();
+          if (frames.back().kind != Paren) endStatement(next);  // not inside for (...)
+        } else if (x == ",") {
+          endExpression();
+        } else if (x != "." && x != ":" && x != "::") {
+          ++frames.back().operators;
+          ++total;
+        }
+      }
+      if (total > kMaxShaderNesting) {
+        Fail(t, "code nested too deeply for the shader compiler");
+        return false;
+      }
+      if (loops > kMaxLoopNesting) {
+        Fail(t, "loops nested more than " + std::to_string(kMaxLoopNesting) + " deep");
+        return false;
+      }
+    }
+    return true;
+  }
 
   // Skips a balanced group that starts at the current token.
   void SkipGroup(const char* open, const char* close) {
