@@ -295,14 +295,17 @@ CloudOut CloudVS(float3 pos : POSITION, float3 normal : NORMAL, float3 colour : 
 float4 Cloud(float3 world, float3 normal, float3 colour, bool rich) {
   float3 n = normalize(normal);
   float3 v = normalize(ViewPos.xyz - world);
-  float3 sun = SunFrom(world);
+  // The sun is about to set: it lights the clouds from a little below.
+  float3 sun = normalize(SunFrom(world) + float3(0.0, -0.3, 0.0));
   float ndv = saturate(dot(n, v));
   float lit = saturate(dot(n, sun) * 0.6 + 0.4);
   float under = saturate(-n.y * 0.5 + 0.5);
-  float3 shade = lerp(float3(0.28, 0.24, 0.4), float3(0.5, 0.36, 0.5), under);
-  float3 c = colour * shade + SunColour() * lit * lit * 0.6 * colour;
-  if (rich) c += SunColour() * pow(1.0 - ndv, 3.0) * pow(saturate(dot(-v, sun)), 3.0) * 0.8;
-  c = lerp(c, c * 0.6, Night());
+  float3 shade = lerp(float3(0.22, 0.2, 0.34), float3(0.42, 0.3, 0.44), under);
+  float3 c = colour * shade + SunColour() * lit * lit * 0.9 * colour;
+  // Seen towards the sun, thin cloud glows through and the edges burn.
+  float towards = pow(saturate(dot(-v, SunFrom(world))), 4.0);
+  c += SunColour() * towards * (0.25 + (rich ? 1.2 : 0.5) * pow(1.0 - ndv, 2.0)) * colour;
+  c = lerp(c, c * 0.55, Night());
   float a = saturate(ndv * 1.8) * 0.9;
   if (rich) {
     // Wisps: noise eats into the puff from its edges.

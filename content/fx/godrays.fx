@@ -1,6 +1,6 @@
-// Light shafts from the sun behind the skyline: the bright pass of the frame
-// ("gaussGlow") is blurred radially towards the sun's place on screen into
-// "godRays", which is then added over the finished picture.
+// Light shafts from the sun behind the skyline: the bright parts of the
+// grabbed frame near the sun are blurred radially towards the sun's place on
+// screen into "godRays", which is then added over the finished picture.
 #include "common.fxh"
 
 // First parameter of the first pass: the program writes the normalized
@@ -24,6 +24,7 @@ float Decay = 0.955;
 float Exposure = 0.9;
 float SunRadius = 0.55;   // screen heights round the sun that feed the rays
 float Strength = 1.0;
+float Threshold = 0.3;    // what of the source counts as light
 float3 RaysTint = {1.0, 0.72, 0.45};
 
 struct RaysOut {
@@ -36,8 +37,12 @@ RaysOut RaysVS(float3 pos : POSITION, float2 uv : TEXCOORD0) {
   RaysOut o;
   o.pos = float4(pos.xy, 0.0, 1.0);
   o.uv = uv;
-  // The sun at infinity, opposite the direction of its light.
-  float4 p = mul(float4(-LightDir, 0.0), ViewProjection);
+  // The sun at infinity, opposite the direction of its light. The program
+  // writes the direction before the scene is updated, a frame late; the same
+  // direction from this frame's node and light is exact, so it is preferred
+  // whenever a light is bound.
+  float3 dir = Light0.w > 0.5 ? normalize(World[3].xyz - Light0.xyz) : LightDir;
+  float4 p = mul(float4(-dir, 0.0), ViewProjection);
   float w = max(p.w, 1e-3);
   float2 sun = float2(0.5 + 0.5 * p.x / w, 0.5 - 0.5 * p.y / w);
   float2 off = max(abs(sun - 0.5) - 0.5, 0.0);
@@ -57,7 +62,7 @@ float3 RaysOf(float2 uv, float3 sun, int samples, float jitter) {
   for (int i = 0; i < samples; ++i) {
     float2 fromSun = (p - sun.xy) * float2(aspect, 1.0);
     float feed = saturate(1.0 - length(fromSun) / SunRadius);
-    acc += tex2D(SourceSampler, p).rgb * feed * feed * weight;
+    acc += max(tex2D(SourceSampler, p).rgb - Threshold, 0.0) * feed * feed * weight;
     weight *= Decay;
     p += step;
   }
