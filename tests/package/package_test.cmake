@@ -28,7 +28,7 @@ foreach(expected libvelox_engine.so libvelox_engine.so.0.1 libvelox_engine.so.0.
     message(FATAL_ERROR "${expected} not installed (found: ${libraries})")
   endif()
 endforeach()
-foreach(tool fxcheck)
+foreach(tool fxcheck gltfimport)
   if(NOT EXISTS ${prefix}/bin/${tool})
     message(FATAL_ERROR "bin/${tool} not installed")
   endif()

@@ -1,0 +1,570 @@
+// The glTF importer: small glTF files written here are imported and loaded
+// with the engine's own scene loader, and every object's world placement
+// is compared with the one glTF itself gives (rest poses, and each
+// interpolation at several times on the engine's clock); broken files fail
+// with a message that names the culprit and leave the output as it was; the
+// imported scene renders like its reviewed picture (tests/references/,
+// VELOX_UPDATE_REFERENCES=1 rewrites it).
+#include <sys/wait.h>
+
+#include <array>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "audio_support.h"
+#include "engine/animationController.h"
+#include "engine/demoFile.h"
+#include "engine/effectPool.h"
+#include "engine/input.h"
+#include "engine/kernel.h"
+#include "engine/mesh.h"
+#include "engine/resourceTypes.h"
+#include "engine/sceneInfo.h"
+#include "engine/sceneNodes.h"
+#include "engine/timer.h"
+#include "engine/windowStuff.h"
+#include "engine/wrapper.h"
+#include "engine_support.h"
+#include "gl_support.h"
+#include "platform/d3dmath.h"
+#include "platform/image.h"
+#include "platform/system.h"
+#include "test_support.h"
+#include "tools/gltfimport/gltfimport.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Mat4 = std::array<std::array<double, 4>, 4>;  // glTF's: column vectors
+using Quat = std::array<double, 4>;
+constexpr double kPi = 3.14159265358979323846;
+
+Quat AxisAngle(double x, double y, double z, double degrees) {
+  const double n = std::sqrt(x * x + y * y + z * z), s = std::sin(degrees * kPi / 360);
+  return {x / n * s, y / n * s, z / n * s, std::cos(degrees * kPi / 360)};
+}
+
+struct Trs {
+  std::array<double, 3> t{0, 0, 0};
+  Quat q{0, 0, 0, 1};
+  std::array<double, 3> s{1, 1, 1};
+};
+
+Mat4 Matrix(const Trs& p) {
+  const double x = p.q[0], y = p.q[1], z = p.q[2], w = p.q[3];
+  const double r[3][3] = {{1 - 2 * (y * y + z * z), 2 * (x * y - z * w), 2 * (x * z + y * w)},
+                          {2 * (x * y + z * w), 1 - 2 * (x * x + z * z), 2 * (y * z - x * w)},
+                          {2 * (x * z - y * w), 2 * (y * z + x * w), 1 - 2 * (x * x + y * y)}};
+  Mat4 m{};
+  for (int i = 0; i < 3; ++i) {
+    for (int j = 0; j < 3; ++j) m[i][j] = r[i][j] * p.s[j];
+    m[i][3] = p.t[i];
+  }
+  m[3][3] = 1;
+  return m;
+}
+
+Mat4 operator*(const Mat4& a, const Mat4& b) {
+  Mat4 m{};
+  for (int i = 0; i < 4; ++i) {
+    for (int j = 0; j < 4; ++j) {
+      for (int k = 0; k < 4; ++k) m[i][j] += a[i][k] * b[k][j];
+    }
+  }
+  return m;
+}
+
+std::string List(const double* v, int n) {
+  std::string s = "[";
+  for (int i = 0; i < n; ++i) s += (i ? "," : "") + std::to_string(v[i]);
+  return s + "]";
+}
+
+std::string NodeJson(const std::string& name, const Trs& p, const std::string& more = "") {
+  return "{\"name\":\"" + name + "\",\"translation\":" + List(p.t.data(), 3) + ",\"rotation\":" +
+         List(p.q.data(), 4) + ",\"scale\":" + List(p.s.data(), 3) + more + "}";
+}
+
+// The engine's world matrix (row vectors) against glTF's mirrored in z.
+void ExpectPlacement(const engine::math::Matrix4x4& engine, const Mat4& gltf, double tolerance) {
+  for (int r = 0; r < 4; ++r) {
+    for (int c = 0; c < 4; ++c) {
+      const double expected = gltf[c][r] * (r == 2 ? -1 : 1) * (c == 2 ? -1 : 1);
+      EXPECT_NEAR(engine.m[r][c], expected, tolerance) << "element " << r << "," << c;
+    }
+  }
+}
+
+// A glTF file: JSON written by hand around one binary buffer.
+class Gltf {
+ public:
+  int Floats(const std::vector<float>& v, const char* type) {
+    const int n = std::string(type) == "SCALAR" ? 1 : type[3] - '0';
+    return Add(v.data(), v.size() * 4, 5126, static_cast<int>(v.size()) / n, type);
+  }
+  int Shorts(const std::vector<std::uint16_t>& v) {
+    return Add(v.data(), v.size() * 2, 5123, static_cast<int>(v.size()), "SCALAR");
+  }
+  std::string Json(const std::string& bufferUri) const {
+    auto join = [](const std::vector<std::string>& parts) {
+      std::string s;
+      for (const auto& p : parts) s += (s.empty() ? "" : ",") + p;
+      return s;
+    };
+    std::string roots;
+    for (int r : this->roots) roots += (roots.empty() ? "" : ",") + std::to_string(r);
+    return "{\"asset\":{\"version\":\"2.0\"},\"scene\":0,\"scenes\":[{\"nodes\":[" + roots + "]}]," +
+           more + "\"nodes\":[" + join(nodes) + "],\"meshes\":[" + join(meshes) + "],\"animations\":[" +
+           join(animations) + "],\"buffers\":[{\"byteLength\":" + std::to_string(mBin.size()) +
+           (bufferUri.empty() ? "" : ",\"uri\":\"" + bufferUri + "\"") + "}],\"bufferViews\":[" +
+           join(mViews) + "],\"accessors\":[" + join(mAccessors) + "]}";
+  }
+  // path.gltf beside path.bin, with `edit` applied to the JSON.
+  void Save(const std::string& path, const std::pair<std::string, std::string>& edit = {}) const {
+    std::string json = Json(fs::path(path).stem().string() + ".bin");
+    if (!edit.first.empty()) {
+      const auto at = json.find(edit.first);
+      ASSERT_NE(at, std::string::npos) << edit.first;
+      json.replace(at, edit.first.size(), edit.second);
+    }
+    velox_test::WriteText(path, json);
+    velox_test::WriteText(fs::path(path).replace_extension(".bin").string(), mBin);
+  }
+  void SaveBinary(const std::string& path) const {
+    std::string json = Json("");
+    json.resize((json.size() + 3) / 4 * 4, ' ');
+    const std::string bin = mBin;
+    std::string glb = "glTF";
+    auto u32 = [&](std::uint32_t v) { glb.append(reinterpret_cast<const char*>(&v), 4); };
+    u32(2), u32(static_cast<std::uint32_t>(12 + 8 + json.size() + 8 + bin.size()));
+    u32(static_cast<std::uint32_t>(json.size())), glb += "JSON", glb += json;
+    u32(static_cast<std::uint32_t>(bin.size())), glb += "BIN", glb += '\0', glb += bin;
+    velox_test::WriteText(path, glb);
+  }
+
+  std::vector<std::string> nodes, meshes, animations;
+  std::vector<int> roots;
+  std::string more;  // further top-level members, each with its comma
+
+ private:
+  int Add(const void* data, std::size_t bytes, int component, int count, const char* type) {
+    mViews.push_back("{\"buffer\":0,\"byteOffset\":" + std::to_string(mBin.size()) +
+                     ",\"byteLength\":" + std::to_string(bytes) + "}");
+    mBin.append(static_cast<const char*>(data), bytes);
+    mBin.resize((mBin.size() + 3) / 4 * 4, '\0');
+    mAccessors.push_back("{\"bufferView\":" + std::to_string(mViews.size() - 1) + ",\"componentType\":" +
+                         std::to_string(component) + ",\"count\":" + std::to_string(count) +
+                         ",\"type\":\"" + type + "\"}");
+    return static_cast<int>(mAccessors.size()) - 1;
+  }
+  std::string mBin;
+  std::vector<std::string> mViews, mAccessors;
+};
+
+// A mesh of two primitives: a quad with normals and indices, and a lone
+// triangle with neither (flat normals). Returns its JSON.
+std::string TwoPrimitiveMesh(Gltf& g, const std::string& name, int material) {
+  const int quad = g.Floats({-1, -1, 0, 1, -1, 0, 1, 1, 0, -1, 1, 0}, "VEC3");
+  const int normals = g.Floats({0, 0, 1, 0, 0, 1, 0, 0, 1, 0, 0, 1}, "VEC3");
+  const int indices = g.Shorts({0, 1, 2, 0, 2, 3});
+  const int triangle = g.Floats({0, 0, 0.5f, 1, 0, 1, 0, 1, 1}, "VEC3");
+  const std::string m = material >= 0 ? ",\"material\":" + std::to_string(material) : "";
+  return "{\"name\":\"" + name + "\",\"primitives\":[{\"attributes\":{\"POSITION\":" + std::to_string(quad) +
+         ",\"NORMAL\":" + std::to_string(normals) + "},\"indices\":" + std::to_string(indices) + m +
+         "},{\"attributes\":{\"POSITION\":" + std::to_string(triangle) + "}" + m + "}]}";
+}
+
+class GltfImportTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    velox_test::OpenNullWindow();
+    velox_test::WriteText("data/fx/flat.fx", R"(
+float4x4 WVP : WorldViewProjection;
+float4 VS(float3 p : POSITION) : POSITION { return mul(float4(p, 1), WVP); }
+float4 PS() : COLOR { return 1; }
+technique Flat { pass { VertexShader = compile vs_2_0 VS(); PixelShader = compile ps_2_0 PS(); } })");
+    velox_test::WriteText("data/wireframe.efx",
+                          "effect = { { pass = { { fx = 'flat', tec = 'Flat', params = {}, streams = { 'pos' } } } } }");
+  }
+  void TearDown() override {
+    if (mLoader != nullptr) mLoader->DestroyInstance();
+    engine::ShutDownEngine();
+  }
+  engine::gfx::DemoLoader* Import(const std::string& input, gltfimport::Conversion* result = nullptr) {
+    gltfimport::Conversion c = gltfimport::Import(input, "data/scene.demo", {});
+    if (result != nullptr) *result = c;
+    mLoader = engine::gfx::DemoLoader::CreateInstance(L"data/scene.demo");
+    return mLoader;
+  }
+  engine::math::Matrix4x4 World(const std::string& name) { return mLoader->GetNode(name)->World(); }
+
+  velox_test::ScopedWorkDir mDir;
+  engine::gfx::DemoLoader* mLoader = nullptr;
+};
+
+TEST_F(GltfImportTest, HierarchyCameraLampAndMeshLandWhereGltfPutsThem) {
+  Gltf g;
+  g.meshes.push_back(TwoPrimitiveMesh(g, "Box", -1));
+  const Trs rig{{1, 2, 3}, AxisAngle(1, 1, 0, 40)}, cam{{0, 1, 6}, AxisAngle(1, 0, 0, -10)},
+      marker{{0.5, 0, -2}, AxisAngle(0, 1, 0, 25)}, box{{0, 0, -1}, AxisAngle(0, 0, 1, 15), {1, 2, 0.5}},
+      sun{{3, 4, 5}};
+  const double frame[16] = {0, 0, -1.5, 0, 0, 1.5, 0, 0, 1.5, 0, 0, 0, -2, 0, 1, 1};  // column-major
+  g.nodes = {NodeJson("Rig", rig, ",\"children\":[1,3]"), NodeJson("Cam", cam, ",\"camera\":0,\"children\":[2]"),
+             NodeJson("Marker", marker), NodeJson("Box", box, ",\"mesh\":0"),
+             NodeJson("Sun", sun, ",\"extensions\":{\"KHR_lights_punctual\":{\"light\":0}}"),
+             "{\"name\":\"Frame\",\"matrix\":" + List(frame, 16) + "}", "{\"name\":\"Terrain\",\"mesh\":0}"};
+  g.roots = {0, 4, 5, 6};
+  g.more = R"("cameras":[{"type":"perspective","perspective":{"yfov":0.8,"znear":0.1,"zfar":50}}],)"
+           R"("extensionsUsed":["KHR_lights_punctual"],)"
+           R"("extensions":{"KHR_lights_punctual":{"lights":[{"type":"point"}]}},)";
+  g.Save("in/scene.gltf");
+  gltfimport::Conversion result;
+  Import("in/scene.gltf", &result);
+
+  Mat4 frameMatrix{};
+  for (int i = 0; i < 16; ++i) frameMatrix[i % 4][i / 4] = frame[i];
+  const Mat4 rigWorld = Matrix(rig), camWorld = rigWorld * Matrix(cam);
+  ExpectPlacement(World("Rig"), rigWorld, 1e-5);
+  ExpectPlacement(World("Cam"), camWorld, 1e-5);
+  ExpectPlacement(World("Marker"), camWorld * Matrix(marker), 1e-5);  // below a camera
+  ExpectPlacement(World("Box"), rigWorld * Matrix(box), 1e-5);       // scaled: curves
+  ExpectPlacement(World("Sun"), Matrix(sun), 1e-5);
+  ExpectPlacement(World("Frame"), frameMatrix, 1e-5);
+  using namespace engine::gfx;
+  EXPECT_NE(dynamic_cast<Camera*>(mLoader->GetNode("Cam")->Children().at(0).get()), nullptr);
+  EXPECT_NE(dynamic_cast<Light*>(mLoader->GetNode("Sun")->Children().at(0).get()), nullptr);
+  // "Terrain" would lose its mesh in the loader: renamed.
+  ASSERT_NE(mLoader->GetNode("Terrain.1"), nullptr);
+  EXPECT_NE(dynamic_cast<Geometry*>(mLoader->GetNode("Terrain.1")->Children().at(0).get()), nullptr);
+  auto* geometry = dynamic_cast<Geometry*>(mLoader->GetNode("Box")->Children().at(0).get());
+  ASSERT_NE(geometry, nullptr);
+
+  // Both primitives in one mesh, mirrored in z, winding reversed, 16-bit
+  // indices; the lone triangle got a flat normal.
+  LoadMesh* mesh = geometry->GetMesh()->GetLoadMesh();
+  ASSERT_EQ(mesh->NumVertices(), 7);
+  ASSERT_EQ(mesh->NumIndices(), 9);
+  EXPECT_EQ(mesh->IndexStride(), 2);
+  EXPECT_EQ(mesh->Index(1), 2);
+  EXPECT_EQ(mesh->Index(2), 1);
+  const auto* p = static_cast<const float*>(mesh->GetData(MeshData::Positions)->data);
+  const auto* n = static_cast<const float*>(mesh->GetData(MeshData::Normals)->data);
+  EXPECT_FLOAT_EQ(p[4 * 3 + 2], -0.5f);  // the triangle's first corner
+  const float flat[3] = {-0.5f, -0.5f, -1};  // glTF's (-0.5, -0.5, 1), z mirrored
+  for (int i = 0; i < 3; ++i) EXPECT_NEAR(n[5 * 3 + i], flat[i] / std::sqrt(1.5f), 1e-5);
+  bool notedCamera = false;
+  for (const std::string& w : result.warnings) notedCamera |= w.find("vertical field of view 0.8") != std::string::npos;
+  EXPECT_TRUE(notedCamera);
+
+  // The same file as .glb converts to the same bytes.
+  const std::string text = velox_test::ReadFile("data/scene.demo");
+  g.SaveBinary("in/scene.glb");
+  gltfimport::Import("in/scene.glb", "data/again.demo", {});
+  EXPECT_EQ(velox_test::ReadFile("data/again.demo"), text);
+}
+
+// glTF's own sampling: the expected values.
+std::vector<double> Sample(const std::vector<float>& times, const std::vector<float>& data, int n,
+                           const std::string& mode, double t) {
+  const std::size_t keys = times.size(), per = mode == "CUBICSPLINE" ? 3 : 1;
+  auto value = [&](std::size_t k, std::size_t part) {
+    return std::vector<double>(data.begin() + static_cast<long>((k * per + part) * n),
+                               data.begin() + static_cast<long>((k * per + part + 1) * n));
+  };
+  const std::size_t mid = per == 3 ? 1 : 0;
+  if (t <= times[0]) return value(0, mid);
+  if (t >= times[keys - 1]) return value(keys - 1, mid);
+  std::size_t k = 0;
+  while (t >= times[k + 1]) ++k;
+  const double span = times[k + 1] - times[k], f = (t - times[k]) / span;
+  std::vector<double> a = value(k, mid), b = value(k + 1, mid), out(static_cast<std::size_t>(n));
+  if (mode == "STEP") return a;
+  if (mode == "CUBICSPLINE") {
+    const std::vector<double> m0 = value(k, 2), m1 = value(k + 1, 0);
+    for (int i = 0; i < n; ++i) {
+      out[i] = (2 * f * f * f - 3 * f * f + 1) * a[i] + (f * f * f - 2 * f * f + f) * span * m0[i] +
+               (-2 * f * f * f + 3 * f * f) * b[i] + (f * f * f - f * f) * span * m1[i];
+    }
+  } else if (n == 4) {  // slerp, the shorter way
+    double dot = 0;
+    for (int i = 0; i < 4; ++i) dot += a[i] * b[i];
+    const double sign = dot < 0 ? -1 : 1, angle = std::acos(std::min(1.0, std::abs(dot)));
+    for (int i = 0; i < 4; ++i) {
+      out[i] = (std::sin((1 - f) * angle) * a[i] + sign * std::sin(f * angle) * b[i]) / std::sin(angle);
+    }
+  } else {
+    for (int i = 0; i < n; ++i) out[i] = (1 - f) * a[i] + f * b[i];
+  }
+  if (n == 4) {
+    const double length = std::sqrt(out[0] * out[0] + out[1] * out[1] + out[2] * out[2] + out[3] * out[3]);
+    for (double& x : out) x /= length;
+  }
+  return out;
+}
+
+TEST_F(GltfImportTest, AnimatedNodesFollowGltfAtEveryInterpolation) {
+  struct Channel {
+    std::string path, mode;
+    std::vector<float> values;  // CUBICSPLINE: in-tangent, value, out-tangent per key
+  };
+  std::vector<float> rotations;
+  for (const Quat& q : {AxisAngle(1, 2, 3, 0), AxisAngle(1, 2, 3, 100), AxisAngle(-1, 0.5, 0.2, 150),
+                        AxisAngle(0, 1, 0, 20)}) {
+    rotations.insert(rotations.end(), q.begin(), q.end());
+  }
+  const std::vector<float> moves = {0, 0, 0, 1, 2, -1, 3, -1, 2, 0, 1, 1};
+  auto cubic = [](const std::vector<float>& values, int n) {  // tangents around each value
+    std::vector<float> out;
+    for (std::size_t k = 0; k < values.size() / n; ++k) {
+      for (int i = 0; i < n; ++i) out.push_back(0.3f * static_cast<float>(i + 1) - 0.2f * static_cast<float>(k));
+      out.insert(out.end(), values.begin() + static_cast<long>(k * n), values.begin() + static_cast<long>((k + 1) * n));
+      for (int i = 0; i < n; ++i) out.push_back(-0.25f * static_cast<float>(i) + 0.1f * static_cast<float>(k));
+    }
+    return out;
+  };
+  const std::map<std::string, std::vector<Channel>> animated = {
+      {"Linear", {{"translation", "LINEAR", moves}, {"rotation", "LINEAR", rotations},
+                  {"scale", "LINEAR", {1, 1, 1, 2, 1, 0.5f, 1, 3, 1, 1, 1, 1}}}},
+      {"Step", {{"translation", "STEP", moves}, {"rotation", "STEP", rotations}}},
+      {"Cubic", {{"translation", "CUBICSPLINE", cubic(moves, 3)}, {"rotation", "CUBICSPLINE", cubic(rotations, 4)}}}};
+  const std::vector<float> times = {0, 1, 2, 3};
+  const Trs pivot{{0, 1, 0}, AxisAngle(0, 1, 0, 30)};
+  Gltf g;
+  const int input = g.Floats(times, "SCALAR");
+  g.nodes = {NodeJson("Pivot", pivot, ",\"children\":[1,2,3]")};
+  g.roots = {0};
+  std::string channels, samplers;
+  for (const auto& [name, list] : animated) {
+    g.nodes.push_back("{\"name\":\"" + name + "\"}");
+    for (const Channel& c : list) {
+      const int output = g.Floats(c.values, c.path == "rotation" ? "VEC4" : "VEC3");
+      const std::string sampler = std::to_string(samplers.empty() ? 0 : std::count(samplers.begin(), samplers.end(), '{'));
+      samplers += (samplers.empty() ? "" : ",") + std::string("{\"input\":") + std::to_string(input) +
+                  ",\"output\":" + std::to_string(output) + ",\"interpolation\":\"" + c.mode + "\"}";
+      channels += (channels.empty() ? "" : ",") + std::string("{\"sampler\":") + sampler +
+                  ",\"target\":{\"node\":" + std::to_string(g.nodes.size() - 1) + ",\"path\":\"" + c.path + "\"}}";
+    }
+  }
+  channels += ",{\"sampler\":0,\"target\":{\"node\":1,\"path\":\"weights\"}}";  // skipped, not fatal
+  g.animations.push_back("{\"channels\":[" + channels + "],\"samplers\":[" + samplers + "]}");
+  g.Save("in/moves.gltf");
+  engine::core::Timer* timer = engine::core::Timer::Get();
+  timer->StepExactly(1.2, 25);
+  gltfimport::Conversion result;
+  Import("in/moves.gltf", &result);
+  EXPECT_EQ(result.scene.length, 75);
+  ASSERT_FALSE(result.warnings.empty());
+  EXPECT_NE(result.warnings.back().find("animating weights is not supported"), std::string::npos);
+
+  // Frame by frame as a demo plays: the first frame jumps to 1.2 s, the
+  // samples fall between keys in every segment and after the last.
+  for (int frame = 0; frame <= 58; ++frame) {
+    timer->Update();
+    mLoader->GetBaseNode()->Update(nullptr);
+    if (frame % 7 != 2) continue;
+    const double t = 1.2 + frame / 25.0;
+    SCOPED_TRACE(t);
+    for (const auto& [name, list] : animated) {
+      SCOPED_TRACE(name);
+      Trs p;
+      for (const Channel& c : list) {
+        const std::vector<double> v = Sample(times, c.values, c.path == "rotation" ? 4 : 3, c.mode, t);
+        std::copy(v.begin(), v.end(), c.path == "translation" ? p.t.begin() : c.path == "rotation" ? p.q.begin() : p.s.begin());
+      }
+      auto* node = dynamic_cast<engine::gfx::AnimationNode*>(mLoader->GetNode(name).get());
+      ASSERT_NE(node, nullptr);
+      EXPECT_NEAR(node->Controller()->Time(), t * 25, 1e-3);
+      ExpectPlacement(World(name), Matrix(pivot) * Matrix(p), 5e-3);
+    }
+  }
+}
+
+TEST_F(GltfImportTest, BrokenFilesFailByNameAndLeaveTheOutputAsItWas) {
+  Gltf g;
+  g.meshes.push_back(TwoPrimitiveMesh(g, "Box", -1));
+  g.nodes = {"{\"name\":\"Box\",\"mesh\":0}"};
+  g.roots = {0};
+  g.Save("in/good.gltf");
+  gltfimport::Import("in/good.gltf", "data/scene.demo", {});
+  auto listing = [] {
+    std::string names;
+    for (const auto& e : fs::recursive_directory_iterator("data")) names += e.path().string() + ";";
+    return names + velox_test::ReadFile("data/scene.demo");
+  };
+  const std::string before = listing();
+
+  struct Case {
+    std::string find, replace, message;
+  };
+  const std::string quad = "\"NORMAL\":1}";
+  const std::vector<Case> cases = {
+      {"{\"asset\"", "{\"asset\" oops", "not a glTF file"},
+      {quad, "\"NORMAL\":1,\"TEXCOORD_1\":1}", "mesh 0 \"Box\" primitive 0 has a second set of texture coordinates"},
+      {quad, quad + ",\"targets\":[{\"POSITION\":0}]", "mesh 0 \"Box\" primitive 0 has morph targets"},
+      {"\"indices\":2", "\"indices\":2,\"mode\":1", "primitive 0 draws points or lines"},
+      {"\"mesh\":0}", "\"mesh\":0,\"skin\":0}],\"skins\":[{\"joints\":[0]}", "node 0 \"Box\" is skinned"},
+      {"\"mesh\":0}", "\"mesh\":0,\"children\":[9]}", "node 0 \"Box\": child 9 does not exist"},
+      {"\"byteOffset\":96,\"byteLength\":12", "\"byteOffset\":96,\"byteLength\":8",
+       "primitive 0 indices: accessor 2 runs past the end of buffer view 2"},
+      {"\"count\":6,", "\"count\":6,\"sparse\":{\"count\":1,\"indices\":{\"bufferView\":2,\"componentType\":5123},"
+                       "\"values\":{\"bufferView\":0}},", "primitive 0 indices: accessor 2 is sparse"},
+      // The six 16-bit indices read as three 32-bit ones: 65536 is the first.
+      {"\"componentType\":5123,\"count\":6", "\"componentType\":5125,\"count\":3",
+       "primitive 0 indices: accessor 2: index 65536 is out of range (4 vertices)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message);
+    g.Save("in/broken.gltf", {c.find, c.replace});
+    try {
+      gltfimport::Import("in/broken.gltf", "data/scene.demo", {});
+      ADD_FAILURE() << "imported";
+    } catch (const gltfimport::ImportError& e) {
+      EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(listing(), before);
+  }
+  // The program: a message, exit status 1, nothing written.
+  const std::string command = std::string(VELOX_BIN_DIR) + "/gltfimport in/broken.gltf data/scene.demo 2> err.txt";
+  const int status = std::system(command.c_str());
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  EXPECT_NE(velox_test::ReadFile("err.txt").find("gltfimport: error: "), std::string::npos);
+  EXPECT_EQ(listing(), before);
+}
+
+// A cube of two primitives (sides, then top and bottom) on a ground plane,
+// seen by the file's camera and lit by its lamp.
+class Director : public engine::core::Module {
+ public:
+  bool Start() override {
+    mLoader = engine::gfx::DemoLoader::CreateInstance(L"data/scene.demo");
+    engine::SetRootNode(mLoader->GetBaseNode());
+    return true;
+  }
+  void Update() override {
+    engine::core::Input::Get()->SetKey(0x7A, ++mFrame == 3);  // F11
+    if (mFrame >= 4) engine::QuitApplication();
+    platform::AdvanceTestClock(0.04);
+  }
+  void Stop() override {
+    if (mLoader != nullptr) mLoader->DestroyInstance();
+    mLoader = nullptr;
+  }
+  int mFrame = 0;
+  engine::gfx::DemoLoader* mLoader = nullptr;
+};
+
+TEST(GltfImportRenderTest, ImportedSceneRendersLikeItsReviewedPicture) {
+  velox_test::ScopedWorkDir dir;
+  platform::SetDefaultBackend(platform::Backend::GL);
+  platform::EnableTestClock(true);
+  ASSERT_TRUE(velox_test::MakeToneMp3("data/xt_tunefordemo.mp3", 1.0));
+  velox_test::WriteText("data/wireframe.efx",
+                        "effect = { { pass = { { fx = 'velox_lit', tec = 'Lit', params = {}, "
+                        "streams = { 'pos', 'normal' } } } } }");
+  Gltf g;
+  std::vector<float> sides, caps, sideNormals, capNormals;
+  std::vector<std::uint16_t> sideIndices, capIndices;
+  for (int axis = 0; axis < 3; ++axis) {
+    for (int sign = -1; sign <= 1; sign += 2) {
+      const bool cap = axis == 1;
+      auto& p = cap ? caps : sides;
+      auto& n = cap ? capNormals : sideNormals;
+      auto& i = cap ? capIndices : sideIndices;
+      const auto first = static_cast<std::uint16_t>(p.size() / 3);
+      const int u = (axis + 1) % 3, v = (axis + 2) % 3;
+      for (int corner = 0; corner < 4; ++corner) {
+        float c[3];
+        c[axis] = 0.5f * static_cast<float>(sign);
+        c[u] = (corner == 1 || corner == 2) ? 0.5f : -0.5f;
+        c[v] = corner >= 2 ? 0.5f : -0.5f;
+        p.insert(p.end(), c, c + 3);
+        float normal[3] = {0, 0, 0};
+        normal[axis] = static_cast<float>(sign);
+        n.insert(n.end(), normal, normal + 3);
+      }
+      // Counter-clockwise seen from outside.
+      const std::vector<std::uint16_t> quad = sign > 0 ? std::vector<std::uint16_t>{0, 1, 2, 0, 2, 3}
+                                                      : std::vector<std::uint16_t>{0, 2, 1, 0, 3, 2};
+      for (std::uint16_t q : quad) i.push_back(static_cast<std::uint16_t>(first + q));
+    }
+  }
+  const int ground = g.Floats({-4, 0, -4, -4, 0, 4, 4, 0, 4, 4, 0, -4}, "VEC3");
+  auto primitive = [&](std::vector<float>& p, std::vector<float>& n, std::vector<std::uint16_t>& i) {
+    return "{\"attributes\":{\"POSITION\":" + std::to_string(g.Floats(p, "VEC3")) + ",\"NORMAL\":" +
+           std::to_string(g.Floats(n, "VEC3")) + "},\"indices\":" + std::to_string(g.Shorts(i)) + ",\"material\":0}";
+  };
+  g.meshes = {"{\"name\":\"Cube\",\"primitives\":[" + primitive(sides, sideNormals, sideIndices) + "," +
+                  primitive(caps, capNormals, capIndices) + "]}",
+              "{\"name\":\"Ground\",\"primitives\":[{\"attributes\":{\"POSITION\":" + std::to_string(ground) +
+                  "},\"indices\":" + std::to_string(g.Shorts({0, 1, 2, 0, 2, 3})) + ",\"material\":1}]}"};
+  g.more = R"("materials":[{"pbrMetallicRoughness":{"baseColorFactor":[0.9,0.25,0.1,1]}},)"
+           R"({"pbrMetallicRoughness":{"baseColorFactor":[0.4,0.5,0.6,1]}}],)"
+           R"("cameras":[{"type":"perspective","perspective":{"yfov":0.9,"znear":0.1,"zfar":50}}],)"
+           R"("extensionsUsed":["KHR_lights_punctual"],)"
+           R"("extensions":{"KHR_lights_punctual":{"lights":[{"type":"point"}]}},)";
+  g.nodes = {NodeJson("Cube", {{0.6, 0.5, 0}, AxisAngle(0, 1, 0, 30)}, ",\"mesh\":0"),
+             NodeJson("Ground", {}, ",\"mesh\":1"),
+             NodeJson("Camera", {{0, 2, 5}, AxisAngle(1, 0, 0, -20)}, ",\"camera\":0"),
+             NodeJson("Lamp", {{-3, 4, 3}}, ",\"extensions\":{\"KHR_lights_punctual\":{\"light\":0}}")};
+  g.roots = {0, 1, 2, 3};
+  g.Save("in/cube.gltf");
+  gltfimport::Import("in/cube.gltf", "data/scene.demo", {});
+
+  engine::WindowSettings settings;
+  settings.width = 128;
+  settings.height = 96;
+  engine::CreateVELOXWindow(settings);
+  platform::Matrix projection;
+  platform::MatrixPerspectiveFovLH(&projection, 0.9f, 128.0f / 96.0f, 0.1f, 50.0f);
+  engine::math::Matrix4x4 p;
+  std::memcpy(&p, &projection, sizeof p);
+  engine::SetProjectionMatrix(p);
+  Director director;
+  engine::AddModule(&director, 10100);
+  engine::StartApplication();
+  platform::EnableTestClock(false);
+
+  const fs::path taken = dir.Path() / "screenshots" / "screenshot0.png";
+  const fs::path reference = fs::path(VELOX_SOURCE_DIR) / "tests" / "references" / "gltf_import.png";
+  const fs::path kept = fs::path(VELOX_TEST_TMP).parent_path() / "gltf_import.png";
+  ASSERT_TRUE(fs::exists(taken));
+  fs::copy_file(taken, kept, fs::copy_options::overwrite_existing);
+  if (std::getenv("VELOX_UPDATE_REFERENCES") != nullptr) {
+    fs::copy_file(taken, reference, fs::copy_options::overwrite_existing);
+    return;
+  }
+  platform::image::Image a, b;
+  std::string error;
+  ASSERT_TRUE(platform::image::LoadFile(taken.wstring(), a, error) && platform::image::ConvertToA8R8G8B8(a, error));
+  ASSERT_TRUE(platform::image::LoadFile(reference.wstring(), b, error) && platform::image::ConvertToA8R8G8B8(b, error))
+      << reference;
+  ASSERT_EQ(a.width, b.width);
+  ASSERT_EQ(a.height, b.height);
+  const auto& x = a.faces.at(0).at(0).bytes;
+  const auto& y = b.faces.at(0).at(0).bytes;
+  std::vector<std::uint32_t> diff(x.size() / 4);
+  int off = 0;
+  for (std::size_t i = 0; i < diff.size(); ++i) {
+    int worst = 0;
+    for (int c = 0; c < 3; ++c) worst = std::max(worst, std::abs(int(x[4 * i + c]) - int(y[4 * i + c])));
+    off += worst > 8 ? 1 : 0;
+    const auto v = static_cast<std::uint32_t>(std::min(255, worst * 4));
+    diff[i] = 0xFF000000u | (v << 16) | (v << 8) | v;
+  }
+  // Rasterizer versions may differ at edges: a few pixels, not the picture.
+  EXPECT_LT(off, static_cast<int>(diff.size()) / 100);
+  if (off >= static_cast<int>(diff.size()) / 100) {
+    platform::image::SavePng(fs::path(kept).replace_filename("gltf_import_diff.png").wstring(), a.width,
+                             a.height, diff.data(), static_cast<std::uint32_t>(a.width * 4), error);
+  }
+}
+
+}  // namespace
