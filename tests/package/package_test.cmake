@@ -67,13 +67,25 @@ endforeach()
 set(ENV{VELOX_GRAPHICS} null)
 separate_arguments(flags UNIX_COMMAND "${SANITIZER_FLAGS}")
 
-# Through the CMake package.
+# Through the CMake package, showing a scene made by the installed importer
+# from a glTF file of one triangle, a camera and a lamp.
 run(${CMAKE_COMMAND} -S ${SOURCE_DIR}/tests/package -B ${WORK_DIR}/cmake-build -G ${GENERATOR}
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=${CXX}
     "-DCMAKE_CXX_FLAGS=${SANITIZER_FLAGS}" -DCMAKE_PREFIX_PATH=${prefix})
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/cmake-build)
-file(MAKE_DIRECTORY ${WORK_DIR}/run-cmake)
-execute_process(COMMAND ${WORK_DIR}/cmake-build/package_demo 5 WORKING_DIRECTORY ${WORK_DIR}/run-cmake
+file(WRITE ${WORK_DIR}/triangle.gltf [=[{"asset":{"version":"2.0"},"scene":0,"scenes":[{"nodes":[0,1,2]}],
+"nodes":[{"name":"Triangle","mesh":0},{"name":"Eye","camera":0,"translation":[0,0,3]},
+ {"name":"Sun","translation":[1,2,3],"extensions":{"KHR_lights_punctual":{"light":0}}}],
+"cameras":[{"type":"perspective","perspective":{"yfov":0.8,"znear":0.1}}],
+"extensionsUsed":["KHR_lights_punctual"],"extensions":{"KHR_lights_punctual":{"lights":[{"type":"point"}]}},
+"meshes":[{"name":"Triangle","primitives":[{"attributes":{"POSITION":0}}]}],
+"accessors":[{"bufferView":0,"componentType":5126,"count":3,"type":"VEC3"}],
+"bufferViews":[{"buffer":0,"byteLength":36}],
+"buffers":[{"byteLength":36,"uri":"data:application/octet-stream;base64,AAAAAAAAAAAAAAAAAACAPwAAAAAAAAAAAAAAAAAAgD8AAAAA"}]}
+]=])
+run(${prefix}/bin/gltfimport ${WORK_DIR}/triangle.gltf ${WORK_DIR}/run-cmake/data/scene.demo)
+execute_process(COMMAND ${WORK_DIR}/cmake-build/package_demo 5 data/scene.demo
+                WORKING_DIRECTORY ${WORK_DIR}/run-cmake
                 RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE out)
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "package_demo (CMake package) failed (${result}):\n${out}")
