@@ -45,7 +45,8 @@ ShardOut ShardVS(float3 pos : POSITION, float3 normal : NORMAL, float3 colour : 
   o.world = w.xyz;
   o.normal = mul(normal, (float3x3)World);
   o.seed = frac(dot(colour, float3(17.13, 31.7, 7.91)));
-  o.colour = lerp(colour, ColumnHue(pos.y) * (0.6 + 0.6 * colour.r), 0.65);
+  // Neighbours stray a little from the column's hue.
+  o.colour = lerp(colour, ColumnHue(pos.y + (o.seed - 0.5) * 160.0) * (0.6 + 0.6 * colour.r), 0.6);
   return o;
 }
 
@@ -62,17 +63,23 @@ float Band(float y) {
 float4 Shard30PS(float3 world : TEXCOORD0, float3 normal : TEXCOORD1, float3 colour : TEXCOORD2, float seed : TEXCOORD3) : COLOR0 {
   float3 n = normalize(normal);
   float3 v = normalize(ViewPos.xyz - world);
-  float ndv = abs(dot(n, v));
   if (dot(n, v) < 0.0) n = -n;
-  float light = PointLight(world, n, Light0, 260.0) * 2.2 + PointLight(world, n, Light1, 200.0) * 1.4;
-  float3 c = colour * (0.12 + light);
-  float3 r = reflect(-v, n);
+  float ndv = saturate(dot(n, v));
+  // Facets: a key from the core below and a cool fill from above, so
+  // neighbouring faces differ.
   float3 toCore = normalize(Light0.xyz - world);
-  c += pow(saturate(dot(r, toCore)), 40.0) * float3(1.0, 0.95, 0.9) * 1.5;
-  c += colour * pow(1.0 - ndv, 3.0) * 0.9;
+  float key = saturate(dot(n, toCore));
+  float fill = saturate(dot(n, float3(0.3, 0.9, -0.3)));
+  float light = PointLight(world, n, Light0, 260.0) * 0.5 + PointLight(world, n, Light1, 200.0) * 0.3;
+  float3 c = colour * (0.03 + key * key * 0.8 + light * key) + float3(0.25, 0.3, 0.55) * fill * 0.2;
+  // Crystal: the tunnel's colours mirrored in the faces, a hot glint.
+  float3 r = reflect(-v, n);
+  c += TunnelColour(r) * 1.2 * pow(1.0 - ndv, 2.0);
+  c += pow(saturate(dot(r, toCore)), 60.0) * float3(1.0, 0.95, 0.9) * 2.0;
+  c += colour * pow(1.0 - ndv, 4.0) * 0.8;
   float beat = ClockBeat();
   float twinkle = step(0.92, frac(seed * 13.0 + floor(Time * Tempo) * 0.618));
-  c += colour * (Band(world.y) * 0.9 + beat * 0.35 + twinkle * beat * 2.0);
+  c += colour * (Band(world.y) * 0.8 + beat * 0.25 + twinkle * beat * 2.0);
   float d = length(world - ViewPos.xyz);
   c = Fogged(c, TunnelColour(-v), d, 0.004);
   return float4(c * Brightness, 1.0);
@@ -141,15 +148,15 @@ DirOut DirVS(float3 pos : POSITION) {
 float4 Tunnel30PS(float3 world : TEXCOORD0) : COLOR0 {
   float3 dir = normalize(world - ViewPos.xyz);
   float3 c = TunnelColour(dir);
-  // Streaks on a cylinder round the fall: angle round the axis, and height
-  // over the horizontal distance, scrolled up as the camera falls.
+  // Speed lines on a cylinder round the fall: angle round the axis, and
+  // height over the horizontal distance, scrolled up as the camera falls.
   float around = atan2(dir.z, dir.x) / 6.2831853;
   float h = dir.y / max(length(dir.xz), 0.05);
-  float2 p = float2(around * 4.0, h * 0.15 + ViewPos.y * 0.0015);
-  float s = tex2D(NoiseSampler, p).g * tex2D(NoiseSampler, p * float2(3.0, 0.5) + 0.3).b;
-  float streak = smoothstep(0.25, 0.6, s);
+  float2 p = float2(around * 9.0, h * 0.06 + ViewPos.y * 0.0012);
+  float s = tex2D(NoiseSampler, p).a * tex2D(NoiseSampler, p * float2(2.0, 0.5) + 0.3).b;
+  float lines = smoothstep(0.3, 0.55, s);
   float3 tint = Hue(frac(0.7 + around * 0.5 + ViewPos.y * 0.0004));
-  c += tint * streak * (0.35 + 0.5 * ClockBeat()) * saturate(1.0 - abs(dir.y) * 0.7);
+  c += tint * lines * (0.25 + 0.45 * ClockBeat()) * saturate(1.0 - abs(dir.y) * 0.7);
   return float4(c * Brightness, 1.0);
 }
 
