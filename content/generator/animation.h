@@ -2,7 +2,6 @@
 
 // Authoring helpers for animation curves: smooth Bezier tracks without
 // overshoot, camera rigs that look at a target, beat pulses.
-#include <functional>
 #include <string>
 #include <vector>
 

@@ -178,9 +178,11 @@ std::vector<Shot> Shots(const BezierSpline& coil) {
     lower.push_back({t, OnCoil(frames, a, 14 - i, 7 - 0.5f * i), OnCoil(frames, a + 0.04f, 0, -2), -5.0f});
   }
   shots.push_back(lower);
-  // 52-56 s: the rise: diving past the tail into the deep.
-  shots.push_back({{52, OnCoil(frames, 0.93f, 8, 6), OnCoil(frames, 1.0f, 0, -4)},
-                   {56, OnCoil(frames, 1.0f, 1, -10), OnCoil(frames, 1.0f, -6, -40), 25}});
+  // 52-56 s: the rise: swooping down on the tail, the sea floor below
+  // (the camera stays well above it).
+  shots.push_back({{52, OnCoil(frames, 0.84f, 18, 12), OnCoil(frames, 0.93f, 0, 0)},
+                   {54, OnCoil(frames, 0.92f, 12, 8), OnCoil(frames, 0.985f, 0, -2), 10},
+                   {56, OnCoil(frames, 0.97f, 8, 5), OnCoil(frames, 1.0f, -2, -6), 25}});
   return shots;
 }
 

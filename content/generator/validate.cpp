@@ -70,9 +70,19 @@ bool Validator::Fail(const std::string& path, int line, const std::string& messa
 bool Validator::CheckEffect(const std::string& name, const std::string& sourcePath) {
   std::string output;
   const int status = Run(Quote(mFxcheck) + " " + Quote(sourcePath), output);
-  std::string lower = output;
-  std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
-  if (status != 0 || lower.find("warning") != std::string::npos || lower.find("error") != std::string::npos) {
+  // fxcheck's listing is "technique", "parameter" and indented lines;
+  // anything else is a message of the compiler, and a warning fails too.
+  bool messages = false;
+  {
+    std::istringstream lines(output);
+    std::string line;
+    while (std::getline(lines, line)) {
+      if (!line.empty() && line[0] != ' ' && line.rfind("technique ", 0) != 0 && line.rfind("parameter ", 0) != 0) {
+        messages = true;
+      }
+    }
+  }
+  if (status != 0 || messages) {
     // fxcheck's own messages carry the file and line.
     mErrors.push_back(sourcePath + ":1: error: fxcheck " +
                       (status != 0 ? "failed (status " + std::to_string(status) + ")" : "warned") + ":\n" + output);
