@@ -358,13 +358,14 @@ SceneOutput City() {
   s.objects.push_back({"Mesh", "Center", "RegionCenter", "", {}, {}, {}});
   s.objects.push_back({"Mesh", "Suburbs", "RegionSuburbs", "", {}, {}, {}});
   // The program packs the clouds towards the middle (even steps of radius);
-  // spread wide and flattened they make a deck over the whole city.
-  const auto spread = [] {
-    return std::vector<AnimCurve>{Linear("ScaleX", {{0, 2.6f}, {1, 2.6f}}), Linear("ScaleY", {{0, 0.7f}, {1, 0.7f}}),
-                                  Linear("ScaleZ", {{0, 2.6f}, {1, 2.6f}})};
-  };
-  s.objects.push_back({"Mesh", "Clouds", "Clouds", "", kCloudsAt, {}, spread()});
-  s.objects.push_back({"Mesh", "Noise", "Noise", "", kCloudsAt, {}, spread()});
+  // spread wide and flattened they make a deck over the whole city, turning
+  // slowly round the spire (a degree every ten seconds, for ever). The haze
+  // volume hangs on the same node, so it stays with its clouds.
+  s.objects.push_back({"Empty", "CloudDeck", "", "", kCloudsAt, {}, {
+      Linear("ScaleX", {{0, 2.6f}, {1, 2.6f}}), Linear("ScaleY", {{0, 0.7f}, {1, 0.7f}}),
+      Linear("ScaleZ", {{0, 2.6f}, {1, 2.6f}}), Linear("RotY", {{0, 0}, {10, 0.1f}}, "Cyclic_extrapolation")}});
+  s.objects.push_back({"Mesh", "Clouds", "Clouds", "CloudDeck", {}, {}, {}});
+  s.objects.push_back({"Mesh", "Noise", "Noise", "CloudDeck", {}, {}, {}});
   s.objects.push_back({"Mesh", "Fog", "Fog", "", {}, {}, {}});
   // Turned so that the notes' spiral axis (z) points up: y 20..60.
   s.objects.push_back({"Empty", "NoteSpiral", "", "", {0, 300, 0}, {-kPi / 2, 0, 0}, {}});

@@ -213,7 +213,11 @@ SceneOutput Underwater(const MusicKnots& music) {
   for (SceneObject& o : CameraRig(Shots(coil))) s.objects.push_back(std::move(o));
   s.objects.push_back({"Mesh", "Backdrop", "Backdrop", "", {}, {}, {}});
   s.objects.push_back({"Mesh", "Seabed", "Seabed", "", {}, {}, {}});
-  s.objects.push_back({"Mesh", "Shafts", "Shafts", "", {}, {}, {}});
+  // The shafts sway a little as the surface far above moves: two cycles of
+  // different length (rotation curves count in tens of degrees).
+  s.objects.push_back({"Mesh", "Shafts", "Shafts", "", {}, {}, {
+      Smooth("RotZ", {{0, 0}, {3.5f, 0.12f}, {7, 0}}, "Cyclic"),
+      Smooth("RotX", {{0, 0}, {5, -0.1f}, {10, 0}}, "Cyclic")}});
   s.objects.push_back({"Mesh", "Creature", "Mesh", "", kCreatureAt, {}, {
       Smooth("Glow", {{0, 0.25f}, {8, 0.35f}, {16, 0.6f}, {44, 0.7f}, {52, 0.8f}, {56, 1.0f}})}});
   s.objects.push_back({"Mesh", "HighPitch", "HighPitch", "", kCreatureAt, {}, {}});
