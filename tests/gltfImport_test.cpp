@@ -5,6 +5,9 @@
 // with a message that names the culprit and leave the output as it was; the
 // imported scene renders like its reviewed picture (tests/references/,
 // VELOX_UPDATE_REFERENCES=1 rewrites it).
+#include "tools/gltfimport/gltfimport.h"
+
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 
 #include <array>
@@ -16,8 +19,6 @@
 #include <map>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "audio_support.h"
 #include "engine/animationController.h"
@@ -38,7 +39,6 @@
 #include "platform/image.h"
 #include "platform/system.h"
 #include "test_support.h"
-#include "tools/gltfimport/gltfimport.h"
 
 namespace {
 
@@ -89,8 +89,8 @@ std::string List(const double* v, int n) {
 }
 
 std::string NodeJson(const std::string& name, const Trs& p, const std::string& more = "") {
-  return "{\"name\":\"" + name + "\",\"translation\":" + List(p.t.data(), 3) + ",\"rotation\":" +
-         List(p.q.data(), 4) + ",\"scale\":" + List(p.s.data(), 3) + more + "}";
+  return "{\"name\":\"" + name + "\",\"translation\":" + List(p.t.data(), 3) +
+         ",\"rotation\":" + List(p.q.data(), 4) + ",\"scale\":" + List(p.s.data(), 3) + more + "}";
 }
 
 // The engine's world matrix (row vectors) against glTF's mirrored in z.
@@ -121,9 +121,10 @@ class Gltf {
     };
     std::string roots;
     for (int r : this->roots) roots += (roots.empty() ? "" : ",") + std::to_string(r);
-    return "{\"asset\":{\"version\":\"2.0\"},\"scene\":0,\"scenes\":[{\"nodes\":[" + roots + "]}]," +
-           more + "\"nodes\":[" + join(nodes) + "],\"meshes\":[" + join(meshes) + "],\"animations\":[" +
-           join(animations) + "],\"buffers\":[{\"byteLength\":" + std::to_string(mBin.size()) +
+    return "{\"asset\":{\"version\":\"2.0\"},\"scene\":0,\"scenes\":[{\"nodes\":[" + roots +
+           "]}]," + more + "\"nodes\":[" + join(nodes) + "],\"meshes\":[" + join(meshes) +
+           "],\"animations\":[" + join(animations) +
+           "],\"buffers\":[{\"byteLength\":" + std::to_string(mBin.size()) +
            (bufferUri.empty() ? "" : ",\"uri\":\"" + bufferUri + "\"") + "}],\"bufferViews\":[" +
            join(mViews) + "],\"accessors\":[" + join(mAccessors) + "]}";
   }
@@ -160,9 +161,9 @@ class Gltf {
                      ",\"byteLength\":" + std::to_string(bytes) + "}");
     mBin.append(static_cast<const char*>(data), bytes);
     mBin.resize((mBin.size() + 3) / 4 * 4, '\0');
-    mAccessors.push_back("{\"bufferView\":" + std::to_string(mViews.size() - 1) + ",\"componentType\":" +
-                         std::to_string(component) + ",\"count\":" + std::to_string(count) +
-                         ",\"type\":\"" + type + "\"}");
+    mAccessors.push_back("{\"bufferView\":" + std::to_string(mViews.size() - 1) +
+                         ",\"componentType\":" + std::to_string(component) +
+                         ",\"count\":" + std::to_string(count) + ",\"type\":\"" + type + "\"}");
     return static_cast<int>(mAccessors.size()) - 1;
   }
   std::string mBin;
@@ -177,7 +178,8 @@ std::string TwoPrimitiveMesh(Gltf& g, const std::string& name, int material) {
   const int indices = g.Shorts({0, 1, 2, 0, 2, 3});
   const int triangle = g.Floats({0, 0, 0.5f, 1, 0, 1, 0, 1, 1}, "VEC3");
   const std::string m = material >= 0 ? ",\"material\":" + std::to_string(material) : "";
-  return "{\"name\":\"" + name + "\",\"primitives\":[{\"attributes\":{\"POSITION\":" + std::to_string(quad) +
+  return "{\"name\":\"" + name +
+         "\",\"primitives\":[{\"attributes\":{\"POSITION\":" + std::to_string(quad) +
          ",\"NORMAL\":" + std::to_string(normals) + "},\"indices\":" + std::to_string(indices) + m +
          "},{\"attributes\":{\"POSITION\":" + std::to_string(triangle) + "}" + m + "}]}";
 }
@@ -192,13 +194,15 @@ float4 VS(float3 p : POSITION) : POSITION { return mul(float4(p, 1), WVP); }
 float4 PS() : COLOR { return 1; }
 technique Flat { pass { VertexShader = compile vs_2_0 VS(); PixelShader = compile ps_2_0 PS(); } })");
     velox_test::WriteText("data/wireframe.efx",
-                          "effect = { { pass = { { fx = 'flat', tec = 'Flat', params = {}, streams = { 'pos' } } } } }");
+                          "effect = { { pass = { { fx = 'flat', tec = 'Flat', params = {}, streams "
+                          "= { 'pos' } } } } }");
   }
   void TearDown() override {
     if (mLoader != nullptr) mLoader->DestroyInstance();
     engine::ShutDownEngine();
   }
-  engine::gfx::DemoLoader* Import(const std::string& input, gltfimport::Conversion* result = nullptr) {
+  engine::gfx::DemoLoader* Import(const std::string& input,
+                                  gltfimport::Conversion* result = nullptr) {
     gltfimport::Conversion c = gltfimport::Import(input, "data/scene.demo", {});
     if (result != nullptr) *result = c;
     mLoader = engine::gfx::DemoLoader::CreateInstance(L"data/scene.demo");
@@ -214,13 +218,17 @@ TEST_F(GltfImportTest, HierarchyCameraLampAndMeshLandWhereGltfPutsThem) {
   Gltf g;
   g.meshes.push_back(TwoPrimitiveMesh(g, "Box", -1));
   const Trs rig{{1, 2, 3}, AxisAngle(1, 1, 0, 40)}, cam{{0, 1, 6}, AxisAngle(1, 0, 0, -10)},
-      marker{{0.5, 0, -2}, AxisAngle(0, 1, 0, 25)}, box{{0, 0, -1}, AxisAngle(0, 0, 1, 15), {1, 2, 0.5}},
-      sun{{3, 4, 5}};
-  const double frame[16] = {0, 0, -1.5, 0, 0, 1.5, 0, 0, 1.5, 0, 0, 0, -2, 0, 1, 1};  // column-major
-  g.nodes = {NodeJson("Rig", rig, ",\"children\":[1,3]"), NodeJson("Cam", cam, ",\"camera\":0,\"children\":[2]"),
-             NodeJson("Marker", marker), NodeJson("Box", box, ",\"mesh\":0"),
+      marker{{0.5, 0, -2}, AxisAngle(0, 1, 0, 25)},
+      box{{0, 0, -1}, AxisAngle(0, 0, 1, 15), {1, 2, 0.5}}, sun{{3, 4, 5}};
+  const double frame[16] = {0,   0, -1.5, 0, 0,  1.5, 0, 0,
+                            1.5, 0, 0,    0, -2, 0,   1, 1};  // column-major
+  g.nodes = {NodeJson("Rig", rig, ",\"children\":[1,3]"),
+             NodeJson("Cam", cam, ",\"camera\":0,\"children\":[2]"),
+             NodeJson("Marker", marker),
+             NodeJson("Box", box, ",\"mesh\":0"),
              NodeJson("Sun", sun, ",\"extensions\":{\"KHR_lights_punctual\":{\"light\":0}}"),
-             "{\"name\":\"Frame\",\"matrix\":" + List(frame, 16) + "}", "{\"name\":\"Terrain\",\"mesh\":0}"};
+             "{\"name\":\"Frame\",\"matrix\":" + List(frame, 16) + "}",
+             "{\"name\":\"Terrain\",\"mesh\":0}"};
   g.roots = {0, 4, 5, 6};
   g.more = R"("cameras":[{"type":"perspective","perspective":{"yfov":0.8,"znear":0.1,"zfar":50}}],)"
            R"("extensionsUsed":["KHR_lights_punctual"],)"
@@ -235,7 +243,7 @@ TEST_F(GltfImportTest, HierarchyCameraLampAndMeshLandWhereGltfPutsThem) {
   ExpectPlacement(World("Rig"), rigWorld, 1e-5);
   ExpectPlacement(World("Cam"), camWorld, 1e-5);
   ExpectPlacement(World("Marker"), camWorld * Matrix(marker), 1e-5);  // below a camera
-  ExpectPlacement(World("Box"), rigWorld * Matrix(box), 1e-5);       // scaled: curves
+  ExpectPlacement(World("Box"), rigWorld * Matrix(box), 1e-5);        // scaled: curves
   ExpectPlacement(World("Sun"), Matrix(sun), 1e-5);
   ExpectPlacement(World("Frame"), frameMatrix, 1e-5);
   using namespace engine::gfx;
@@ -243,7 +251,8 @@ TEST_F(GltfImportTest, HierarchyCameraLampAndMeshLandWhereGltfPutsThem) {
   EXPECT_NE(dynamic_cast<Light*>(mLoader->GetNode("Sun")->Children().at(0).get()), nullptr);
   // "Terrain" would lose its mesh in the loader: renamed.
   ASSERT_NE(mLoader->GetNode("Terrain.1"), nullptr);
-  EXPECT_NE(dynamic_cast<Geometry*>(mLoader->GetNode("Terrain.1")->Children().at(0).get()), nullptr);
+  EXPECT_NE(dynamic_cast<Geometry*>(mLoader->GetNode("Terrain.1")->Children().at(0).get()),
+            nullptr);
   auto* geometry = dynamic_cast<Geometry*>(mLoader->GetNode("Box")->Children().at(0).get());
   ASSERT_NE(geometry, nullptr);
 
@@ -257,11 +266,12 @@ TEST_F(GltfImportTest, HierarchyCameraLampAndMeshLandWhereGltfPutsThem) {
   EXPECT_EQ(mesh->Index(2), 1);
   const auto* p = static_cast<const float*>(mesh->GetData(MeshData::Positions)->data);
   const auto* n = static_cast<const float*>(mesh->GetData(MeshData::Normals)->data);
-  EXPECT_FLOAT_EQ(p[4 * 3 + 2], -0.5f);  // the triangle's first corner
+  EXPECT_FLOAT_EQ(p[4 * 3 + 2], -0.5f);      // the triangle's first corner
   const float flat[3] = {-0.5f, -0.5f, -1};  // glTF's (-0.5, -0.5, 1), z mirrored
   for (int i = 0; i < 3; ++i) EXPECT_NEAR(n[5 * 3 + i], flat[i] / std::sqrt(1.5f), 1e-5);
   bool notedCamera = false;
-  for (const std::string& w : result.warnings) notedCamera |= w.find("vertical field of view 0.8") != std::string::npos;
+  for (const std::string& w : result.warnings)
+    notedCamera |= w.find("vertical field of view 0.8") != std::string::npos;
   EXPECT_TRUE(notedCamera);
 
   // The same file as .glb converts to the same bytes.
@@ -298,13 +308,15 @@ std::vector<double> Sample(const std::vector<float>& times, const std::vector<fl
     for (int i = 0; i < 4; ++i) dot += a[i] * b[i];
     const double sign = dot < 0 ? -1 : 1, angle = std::acos(std::min(1.0, std::abs(dot)));
     for (int i = 0; i < 4; ++i) {
-      out[i] = (std::sin((1 - f) * angle) * a[i] + sign * std::sin(f * angle) * b[i]) / std::sin(angle);
+      out[i] =
+          (std::sin((1 - f) * angle) * a[i] + sign * std::sin(f * angle) * b[i]) / std::sin(angle);
     }
   } else {
     for (int i = 0; i < n; ++i) out[i] = (1 - f) * a[i] + f * b[i];
   }
   if (n == 4) {
-    const double length = std::sqrt(out[0] * out[0] + out[1] * out[1] + out[2] * out[2] + out[3] * out[3]);
+    const double length =
+        std::sqrt(out[0] * out[0] + out[1] * out[1] + out[2] * out[2] + out[3] * out[3]);
     for (double& x : out) x /= length;
   }
   return out;
@@ -316,25 +328,32 @@ TEST_F(GltfImportTest, AnimatedNodesFollowGltfAtEveryInterpolation) {
     std::vector<float> values;  // CUBICSPLINE: in-tangent, value, out-tangent per key
   };
   std::vector<float> rotations;
-  for (const Quat& q : {AxisAngle(1, 2, 3, 0), AxisAngle(1, 2, 3, 100), AxisAngle(-1, 0.5, 0.2, 150),
-                        AxisAngle(0, 1, 0, 20)}) {
+  for (const Quat& q : {AxisAngle(1, 2, 3, 0), AxisAngle(1, 2, 3, 100),
+                        AxisAngle(-1, 0.5, 0.2, 150), AxisAngle(0, 1, 0, 20)}) {
     rotations.insert(rotations.end(), q.begin(), q.end());
   }
   const std::vector<float> moves = {0, 0, 0, 1, 2, -1, 3, -1, 2, 0, 1, 1};
   auto cubic = [](const std::vector<float>& values, int n) {  // tangents around each value
     std::vector<float> out;
     for (std::size_t k = 0; k < values.size() / n; ++k) {
-      for (int i = 0; i < n; ++i) out.push_back(0.3f * static_cast<float>(i + 1) - 0.2f * static_cast<float>(k));
-      out.insert(out.end(), values.begin() + static_cast<long>(k * n), values.begin() + static_cast<long>((k + 1) * n));
-      for (int i = 0; i < n; ++i) out.push_back(-0.25f * static_cast<float>(i) + 0.1f * static_cast<float>(k));
+      for (int i = 0; i < n; ++i)
+        out.push_back(0.3f * static_cast<float>(i + 1) - 0.2f * static_cast<float>(k));
+      out.insert(out.end(), values.begin() + static_cast<long>(k * n),
+                 values.begin() + static_cast<long>((k + 1) * n));
+      for (int i = 0; i < n; ++i)
+        out.push_back(-0.25f * static_cast<float>(i) + 0.1f * static_cast<float>(k));
     }
     return out;
   };
   const std::map<std::string, std::vector<Channel>> animated = {
-      {"Linear", {{"translation", "LINEAR", moves}, {"rotation", "LINEAR", rotations},
-                  {"scale", "LINEAR", {1, 1, 1, 2, 1, 0.5f, 1, 3, 1, 1, 1, 1}}}},
+      {"Linear",
+       {{"translation", "LINEAR", moves},
+        {"rotation", "LINEAR", rotations},
+        {"scale", "LINEAR", {1, 1, 1, 2, 1, 0.5f, 1, 3, 1, 1, 1, 1}}}},
       {"Step", {{"translation", "STEP", moves}, {"rotation", "STEP", rotations}}},
-      {"Cubic", {{"translation", "CUBICSPLINE", cubic(moves, 3)}, {"rotation", "CUBICSPLINE", cubic(rotations, 4)}}}};
+      {"Cubic",
+       {{"translation", "CUBICSPLINE", cubic(moves, 3)},
+        {"rotation", "CUBICSPLINE", cubic(rotations, 4)}}}};
   const std::vector<float> times = {0, 1, 2, 3};
   const Trs pivot{{0, 1, 0}, AxisAngle(0, 1, 0, 30)};
   Gltf g;
@@ -346,14 +365,18 @@ TEST_F(GltfImportTest, AnimatedNodesFollowGltfAtEveryInterpolation) {
     g.nodes.push_back("{\"name\":\"" + name + "\"}");
     for (const Channel& c : list) {
       const int output = g.Floats(c.values, c.path == "rotation" ? "VEC4" : "VEC3");
-      const std::string sampler = std::to_string(samplers.empty() ? 0 : std::count(samplers.begin(), samplers.end(), '{'));
-      samplers += (samplers.empty() ? "" : ",") + std::string("{\"input\":") + std::to_string(input) +
-                  ",\"output\":" + std::to_string(output) + ",\"interpolation\":\"" + c.mode + "\"}";
+      const std::string sampler =
+          std::to_string(samplers.empty() ? 0 : std::count(samplers.begin(), samplers.end(), '{'));
+      samplers += (samplers.empty() ? "" : ",") + std::string("{\"input\":") +
+                  std::to_string(input) + ",\"output\":" + std::to_string(output) +
+                  ",\"interpolation\":\"" + c.mode + "\"}";
       channels += (channels.empty() ? "" : ",") + std::string("{\"sampler\":") + sampler +
-                  ",\"target\":{\"node\":" + std::to_string(g.nodes.size() - 1) + ",\"path\":\"" + c.path + "\"}}";
+                  ",\"target\":{\"node\":" + std::to_string(g.nodes.size() - 1) + ",\"path\":\"" +
+                  c.path + "\"}}";
     }
   }
-  channels += ",{\"sampler\":0,\"target\":{\"node\":1,\"path\":\"weights\"}}";  // skipped, not fatal
+  channels +=
+      ",{\"sampler\":0,\"target\":{\"node\":1,\"path\":\"weights\"}}";  // skipped, not fatal
   g.animations.push_back("{\"channels\":[" + channels + "],\"samplers\":[" + samplers + "]}");
   g.Save("in/moves.gltf");
   engine::core::Timer* timer = engine::core::Timer::Get();
@@ -376,8 +399,12 @@ TEST_F(GltfImportTest, AnimatedNodesFollowGltfAtEveryInterpolation) {
       SCOPED_TRACE(name);
       Trs p;
       for (const Channel& c : list) {
-        const std::vector<double> v = Sample(times, c.values, c.path == "rotation" ? 4 : 3, c.mode, t);
-        std::copy(v.begin(), v.end(), c.path == "translation" ? p.t.begin() : c.path == "rotation" ? p.q.begin() : p.s.begin());
+        const std::vector<double> v =
+            Sample(times, c.values, c.path == "rotation" ? 4 : 3, c.mode, t);
+        std::copy(v.begin(), v.end(),
+                  c.path == "translation" ? p.t.begin()
+                  : c.path == "rotation"  ? p.q.begin()
+                                          : p.s.begin());
       }
       auto* node = dynamic_cast<engine::gfx::AnimationNode*>(mLoader->GetNode(name).get());
       ASSERT_NE(node, nullptr);
@@ -407,15 +434,20 @@ TEST_F(GltfImportTest, BrokenFilesFailByNameAndLeaveTheOutputAsItWas) {
   const std::string quad = "\"NORMAL\":1}";
   const std::vector<Case> cases = {
       {"{\"asset\"", "{\"asset\" oops", "not a glTF file"},
-      {quad, "\"NORMAL\":1,\"TEXCOORD_1\":1}", "mesh 0 \"Box\" primitive 0 has a second set of texture coordinates"},
-      {quad, quad + ",\"targets\":[{\"POSITION\":0}]", "mesh 0 \"Box\" primitive 0 has morph targets"},
+      {quad, "\"NORMAL\":1,\"TEXCOORD_1\":1}",
+       "mesh 0 \"Box\" primitive 0 has a second set of texture coordinates"},
+      {quad, quad + ",\"targets\":[{\"POSITION\":0}]",
+       "mesh 0 \"Box\" primitive 0 has morph targets"},
       {"\"indices\":2", "\"indices\":2,\"mode\":1", "primitive 0 draws points or lines"},
-      {"\"mesh\":0}", "\"mesh\":0,\"skin\":0}],\"skins\":[{\"joints\":[0]}", "node 0 \"Box\" is skinned"},
+      {"\"mesh\":0}", "\"mesh\":0,\"skin\":0}],\"skins\":[{\"joints\":[0]}",
+       "node 0 \"Box\" is skinned"},
       {"\"mesh\":0}", "\"mesh\":0,\"children\":[9]}", "node 0 \"Box\": child 9 does not exist"},
       {"\"byteOffset\":96,\"byteLength\":12", "\"byteOffset\":96,\"byteLength\":8",
        "primitive 0 indices: accessor 2 runs past the end of buffer view 2"},
-      {"\"count\":6,", "\"count\":6,\"sparse\":{\"count\":1,\"indices\":{\"bufferView\":2,\"componentType\":5123},"
-                       "\"values\":{\"bufferView\":0}},", "primitive 0 indices: accessor 2 is sparse"},
+      {"\"count\":6,",
+       "\"count\":6,\"sparse\":{\"count\":1,\"indices\":{\"bufferView\":2,\"componentType\":5123},"
+       "\"values\":{\"bufferView\":0}},",
+       "primitive 0 indices: accessor 2 is sparse"},
       // The six 16-bit indices read as three 32-bit ones: 65536 is the first.
       {"\"componentType\":5123,\"count\":6", "\"componentType\":5125,\"count\":3",
        "primitive 0 indices: accessor 2: index 65536 is out of range (4 vertices)"},
@@ -432,7 +464,8 @@ TEST_F(GltfImportTest, BrokenFilesFailByNameAndLeaveTheOutputAsItWas) {
     EXPECT_EQ(listing(), before);
   }
   // The program: a message, exit status 1, nothing written.
-  const std::string command = std::string(VELOX_BIN_DIR) + "/gltfimport in/broken.gltf data/scene.demo 2> err.txt";
+  const std::string command =
+      std::string(VELOX_BIN_DIR) + "/gltfimport in/broken.gltf data/scene.demo 2> err.txt";
   const int status = std::system(command.c_str());
   EXPECT_EQ(WEXITSTATUS(status), 1);
   EXPECT_NE(velox_test::ReadFile("err.txt").find("gltfimport: error: "), std::string::npos);
@@ -470,50 +503,37 @@ TEST(GltfImportRenderTest, ImportedSceneRendersLikeItsReviewedPicture) {
                         "effect = { { pass = { { fx = 'velox_lit', tec = 'Lit', params = {}, "
                         "streams = { 'pos', 'normal' } } } } }");
   Gltf g;
-  std::vector<float> sides, caps, sideNormals, capNormals;
-  std::vector<std::uint16_t> sideIndices, capIndices;
-  for (int axis = 0; axis < 3; ++axis) {
-    for (int sign = -1; sign <= 1; sign += 2) {
-      const bool cap = axis == 1;
-      auto& p = cap ? caps : sides;
-      auto& n = cap ? capNormals : sideNormals;
-      auto& i = cap ? capIndices : sideIndices;
-      const auto first = static_cast<std::uint16_t>(p.size() / 3);
-      const int u = (axis + 1) % 3, v = (axis + 2) % 3;
-      for (int corner = 0; corner < 4; ++corner) {
-        float c[3];
-        c[axis] = 0.5f * static_cast<float>(sign);
-        c[u] = (corner == 1 || corner == 2) ? 0.5f : -0.5f;
-        c[v] = corner >= 2 ? 0.5f : -0.5f;
-        p.insert(p.end(), c, c + 3);
-        float normal[3] = {0, 0, 0};
-        normal[axis] = static_cast<float>(sign);
-        n.insert(n.end(), normal, normal + 3);
-      }
-      // Counter-clockwise seen from outside.
-      const std::vector<std::uint16_t> quad = sign > 0 ? std::vector<std::uint16_t>{0, 1, 2, 0, 2, 3}
-                                                      : std::vector<std::uint16_t>{0, 2, 1, 0, 3, 2};
-      for (std::uint16_t q : quad) i.push_back(static_cast<std::uint16_t>(first + q));
-    }
+  // Corner i at (+-0.5, +-0.5, +-0.5) by its bits; faces counter-clockwise
+  // from outside, no normals (flat ones are made): sides, then the caps.
+  std::vector<float> corners;
+  for (int i = 0; i < 8; ++i) {
+    for (int bit : {1, 2, 4}) corners.push_back((i & bit) != 0 ? 0.5f : -0.5f);
   }
+  const int cube = g.Floats(corners, "VEC3");
   const int ground = g.Floats({-4, 0, -4, -4, 0, 4, 4, 0, 4, 4, 0, -4}, "VEC3");
-  auto primitive = [&](std::vector<float>& p, std::vector<float>& n, std::vector<std::uint16_t>& i) {
-    return "{\"attributes\":{\"POSITION\":" + std::to_string(g.Floats(p, "VEC3")) + ",\"NORMAL\":" +
-           std::to_string(g.Floats(n, "VEC3")) + "},\"indices\":" + std::to_string(g.Shorts(i)) + ",\"material\":0}";
+  auto primitive = [&](int positions, const std::vector<std::uint16_t>& quads, int material) {
+    std::vector<std::uint16_t> triangles;
+    for (std::size_t q = 0; q < quads.size(); q += 4) {
+      for (std::size_t k : {0, 1, 2, 0, 2, 3}) triangles.push_back(quads[q + k]);
+    }
+    return "{\"attributes\":{\"POSITION\":" + std::to_string(positions) +
+           "},\"indices\":" + std::to_string(g.Shorts(triangles)) +
+           ",\"material\":" + std::to_string(material) + "}";
   };
-  g.meshes = {"{\"name\":\"Cube\",\"primitives\":[" + primitive(sides, sideNormals, sideIndices) + "," +
-                  primitive(caps, capNormals, capIndices) + "]}",
-              "{\"name\":\"Ground\",\"primitives\":[{\"attributes\":{\"POSITION\":" + std::to_string(ground) +
-                  "},\"indices\":" + std::to_string(g.Shorts({0, 1, 2, 0, 2, 3})) + ",\"material\":1}]}"};
+  g.meshes = {"{\"name\":\"Cube\",\"primitives\":[" +
+                  primitive(cube, {0, 4, 6, 2, 1, 3, 7, 5, 0, 2, 3, 1, 4, 5, 7, 6}, 0) + "," +
+                  primitive(cube, {0, 1, 5, 4, 2, 6, 7, 3}, 0) + "]}",
+              "{\"name\":\"Ground\",\"primitives\":[" + primitive(ground, {0, 1, 2, 3}, 1) + "]}"};
   g.more = R"("materials":[{"pbrMetallicRoughness":{"baseColorFactor":[0.9,0.25,0.1,1]}},)"
            R"({"pbrMetallicRoughness":{"baseColorFactor":[0.4,0.5,0.6,1]}}],)"
            R"("cameras":[{"type":"perspective","perspective":{"yfov":0.9,"znear":0.1,"zfar":50}}],)"
            R"("extensionsUsed":["KHR_lights_punctual"],)"
            R"("extensions":{"KHR_lights_punctual":{"lights":[{"type":"point"}]}},)";
-  g.nodes = {NodeJson("Cube", {{0.6, 0.5, 0}, AxisAngle(0, 1, 0, 30)}, ",\"mesh\":0"),
-             NodeJson("Ground", {}, ",\"mesh\":1"),
-             NodeJson("Camera", {{0, 2, 5}, AxisAngle(1, 0, 0, -20)}, ",\"camera\":0"),
-             NodeJson("Lamp", {{-3, 4, 3}}, ",\"extensions\":{\"KHR_lights_punctual\":{\"light\":0}}")};
+  g.nodes = {
+      NodeJson("Cube", {{0.6, 0.5, 0}, AxisAngle(0, 1, 0, 30)}, ",\"mesh\":0"),
+      NodeJson("Ground", {}, ",\"mesh\":1"),
+      NodeJson("Camera", {{0, 2, 5}, AxisAngle(1, 0, 0, -20)}, ",\"camera\":0"),
+      NodeJson("Lamp", {{-3, 4, 3}}, ",\"extensions\":{\"KHR_lights_punctual\":{\"light\":0}}")};
   g.roots = {0, 1, 2, 3};
   g.Save("in/cube.gltf");
   gltfimport::Import("in/cube.gltf", "data/scene.demo", {});
@@ -533,7 +553,8 @@ TEST(GltfImportRenderTest, ImportedSceneRendersLikeItsReviewedPicture) {
   platform::EnableTestClock(false);
 
   const fs::path taken = dir.Path() / "screenshots" / "screenshot0.png";
-  const fs::path reference = fs::path(VELOX_SOURCE_DIR) / "tests" / "references" / "gltf_import.png";
+  const fs::path reference =
+      fs::path(VELOX_SOURCE_DIR) / "tests" / "references" / "gltf_import.png";
   const fs::path kept = fs::path(VELOX_TEST_TMP).parent_path() / "gltf_import.png";
   ASSERT_TRUE(fs::exists(taken));
   fs::copy_file(taken, kept, fs::copy_options::overwrite_existing);
@@ -543,8 +564,10 @@ TEST(GltfImportRenderTest, ImportedSceneRendersLikeItsReviewedPicture) {
   }
   platform::image::Image a, b;
   std::string error;
-  ASSERT_TRUE(platform::image::LoadFile(taken.wstring(), a, error) && platform::image::ConvertToA8R8G8B8(a, error));
-  ASSERT_TRUE(platform::image::LoadFile(reference.wstring(), b, error) && platform::image::ConvertToA8R8G8B8(b, error))
+  ASSERT_TRUE(platform::image::LoadFile(taken.wstring(), a, error) &&
+              platform::image::ConvertToA8R8G8B8(a, error));
+  ASSERT_TRUE(platform::image::LoadFile(reference.wstring(), b, error) &&
+              platform::image::ConvertToA8R8G8B8(b, error))
       << reference;
   ASSERT_EQ(a.width, b.width);
   ASSERT_EQ(a.height, b.height);
@@ -554,7 +577,8 @@ TEST(GltfImportRenderTest, ImportedSceneRendersLikeItsReviewedPicture) {
   int off = 0;
   for (std::size_t i = 0; i < diff.size(); ++i) {
     int worst = 0;
-    for (int c = 0; c < 3; ++c) worst = std::max(worst, std::abs(int(x[4 * i + c]) - int(y[4 * i + c])));
+    for (int c = 0; c < 3; ++c)
+      worst = std::max(worst, std::abs(int(x[4 * i + c]) - int(y[4 * i + c])));
     off += worst > 8 ? 1 : 0;
     const auto v = static_cast<std::uint32_t>(std::min(255, worst * 4));
     diff[i] = 0xFF000000u | (v << 16) | (v << 8) | v;
@@ -562,8 +586,9 @@ TEST(GltfImportRenderTest, ImportedSceneRendersLikeItsReviewedPicture) {
   // Rasterizer versions may differ at edges: a few pixels, not the picture.
   EXPECT_LT(off, static_cast<int>(diff.size()) / 100);
   if (off >= static_cast<int>(diff.size()) / 100) {
-    platform::image::SavePng(fs::path(kept).replace_filename("gltf_import_diff.png").wstring(), a.width,
-                             a.height, diff.data(), static_cast<std::uint32_t>(a.width * 4), error);
+    platform::image::SavePng(fs::path(kept).replace_filename("gltf_import_diff.png").wstring(),
+                             a.width, a.height, diff.data(),
+                             static_cast<std::uint32_t>(a.width * 4), error);
   }
 }
 

@@ -43,33 +43,47 @@ std::string Number(double v) {
 
 int ComponentCount(int type) {
   switch (type) {
-    case TINYGLTF_TYPE_SCALAR: return 1;
-    case TINYGLTF_TYPE_VEC2: return 2;
-    case TINYGLTF_TYPE_VEC3: return 3;
-    case TINYGLTF_TYPE_VEC4: return 4;
-    default: return 0;
+    case TINYGLTF_TYPE_SCALAR:
+      return 1;
+    case TINYGLTF_TYPE_VEC2:
+      return 2;
+    case TINYGLTF_TYPE_VEC3:
+      return 3;
+    case TINYGLTF_TYPE_VEC4:
+      return 4;
+    default:
+      return 0;
   }
 }
 
 const char* TypeName(int type) {
   switch (type) {
-    case TINYGLTF_TYPE_SCALAR: return "SCALAR";
-    case TINYGLTF_TYPE_VEC2: return "VEC2";
-    case TINYGLTF_TYPE_VEC3: return "VEC3";
-    case TINYGLTF_TYPE_VEC4: return "VEC4";
-    default: return "another type";
+    case TINYGLTF_TYPE_SCALAR:
+      return "SCALAR";
+    case TINYGLTF_TYPE_VEC2:
+      return "VEC2";
+    case TINYGLTF_TYPE_VEC3:
+      return "VEC3";
+    case TINYGLTF_TYPE_VEC4:
+      return "VEC4";
+    default:
+      return "another type";
   }
 }
 
 std::size_t ComponentBytes(int componentType) {
   switch (componentType) {
     case TINYGLTF_COMPONENT_TYPE_BYTE:
-    case TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE: return 1;
+    case TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE:
+      return 1;
     case TINYGLTF_COMPONENT_TYPE_SHORT:
-    case TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT: return 2;
+    case TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT:
+      return 2;
     case TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT:
-    case TINYGLTF_COMPONENT_TYPE_FLOAT: return 4;
-    default: return 0;
+    case TINYGLTF_COMPONENT_TYPE_FLOAT:
+      return 4;
+    default:
+      return 0;
   }
 }
 
@@ -84,8 +98,8 @@ class Accessors {
     const Located at = Locate(index, type, what);
     const auto& a = mModel.accessors[static_cast<std::size_t>(index)];
     const bool isFloat = a.componentType == TINYGLTF_COMPONENT_TYPE_FLOAT;
-    const bool isNormalised = integers && a.normalized &&
-                              a.componentType != TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT;
+    const bool isNormalised =
+        integers && a.normalized && a.componentType != TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT;
     if (!isFloat && !isNormalised) {
       Fail(at.label + " must hold floats" + (integers ? " or normalised integers" : ""));
     }
@@ -103,8 +117,12 @@ class Accessors {
             v = f;
             break;
           }
-          case TINYGLTF_COMPONENT_TYPE_BYTE: v = std::max(static_cast<signed char>(*p) / 127.0, -1.0); break;
-          case TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE: v = *p / 255.0; break;
+          case TINYGLTF_COMPONENT_TYPE_BYTE:
+            v = std::max(static_cast<signed char>(*p) / 127.0, -1.0);
+            break;
+          case TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE:
+            v = *p / 255.0;
+            break;
           case TINYGLTF_COMPONENT_TYPE_SHORT: {
             std::int16_t s;
             std::memcpy(&s, p, 2);
@@ -128,7 +146,8 @@ class Accessors {
   std::vector<std::uint32_t> Indices(int index, const std::string& what) {
     const Located at = Locate(index, TINYGLTF_TYPE_SCALAR, what);
     const int type = mModel.accessors[static_cast<std::size_t>(index)].componentType;
-    if (type != TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE && type != TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT &&
+    if (type != TINYGLTF_COMPONENT_TYPE_UNSIGNED_BYTE &&
+        type != TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT &&
         type != TINYGLTF_COMPONENT_TYPE_UNSIGNED_INT) {
       Fail(at.label + " must hold unsigned integers");
     }
@@ -182,14 +201,16 @@ class Accessors {
       return at;
     }
     if (static_cast<std::size_t>(a.bufferView) >= mModel.bufferViews.size()) {
-      Fail(at.label + " names buffer view " + std::to_string(a.bufferView) + ", which does not exist");
+      Fail(at.label + " names buffer view " + std::to_string(a.bufferView) +
+           ", which does not exist");
     }
     const tinygltf::BufferView& view = mModel.bufferViews[static_cast<std::size_t>(a.bufferView)];
     const std::string viewLabel = at.label + ", buffer view " + std::to_string(a.bufferView);
     if (view.buffer < 0 || static_cast<std::size_t>(view.buffer) >= mModel.buffers.size()) {
       Fail(viewLabel + " names buffer " + std::to_string(view.buffer) + ", which does not exist");
     }
-    const std::vector<unsigned char>& buffer = mModel.buffers[static_cast<std::size_t>(view.buffer)].data;
+    const std::vector<unsigned char>& buffer =
+        mModel.buffers[static_cast<std::size_t>(view.buffer)].data;
     if (view.byteOffset > buffer.size() || view.byteLength > buffer.size() - view.byteOffset) {
       Fail(viewLabel + " runs past the end of buffer " + std::to_string(view.buffer));
     }
@@ -237,8 +258,9 @@ class Converter {
     if (mOptions.length >= 0) {
       mResult.scene.length = mOptions.length;
     } else {
-      mResult.scene.length = mEnd < 0 ? kStillSceneLength
-                                      : static_cast<std::int32_t>(std::ceil(mEnd * kFramesPerSecond - 1e-6));
+      mResult.scene.length =
+          mEnd < 0 ? kStillSceneLength
+                   : static_cast<std::int32_t>(std::ceil(mEnd * kFramesPerSecond - 1e-6));
     }
     return std::move(mResult);
   }
@@ -247,7 +269,8 @@ class Converter {
   void Warn(const std::string& text) { mResult.warnings.push_back(text); }
 
   std::string NodeName(int index) const {
-    return Named("node", static_cast<std::size_t>(index), mModel.nodes[static_cast<std::size_t>(index)].name);
+    return Named("node", static_cast<std::size_t>(index),
+                 mModel.nodes[static_cast<std::size_t>(index)].name);
   }
 
   void CheckExtensions() {
@@ -269,7 +292,8 @@ class Converter {
     for (std::size_t i = 0; i < count; ++i) {
       for (int child : mModel.nodes[i].children) {
         if (child < 0 || static_cast<std::size_t>(child) >= count) {
-          Fail(NodeName(static_cast<int>(i)) + ": child " + std::to_string(child) + " does not exist");
+          Fail(NodeName(static_cast<int>(i)) + ": child " + std::to_string(child) +
+               " does not exist");
         }
         if (mParentOf[static_cast<std::size_t>(child)] != -1) {
           Fail(NodeName(child) + " has more than one parent");
@@ -297,7 +321,8 @@ class Converter {
     }
     for (int root : mModel.scenes[static_cast<std::size_t>(scene)].nodes) {
       if (root < 0 || static_cast<std::size_t>(root) >= count) {
-        Fail("scene " + std::to_string(scene) + ": node " + std::to_string(root) + " does not exist");
+        Fail("scene " + std::to_string(scene) + ": node " + std::to_string(root) +
+             " does not exist");
       }
       if (mParentOf[static_cast<std::size_t>(root)] != -1) {
         Fail("scene " + std::to_string(scene) + ": " + NodeName(root) + " is a child, not a root");
@@ -309,7 +334,8 @@ class Converter {
 
   std::string UniqueName(std::string name) {
     std::string candidate = name;
-    for (int n = 1; mReserved.count(candidate) != 0; ++n) candidate = name + "." + std::to_string(n);
+    for (int n = 1; mReserved.count(candidate) != 0; ++n)
+      candidate = name + "." + std::to_string(n);
     mReserved.insert(candidate);
     return candidate;
   }
@@ -328,7 +354,8 @@ class Converter {
       double m[3][4];
       for (int r = 0; r < 3; ++r) {
         for (int c = 0; c < 4; ++c) {
-          m[r][c] = node.matrix[static_cast<std::size_t>(c * 4 + r)] * (r == 2 ? -1 : 1) * (c == 2 ? -1 : 1);
+          m[r][c] = node.matrix[static_cast<std::size_t>(c * 4 + r)] * (r == 2 ? -1 : 1) *
+                    (c == 2 ? -1 : 1);
         }
       }
       p.translation = {m[0][3], m[1][3], m[2][3]};
@@ -340,24 +367,29 @@ class Converter {
         if (c == 0 && det < 0) length = -length;
         if (length == 0) Fail(label + " has a matrix that collapses an axis");
         p.scale[static_cast<std::size_t>(c)] = length;
-        for (int r = 0; r < 3; ++r) p.rotation[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)] = m[r][c] / length;
+        for (int r = 0; r < 3; ++r)
+          p.rotation[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)] = m[r][c] / length;
       }
       double skew = 0;
       for (int a = 0; a < 3; ++a) {
         for (int b = a + 1; b < 3; ++b) {
           double dot = 0;
-          for (int r = 0; r < 3; ++r) dot += p.rotation[static_cast<std::size_t>(r)][static_cast<std::size_t>(a)] * p.rotation[static_cast<std::size_t>(r)][static_cast<std::size_t>(b)];
+          for (int r = 0; r < 3; ++r)
+            dot += p.rotation[static_cast<std::size_t>(r)][static_cast<std::size_t>(a)] *
+                   p.rotation[static_cast<std::size_t>(r)][static_cast<std::size_t>(b)];
           skew = std::max(skew, std::abs(dot));
         }
       }
-      if (skew > 1e-4) Warn(label + ": its matrix shears, which a placement cannot hold: approximated");
+      if (skew > 1e-4)
+        Warn(label + ": its matrix shears, which a placement cannot hold: approximated");
       return p;
     }
     if (finite(node.translation, 3, "translation")) {
       p.translation = Mirror(node.translation[0], node.translation[1], node.translation[2]);
     }
     if (finite(node.rotation, 4, "rotation")) {
-      p.rotation = ToMatrix(MirrorRotation(node.rotation[0], node.rotation[1], node.rotation[2], node.rotation[3]));
+      p.rotation = ToMatrix(
+          MirrorRotation(node.rotation[0], node.rotation[1], node.rotation[2], node.rotation[3]));
     }
     if (finite(node.scale, 3, "scale")) p.scale = {node.scale[0], node.scale[1], node.scale[2]};
     return p;
@@ -381,7 +413,8 @@ class Converter {
   void AddNode(int index, int parentObject, int depth) {
     const tinygltf::Node& node = mModel.nodes[static_cast<std::size_t>(index)];
     const std::string label = NodeName(index);
-    if (depth > kMaxNodeDepth) Fail(label + " lies deeper than " + std::to_string(kMaxNodeDepth) + " levels");
+    if (depth > kMaxNodeDepth)
+      Fail(label + " lies deeper than " + std::to_string(kMaxNodeDepth) + " levels");
     if (node.skin >= 0) Fail(label + " is skinned, which the importer does not support");
     if (node.camera >= 0 && static_cast<std::size_t>(node.camera) >= mModel.cameras.size()) {
       Fail(label + ": camera " + std::to_string(node.camera) + " does not exist");
@@ -403,7 +436,8 @@ class Converter {
     object.type = attachments[0];
     object.name = UniqueName(node.name.empty() ? "node" + std::to_string(index) : node.name);
     if (object.name != node.name && !node.name.empty()) {
-      Warn(label + " is named \"" + object.name + "\": object names must be unique and not Terrain");
+      Warn(label + " is named \"" + object.name +
+           "\": object names must be unique and not Terrain");
     }
     object.data = object.type == "Mesh" ? meshFile : "";
     const bool underCamera = parentObject >= 0 && Object(parentObject).type == "Camera";
@@ -431,27 +465,34 @@ class Converter {
     for (int child : node.children) AddNode(child, self, depth + 1);
   }
 
-  content::SceneObject& Object(int index) { return mResult.scene.objects[static_cast<std::size_t>(index)]; }
+  content::SceneObject& Object(int index) {
+    return mResult.scene.objects[static_cast<std::size_t>(index)];
+  }
 
   void NoteCamera(int index, const std::string& object) {
     const tinygltf::Camera& c = mModel.cameras[static_cast<std::size_t>(index)];
-    std::string text = "camera object " + object + ": scene files hold no projection, set it with "
+    std::string text = "camera object " + object +
+                       ": scene files hold no projection, set it with "
                        "SetProjectionMatrix (";
     if (c.type == "orthographic") {
-      text += "orthographic, " + Number(2 * c.orthographic.xmag) + " x " + Number(2 * c.orthographic.ymag);
+      text += "orthographic, " + Number(2 * c.orthographic.xmag) + " x " +
+              Number(2 * c.orthographic.ymag);
     } else {
       text += "vertical field of view " + Number(c.perspective.yfov) + " rad, aspect ratio " +
               Number(c.perspective.aspectRatio);
     }
-    text += ", near " + Number(c.type == "orthographic" ? c.orthographic.znear : c.perspective.znear);
-    text += ", far " + Number(c.type == "orthographic" ? c.orthographic.zfar : c.perspective.zfar) + ")";
+    text +=
+        ", near " + Number(c.type == "orthographic" ? c.orthographic.znear : c.perspective.znear);
+    text += ", far " + Number(c.type == "orthographic" ? c.orthographic.zfar : c.perspective.zfar) +
+            ")";
     Warn(text);
   }
 
   void NoteLight(int index, const std::string& object) {
     const tinygltf::Light& l = mModel.lights[static_cast<std::size_t>(index)];
-    Warn("lamp object " + object + " (" + Named("light", static_cast<std::size_t>(index), l.name) + ", " +
-         l.type + "): only its position is kept; colour, intensity, range and direction are not");
+    Warn("lamp object " + object + " (" + Named("light", static_cast<std::size_t>(index), l.name) +
+         ", " + l.type +
+         "): only its position is kept; colour, intensity, range and direction are not");
   }
 
   // The mesh's file name, converting the mesh on first use.
@@ -460,7 +501,8 @@ class Converter {
     if (found != mMeshFile.end()) return found->second;
     const tinygltf::Mesh& mesh = mModel.meshes[static_cast<std::size_t>(index)];
     std::string base;
-    for (char c : mesh.name) base += std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' ? c : '_';
+    for (char c : mesh.name)
+      base += std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' ? c : '_';
     if (base.empty()) base = "mesh" + std::to_string(index);
     std::string name = base;
     for (int n = 2; mMeshNames.count(name) != 0; ++n) name = base + "_" + std::to_string(n);
@@ -469,7 +511,8 @@ class Converter {
     int material = -1;
     ConvertMesh(index, &file.data, &material);
     if (file.data.indices.empty()) {
-      Warn(Named("mesh", static_cast<std::size_t>(index), mesh.name) + " has no triangles: left out");
+      Warn(Named("mesh", static_cast<std::size_t>(index), mesh.name) +
+           " has no triangles: left out");
       mMeshFile[index] = "";
       return "";
     }
@@ -485,13 +528,16 @@ class Converter {
     const std::string meshLabel = Named("mesh", static_cast<std::size_t>(index), mesh.name);
     std::set<int> materials;
     bool anyUvs = false;
-    for (const auto& primitive : mesh.primitives) anyUvs |= primitive.attributes.count("TEXCOORD_0") != 0;
+    for (const auto& primitive : mesh.primitives)
+      anyUvs |= primitive.attributes.count("TEXCOORD_0") != 0;
     for (std::size_t p = 0; p < mesh.primitives.size(); ++p) {
       const tinygltf::Primitive& primitive = mesh.primitives[p];
       const std::string label = meshLabel + " primitive " + std::to_string(p);
-      if (!primitive.targets.empty()) Fail(label + " has morph targets, which the importer does not support");
+      if (!primitive.targets.empty())
+        Fail(label + " has morph targets, which the importer does not support");
       if (primitive.mode < TINYGLTF_MODE_TRIANGLES || primitive.mode > TINYGLTF_MODE_TRIANGLE_FAN) {
-        Fail(label + " draws " + (primitive.mode >= 0 && primitive.mode < 4 ? "points or lines" : "an unknown mode") +
+        Fail(label + " draws " +
+             (primitive.mode >= 0 && primitive.mode < 4 ? "points or lines" : "an unknown mode") +
              ": only triangles are supported");
       }
       int position = -1, normal = -1, uv = -1;
@@ -512,18 +558,22 @@ class Converter {
         }
       }
       if (position < 0) Fail(label + " has no POSITION");
-      if (primitive.material >= 0 && static_cast<std::size_t>(primitive.material) >= mModel.materials.size()) {
+      if (primitive.material >= 0 &&
+          static_cast<std::size_t>(primitive.material) >= mModel.materials.size()) {
         Fail(label + ": material " + std::to_string(primitive.material) + " does not exist");
       }
       materials.insert(primitive.material);
       if (p == 0) *material = primitive.material;
 
-      const std::vector<double> positions = mAccessors.Numbers(position, TINYGLTF_TYPE_VEC3, false, label + " POSITION");
+      const std::vector<double> positions =
+          mAccessors.Numbers(position, TINYGLTF_TYPE_VEC3, false, label + " POSITION");
       const std::size_t vertices = positions.size() / 3;
       std::vector<double> normals, uvs;
-      if (normal >= 0) normals = mAccessors.Numbers(normal, TINYGLTF_TYPE_VEC3, false, label + " NORMAL");
+      if (normal >= 0)
+        normals = mAccessors.Numbers(normal, TINYGLTF_TYPE_VEC3, false, label + " NORMAL");
       if (uv >= 0) uvs = mAccessors.Numbers(uv, TINYGLTF_TYPE_VEC2, true, label + " TEXCOORD_0");
-      if ((normal >= 0 && normals.size() / 3 != vertices) || (uv >= 0 && uvs.size() / 2 != vertices)) {
+      if ((normal >= 0 && normals.size() / 3 != vertices) ||
+          (uv >= 0 && uvs.size() / 2 != vertices)) {
         Fail(label + ": its attributes differ in count");
       }
       std::vector<std::uint32_t> order;
@@ -531,8 +581,9 @@ class Converter {
         order = mAccessors.Indices(primitive.indices, label + " indices");
         for (std::uint32_t i : order) {
           if (i >= vertices) {
-            Fail(Accessors::Label(mModel, primitive.indices, label + " indices") + ": index " + std::to_string(i) +
-                 " is out of range (" + std::to_string(vertices) + " vertices)");
+            Fail(Accessors::Label(mModel, primitive.indices, label + " indices") + ": index " +
+                 std::to_string(i) + " is out of range (" + std::to_string(vertices) +
+                 " vertices)");
           }
         }
       } else {
@@ -543,12 +594,17 @@ class Converter {
       // Without normals glTF shades flat: every corner its own vertex.
       const bool flat = normal < 0;
       const std::size_t base = out->positions.size();
-      if (base + (flat ? triangles.size() : vertices) > 0x7FFFFFFFu) Fail(meshLabel + " is too large");
+      if (base + (flat ? triangles.size() : vertices) > 0x7FFFFFFFu)
+        Fail(meshLabel + " is too large");
       auto vertex = [&](std::uint32_t i) {
-        out->positions.push_back(ToVec3(Mirror(positions[3 * i], positions[3 * i + 1], positions[3 * i + 2])));
-        if (!flat) out->normals.push_back(ToVec3(Mirror(normals[3 * i], normals[3 * i + 1], normals[3 * i + 2])));
+        out->positions.push_back(
+            ToVec3(Mirror(positions[3 * i], positions[3 * i + 1], positions[3 * i + 2])));
+        if (!flat)
+          out->normals.push_back(
+              ToVec3(Mirror(normals[3 * i], normals[3 * i + 1], normals[3 * i + 2])));
         if (anyUvs) {
-          out->uvs.push_back(uv >= 0 ? content::Vec2{static_cast<float>(uvs[2 * i]), static_cast<float>(uvs[2 * i + 1])}
+          out->uvs.push_back(uv >= 0 ? content::Vec2{static_cast<float>(uvs[2 * i]),
+                                                     static_cast<float>(uvs[2 * i + 1])}
                                      : content::Vec2{});
         }
       };
@@ -558,8 +614,10 @@ class Converter {
           const content::Vec3 a = out->positions[base + t], b = out->positions[base + t + 1],
                               c = out->positions[base + t + 2];
           // Engine axes and glTF's winding: (b - a) x (c - a) points away from the front.
-          const double u[3] = {b.x - a.x, b.y - a.y, b.z - a.z}, v[3] = {c.x - a.x, c.y - a.y, c.z - a.z};
-          Vec3 n = {u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2], u[0] * v[1] - u[1] * v[0]};
+          const double u[3] = {b.x - a.x, b.y - a.y, b.z - a.z},
+                       v[3] = {c.x - a.x, c.y - a.y, c.z - a.z};
+          Vec3 n = {u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2],
+                    u[0] * v[1] - u[1] * v[0]};
           const double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
           for (double& x : n) x = length > 0 ? -x / length : 0;
           for (int k = 0; k < 3; ++k) out->normals.push_back(ToVec3(n));
@@ -572,12 +630,14 @@ class Converter {
         for (std::size_t i = 0; i < vertices; ++i) vertex(static_cast<std::uint32_t>(i));
         for (std::size_t t = 0; t < triangles.size(); t += 3) {
           const auto b = static_cast<std::uint32_t>(base);
-          out->indices.insert(out->indices.end(), {b + triangles[t], b + triangles[t + 2], b + triangles[t + 1]});
+          out->indices.insert(out->indices.end(),
+                              {b + triangles[t], b + triangles[t + 2], b + triangles[t + 1]});
         }
       }
     }
     if (materials.size() > 1) {
-      Warn(meshLabel + ": its primitives use different materials; the starting material follows the first");
+      Warn(meshLabel +
+           ": its primitives use different materials; the starting material follows the first");
     }
   }
 
@@ -585,7 +645,8 @@ class Converter {
                                               const std::string& label) {
     std::vector<std::uint32_t> out;
     if (mode == TINYGLTF_MODE_TRIANGLES) {
-      if (order.size() % 3 != 0) Fail(label + ": " + std::to_string(order.size()) + " indices make no whole triangles");
+      if (order.size() % 3 != 0)
+        Fail(label + ": " + std::to_string(order.size()) + " indices make no whole triangles");
       return order;
     }
     for (std::size_t i = 0; i + 2 < order.size(); ++i) {
@@ -609,7 +670,8 @@ class Converter {
     std::string origin = "no glTF material";
     if (index >= 0) {
       const tinygltf::Material& m = mModel.materials[static_cast<std::size_t>(index)];
-      if (m.pbrMetallicRoughness.baseColorFactor.size() == 4) colour = m.pbrMetallicRoughness.baseColorFactor;
+      if (m.pbrMetallicRoughness.baseColorFactor.size() == 4)
+        colour = m.pbrMetallicRoughness.baseColorFactor;
       twoSided = m.doubleSided;
       origin = "glTF material \"" + clean(m.name) + "\"";
       if (mWarnedMaterials.insert(index).second) {
@@ -617,23 +679,33 @@ class Converter {
                               m.pbrMetallicRoughness.metallicRoughnessTexture.index >= 0 ||
                               m.normalTexture.index >= 0 || m.occlusionTexture.index >= 0 ||
                               m.emissiveTexture.index >= 0;
-        if (textured) Warn(Named("material", static_cast<std::size_t>(index), m.name) + ": textures are not converted");
+        if (textured)
+          Warn(Named("material", static_cast<std::size_t>(index), m.name) +
+               ": textures are not converted");
         if (m.alphaMode != "OPAQUE") {
-          Warn(Named("material", static_cast<std::size_t>(index), m.name) + ": alpha mode " + m.alphaMode +
-               " is not converted");
+          Warn(Named("material", static_cast<std::size_t>(index), m.name) + ": alpha mode " +
+               m.alphaMode + " is not converted");
         }
       }
     }
     std::string colourText;
     for (std::size_t i = 0; i < 4; ++i) colourText += (i > 0 ? ", " : "") + Number(colour[i]);
-    return "-- Starting material of mesh \"" + clean(meshName) + "\" (" + origin + "), written by gltfimport.\n"
-           "-- It draws with the lit effect data/fx/" + kLitEffectName + ".fx; edit freely.\n"
+    return "-- Starting material of mesh \"" + clean(meshName) + "\" (" + origin +
+           "), written by gltfimport.\n"
+           "-- It draws with the lit effect data/fx/" +
+           kLitEffectName +
+           ".fx; edit freely.\n"
            "effect = {\n"
            "  { priority = 0, pass = {\n"
-           "    { fx = '" + kLitEffectName + "', tec = '" + (twoSided ? "LitTwoSided" : "Lit") +
+           "    { fx = '" +
+           kLitEffectName + "', tec = '" + (twoSided ? "LitTwoSided" : "Lit") +
            "', params = {\n"
-           "        { 'BaseColor', 'float4', { " + colourText + " } },\n"
-           "      }, streams = { 'pos', 'normal'" + (hasUvs ? ", 'tex'" : "") + " } },\n"
+           "        { 'BaseColor', 'float4', { " +
+           colourText +
+           " } },\n"
+           "      }, streams = { 'pos', 'normal'" +
+           (hasUvs ? ", 'tex'" : "") +
+           " } },\n"
            "  } },\n"
            "}\n";
   }
@@ -648,11 +720,13 @@ class Converter {
         chosen.push_back(a);
       }
     }
-    if (!mOptions.animation.empty() && chosen.empty()) Fail("no animation \"" + mOptions.animation + "\" in the file");
+    if (!mOptions.animation.empty() && chosen.empty())
+      Fail("no animation \"" + mOptions.animation + "\" in the file");
     return chosen;
   }
 
-  Sampler ReadSampler(const tinygltf::AnimationSampler& s, const std::string& path, const std::string& label) {
+  Sampler ReadSampler(const tinygltf::AnimationSampler& s, const std::string& path,
+                      const std::string& label) {
     const bool rotation = path == "rotation";
     Sampler out;
     if (s.interpolation == "LINEAR") {
@@ -668,16 +742,19 @@ class Converter {
     if (out.times.empty()) Fail(label + ": the sampler has no keys");
     for (std::size_t k = 0; k < out.times.size(); ++k) {
       if (out.times[k] < 0 || (k > 0 && out.times[k] <= out.times[k - 1])) {
-        Fail(Accessors::Label(mModel, s.input, label + " input") + ": key times must be at least 0 and increase");
+        Fail(Accessors::Label(mModel, s.input, label + " input") +
+             ": key times must be at least 0 and increase");
       }
     }
     const int type = rotation ? TINYGLTF_TYPE_VEC4 : TINYGLTF_TYPE_VEC3;
     const std::size_t n = rotation ? 4 : 3;
-    const std::vector<double> values = mAccessors.Numbers(s.output, type, rotation, label + " output");
+    const std::vector<double> values =
+        mAccessors.Numbers(s.output, type, rotation, label + " output");
     const std::size_t perKey = out.interpolation == Interpolation::Cubic ? 3 : 1;
     if (values.size() != out.times.size() * perKey * n) {
-      Fail(Accessors::Label(mModel, s.output, label + " output") + ": " + std::to_string(values.size() / n) +
-           " values for " + std::to_string(out.times.size()) + " keys");
+      Fail(Accessors::Label(mModel, s.output, label + " output") + ": " +
+           std::to_string(values.size() / n) + " values for " + std::to_string(out.times.size()) +
+           " keys");
     }
     auto element = [&](std::size_t e) {
       const double* v = &values[e * n];
@@ -703,11 +780,14 @@ class Converter {
       const tinygltf::Animation& animation = mModel.animations[a];
       for (std::size_t c = 0; c < animation.channels.size(); ++c) {
         const tinygltf::AnimationChannel& channel = animation.channels[c];
-        const std::string label = Named("animation", a, animation.name) + " channel " + std::to_string(c);
-        if (channel.sampler < 0 || static_cast<std::size_t>(channel.sampler) >= animation.samplers.size()) {
+        const std::string label =
+            Named("animation", a, animation.name) + " channel " + std::to_string(c);
+        if (channel.sampler < 0 ||
+            static_cast<std::size_t>(channel.sampler) >= animation.samplers.size()) {
           Fail(label + ": sampler " + std::to_string(channel.sampler) + " does not exist");
         }
-        if (channel.target_node < 0 || static_cast<std::size_t>(channel.target_node) >= mModel.nodes.size()) {
+        if (channel.target_node < 0 ||
+            static_cast<std::size_t>(channel.target_node) >= mModel.nodes.size()) {
           Fail(label + ": target node " + std::to_string(channel.target_node) + " does not exist");
         }
         const std::string& path = channel.target_path;
@@ -724,15 +804,16 @@ class Converter {
         }
         const auto key = std::make_pair(channel.target_node, path);
         if (done.count(key) != 0) {
-          Warn(label + ": " + NodeName(channel.target_node) + "'s " + path + " is already animated by " +
-               done[key] + ", skipped");
+          Warn(label + ": " + NodeName(channel.target_node) + "'s " + path +
+               " is already animated by " + done[key] + ", skipped");
           continue;
         }
         done[key] = label;
         std::vector<content::AnimCurve>& curves = Object(object->second).curves;
         if (path == "translation") {
           const bool flip = mUnderCamera[channel.target_node];
-          AddCurves(VectorCurve(sampler), {"LocX", "LocY", "LocZ"}, {1, 1, flip ? -1.0 : 1.0}, &curves);
+          AddCurves(VectorCurve(sampler), {"LocX", "LocY", "LocZ"}, {1, 1, flip ? -1.0 : 1.0},
+                    &curves);
         } else if (path == "rotation") {
           AddCurves(RotationCurve(sampler), {"RotX", "RotY", "RotZ"},
                     {kCurveAngleUnit, kCurveAngleUnit, kCurveAngleUnit}, &curves);
@@ -756,8 +837,8 @@ class Converter {
     AddCurves(still, {"ScaleX", "ScaleY", "ScaleZ"}, {1, 1, 1}, &Object(object).curves);
   }
 
-  static void AddCurves(const Curve3& curve, const std::array<const char*, 3>& channels, const Vec3& factor,
-                        std::vector<content::AnimCurve>* out) {
+  static void AddCurves(const Curve3& curve, const std::array<const char*, 3>& channels,
+                        const Vec3& factor, std::vector<content::AnimCurve>* out) {
     std::vector<CurveKey3> keys = curve.keys;
     Interpolation interpolation = curve.interpolation;
     if (keys.size() == 1) {  // tracks need two keys
@@ -775,7 +856,8 @@ class Converter {
       c.extrapolation = "Constant";
       for (std::size_t k = 0; k < keys.size(); ++k) {
         const CurveKey3& key = keys[k];
-        const double next = k + 1 < keys.size() ? keys[k + 1].time - key.time : key.time - keys[k - 1].time;
+        const double next =
+            k + 1 < keys.size() ? keys[k + 1].time - key.time : key.time - keys[k - 1].time;
         const double previous = k > 0 ? key.time - keys[k - 1].time : next;
         const double v = factor[axis] * key.value[axis];
         content::CurveKey out;

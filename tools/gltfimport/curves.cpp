@@ -28,8 +28,8 @@ Vec4 Slerp(Vec4 a, Vec4 b, double f) {
     wa = std::sin((1 - f) * angle) / std::sin(angle);
     wb = std::sin(f * angle) / std::sin(angle);
   }
-  return Normalised({wa * a[0] + wb * b[0], wa * a[1] + wb * b[1], wa * a[2] + wb * b[2],
-                     wa * a[3] + wb * b[3]});
+  return Normalised(
+      {wa * a[0] + wb * b[0], wa * a[1] + wb * b[1], wa * a[2] + wb * b[2], wa * a[3] + wb * b[3]});
 }
 
 Vec3 AnglesAt(const Sampler& s, double t, const Vec3& near) {
@@ -87,7 +87,8 @@ Mat3 ToMatrix(const Vec4& quaternion) {
 Vec3 EulerAngles(const Mat3& m) {
   const double s = std::clamp(-m[2][0], -1.0, 1.0);
   const double y = std::asin(s);
-  if (std::abs(s) < 1 - 1e-12) return {std::atan2(m[2][1], m[2][2]), y, std::atan2(m[1][0], m[0][0])};
+  if (std::abs(s) < 1 - 1e-12)
+    return {std::atan2(m[2][1], m[2][2]), y, std::atan2(m[1][0], m[0][0])};
   // Gimbal lock: x and z turn about the same axis; z takes it all.
   return {0, y, std::atan2(-m[0][1], m[1][1])};
 }
@@ -133,14 +134,18 @@ Vec4 SampleRotation(const Sampler& s, double t) {
   if (n == 0) return {0, 0, 0, 1};
   if (t <= s.times.front()) return Normalised(s.values.front());
   if (t >= s.times.back()) return Normalised(s.values.back());
-  const std::size_t k =
-      static_cast<std::size_t>(std::upper_bound(s.times.begin(), s.times.end(), t) - s.times.begin()) - 1;
+  const std::size_t k = static_cast<std::size_t>(
+                            std::upper_bound(s.times.begin(), s.times.end(), t) - s.times.begin()) -
+                        1;
   const double span = s.times[k + 1] - s.times[k];
   const double f = (t - s.times[k]) / span;
   switch (s.interpolation) {
-    case Interpolation::Step: return Normalised(s.values[k]);
-    case Interpolation::Linear: return Slerp(Normalised(s.values[k]), Normalised(s.values[k + 1]), f);
-    case Interpolation::Cubic: break;
+    case Interpolation::Step:
+      return Normalised(s.values[k]);
+    case Interpolation::Linear:
+      return Slerp(Normalised(s.values[k]), Normalised(s.values[k + 1]), f);
+    case Interpolation::Cubic:
+      break;
   }
   const double f2 = f * f, f3 = f2 * f;
   const double h00 = 2 * f3 - 3 * f2 + 1, h10 = f3 - 2 * f2 + f, h01 = -2 * f3 + 3 * f2,
@@ -158,8 +163,12 @@ Vec3 Interpolate(Interpolation interpolation, const CurveKey3& a, const CurveKey
   const double third = (b.time - a.time) / 3;
   for (int i = 0; i < 3; ++i) {
     switch (interpolation) {
-      case Interpolation::Step: v[i] = a.value[i]; break;
-      case Interpolation::Linear: v[i] = (1 - f) * a.value[i] + f * b.value[i]; break;
+      case Interpolation::Step:
+        v[i] = a.value[i];
+        break;
+      case Interpolation::Linear:
+        v[i] = (1 - f) * a.value[i] + f * b.value[i];
+        break;
       case Interpolation::Cubic: {
         const double p0 = a.value[i], p1 = a.value[i] + a.out[i] * third;
         const double p2 = b.value[i] - b.in[i] * third, p3 = b.value[i];

@@ -44,9 +44,9 @@ class Model;
 namespace gltfimport {
 
 struct Options {
-  int scene = -1;           // the file's default scene, else its first
-  std::string animation;    // an animation's name or index; empty: all of them
-  int length = -1;          // the scene's length in frames; -1: the animation's end
+  int scene = -1;         // the file's default scene, else its first
+  std::string animation;  // an animation's name or index; empty: all of them
+  int length = -1;        // the scene's length in frames; -1: the animation's end
 };
 
 struct MeshFile {

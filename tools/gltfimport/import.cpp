@@ -16,8 +16,8 @@ namespace {
 namespace fs = std::filesystem;
 
 // Textures are not converted: pictures are not decoded at all.
-bool SkipImage(tinygltf::Image*, const int, std::string*, std::string*, int, int, const unsigned char*,
-               int, void*) {
+bool SkipImage(tinygltf::Image*, const int, std::string*, std::string*, int, int,
+               const unsigned char*, int, void*) {
   return true;
 }
 
@@ -31,7 +31,8 @@ std::vector<std::string> Lines(const std::string& text) {
 }
 
 void Save(const fs::path& path, const std::string& bytes) {
-  if (!content::SaveBytes(path.string(), bytes)) throw ImportError(path.string() + ": cannot be written");
+  if (!content::SaveBytes(path.string(), bytes))
+    throw ImportError(path.string() + ": cannot be written");
 }
 
 // A fresh folder beside the output, removed again unless released.

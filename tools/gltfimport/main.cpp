@@ -56,11 +56,13 @@ int main(int argc, char** argv) {
   if (fileCount != 2) return Usage("an input and an output file are needed");
   try {
     const gltfimport::Conversion done = gltfimport::Import(files[0], files[1], options);
-    for (const std::string& w : done.warnings) std::fprintf(stderr, "gltfimport: warning: %s\n", w.c_str());
+    for (const std::string& w : done.warnings)
+      std::fprintf(stderr, "gltfimport: warning: %s\n", w.c_str());
     std::size_t curves = 0;
     for (const auto& object : done.scene.objects) curves += object.curves.size();
-    std::printf("gltfimport: wrote %s: %zu objects, %zu meshes, %zu curves, %d frames\n", files[1].c_str(),
-                done.scene.objects.size(), done.meshes.size(), curves, done.scene.length);
+    std::printf("gltfimport: wrote %s: %zu objects, %zu meshes, %zu curves, %d frames\n",
+                files[1].c_str(), done.scene.objects.size(), done.meshes.size(), curves,
+                done.scene.length);
   } catch (const gltfimport::ImportError& e) {
     std::fprintf(stderr, "gltfimport: error: %s\n", e.what());
     return 1;
