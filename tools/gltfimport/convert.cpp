@@ -471,20 +471,19 @@ class Converter {
 
   void NoteCamera(int index, const std::string& object) {
     const tinygltf::Camera& c = mModel.cameras[static_cast<std::size_t>(index)];
+    const bool ortho = c.type == "orthographic";
     std::string text = "camera object " + object +
-                       ": scene files hold no projection, set it with "
-                       "SetProjectionMatrix (";
-    if (c.type == "orthographic") {
+                       ": scene files hold no projection, set it with SetProjectionMatrix (";
+    if (ortho) {
       text += "orthographic, " + Number(2 * c.orthographic.xmag) + " x " +
               Number(2 * c.orthographic.ymag);
     } else {
-      text += "vertical field of view " + Number(c.perspective.yfov) + " rad, aspect ratio " +
-              Number(c.perspective.aspectRatio);
+      text += "vertical field of view " + Number(c.perspective.yfov) + " rad";
+      if (c.perspective.aspectRatio > 0) text += ", aspect ratio " + Number(c.perspective.aspectRatio);
     }
-    text +=
-        ", near " + Number(c.type == "orthographic" ? c.orthographic.znear : c.perspective.znear);
-    text += ", far " + Number(c.type == "orthographic" ? c.orthographic.zfar : c.perspective.zfar) +
-            ")";
+    text += ", near " + Number(ortho ? c.orthographic.znear : c.perspective.znear);
+    const double far = ortho ? c.orthographic.zfar : c.perspective.zfar;
+    text += far > 0 ? ", far " + Number(far) + ")" : ", no far plane)";
     Warn(text);
   }
 
