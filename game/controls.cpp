@@ -7,6 +7,7 @@
 #include "engine/input.h"
 #include "engine/resourceTypes.h"
 #include "engine/timer.h"
+#include "engine/windowStuff.h"
 #include "engine/wrapper.h"
 #include "game/bitmapText.h"
 #include "game/capture.h"
@@ -68,7 +69,7 @@ Overlay::Overlay(std::function<std::string()> scene, const Controls::Config& con
     : mScene(std::move(scene)), mConfig(config) {}
 
 std::vector<std::string> Overlay::Lines(double time, double fps, double frameSeconds,
-                                        bool paused) const {
+                                        bool paused, std::size_t columns) const {
   char text[160];
   std::vector<std::string> lines;
   std::snprintf(text, sizeof text, "%s  %s%s", ClockText(time).c_str(),
@@ -80,8 +81,7 @@ std::vector<std::string> Overlay::Lines(double time, double fps, double frameSec
     lines.push_back("loop " + ClockText(mConfig.loopFrom) + " - " + ClockText(mConfig.loopTo));
   }
   for (const std::string& failure : engine::core::resources::FXEffect::ReloadFailures()) {
-    // Long compiler messages are cut into lines the corner can hold.
-    constexpr std::size_t kWidth = 90;
+    const std::size_t kWidth = std::max<std::size_t>(columns, 20) - 2;
     std::size_t at = 0;
     while (at < failure.size() && lines.size() < 16) {
       std::size_t end = failure.find('\n', at);
@@ -108,8 +108,11 @@ void Overlay::Draw(platform::Device* device) {
   }
 
   engine::core::Timer* timer = engine::core::Timer::Get();
-  const std::vector<std::string> lines = Lines(timer->Time(), mFps, mFrameSeconds, timer->Paused());
   constexpr int kScale = 2, kMargin = 8, kPad = 6;
+  const int room = engine::GetWindowSettings()->width - 2 * (kMargin + kPad);
+  const auto columns = static_cast<std::size_t>(std::max(room / TextWidth("m", kScale), 1));
+  const std::vector<std::string> lines =
+      Lines(timer->Time(), mFps, mFrameSeconds, timer->Paused(), columns);
   const int lineHeight = TextHeight("0", kScale) + 4;
   int width = 0;
   for (const std::string& line : lines) width = std::max(width, TextWidth(line, kScale));

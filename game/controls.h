@@ -65,8 +65,10 @@ class Controls : public engine::core::Module {
 class Overlay {
  public:
   Overlay(std::function<std::string()> scene, const Controls::Config& config);
-  // The lines for the state now; frameSeconds and fps as measured.
-  std::vector<std::string> Lines(double time, double fps, double frameSeconds, bool paused) const;
+  // The lines for the state now; frameSeconds and fps as measured; long
+  // messages are cut into lines of at most `columns` characters.
+  std::vector<std::string> Lines(double time, double fps, double frameSeconds, bool paused,
+                                 std::size_t columns = 90) const;
   void Draw(platform::Device* device);
 
  private:

@@ -4,6 +4,7 @@
 // plain renderer shows at those times.
 #include <mpg123.h>
 
+#include <array>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -22,6 +23,7 @@
 #include "engine/input.h"
 #include "engine/kernel.h"
 #include "engine/mesh.h"
+#include "engine/renderer.h"
 #include "engine/sceneNodes.h"
 #include "engine/timer.h"
 #include "engine/windowStuff.h"
@@ -249,9 +251,10 @@ class ClockColours : public engine::core::Module {
     return true;
   }
   void Update() override {
+    ++mFrames;
+    if (onFrame) onFrame(mFrames - 1);
     // A plain run: F11 on the chosen frame, then the end.
     if (plain) {
-      ++mFrames;
       engine::core::Input::Get()->SetKey(0x7A, mFrames == 3);
       if (mFrames >= 4) engine::QuitApplication();
       platform::AdvanceTestClock(0.25);
@@ -259,6 +262,7 @@ class ClockColours : public engine::core::Module {
   }
   void Stop() override { mMesh.reset(); }
   bool plain = false;
+  std::function<void(int)> onFrame;
 
  private:
   boost::shared_ptr<engine::gfx::Mesh> mMesh;
@@ -280,13 +284,19 @@ void WriteClockScene() {
 
 // One run of the engine with the clock scene and, for a recording, the
 // capture module with the fixed-step clock.
-void RunEngine(const demo::Capture::Plan* plan) {
+void RunEngine(const demo::Capture::Plan* plan, std::function<void(int)> onFrame = nullptr,
+               demo::Overlay* overlay = nullptr) {
   engine::WindowSettings settings;
-  settings.width = 64;
-  settings.height = 48;
+  settings.width = overlay != nullptr ? 400 : 64;
+  settings.height = overlay != nullptr ? 120 : 48;
   engine::CreateVELOXWindow(settings);
+  if (overlay != nullptr) {
+    dynamic_cast<engine::gfx::Renderer*>(engine::core::Kernel::Get()->FindModule(10))
+        ->SetOverlay([overlay](platform::Device* device) { overlay->Draw(device); });
+  }
   ClockColours scene;
   scene.plain = plan == nullptr;
+  scene.onFrame = std::move(onFrame);
   engine::AddModule(&scene, 10100);
   std::unique_ptr<demo::Capture> capture;
   if (plan != nullptr) {
@@ -351,6 +361,53 @@ TEST(CaptureTest, TheSameRangeGivesTheSameFramesAsThePlainRendererAndAPlayableVi
   EXPECT_EQ(video.videoStart, 0.0);
   EXPECT_EQ(video.audioStart, 0.0);
   EXPECT_FALSE(fs::exists("clock.mp4.part"));
+}
+
+// RGB of a pixel of a PNG written by the capture.
+std::array<int, 3> Pixel(const fs::path& png, int x, int y) {
+  platform::image::Image image;
+  std::string error;
+  if (!platform::image::LoadFile(png.wstring(), image, error)) return {-1, -1, -1};
+  const std::uint8_t* p = &image.faces[0][0].bytes[(static_cast<std::size_t>(y) * image.width + x) * 4];
+  return {p[2], p[1], p[0]};
+}
+
+bool HasColour(const fs::path& png, std::array<int, 3> colour) {
+  platform::image::Image image;
+  std::string error;
+  if (!platform::image::LoadFile(png.wstring(), image, error)) return false;
+  const std::vector<std::uint8_t>& b = image.faces[0][0].bytes;
+  for (std::size_t i = 0; i + 3 < b.size(); i += 4)
+    if (b[i + 2] == colour[0] && b[i + 1] == colour[1] && b[i] == colour[2]) return true;
+  return false;
+}
+
+TEST(OverlayTest, ABrokenReloadShowsInTheCornerWhileTheLastGoodEffectDraws) {
+  ScopedWorkDir dir;
+  platform::SetDefaultBackend(platform::Backend::GL);
+  ASSERT_TRUE(velox_test::MakeToneMp3("data/xt_tunefordemo.mp3", 2.0));
+  WriteClockScene();
+  demo::Capture::Plan plan;
+  plan.to = 0.75;
+  plan.fps = 4;
+  plan.progress = false;
+  plan.framesDir = "frames";
+  demo::Overlay overlay([] { return std::string("clock"); }, demo::Controls::Config());
+  RunEngine(&plan, [](int frame) {
+    // F9 after the file broke, in the second frame.
+    if (frame == 1) WriteText("data/fx/clock.fx", "float T : Time;\nfloat4 broken = ;\n");
+    engine::core::Input::Get()->SetKey(0x78, frame == 1);
+  }, &overlay);
+
+  const std::array<int, 3> box = {0x10, 0x10, 0x18}, text = {0xF0, 0xF0, 0xF0}, failure = {0xFF, 0x60, 0x50};
+  EXPECT_EQ(Pixel("frames/000000.png", 9, 9), box);
+  EXPECT_TRUE(HasColour("frames/000000.png", text));
+  EXPECT_FALSE(HasColour("frames/000000.png", failure));
+  EXPECT_TRUE(HasColour("frames/000002.png", failure)) << "no reload failure in the overlay";
+  // The quad still draws with the clock, by the effect loaded first.
+  const std::array<int, 3> clock = {static_cast<int>(0.35 * 255 + 0.5), static_cast<int>(0.15 * 255 + 0.5), 128};
+  const std::array<int, 3> centre = Pixel("frames/000002.png", 399, 119);
+  for (int c = 0; c < 3; ++c) EXPECT_NEAR(centre[c], clock[c], 1) << c;
 }
 
 }  // namespace
