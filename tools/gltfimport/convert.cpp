@@ -301,11 +301,21 @@ class Converter {
         mParentOf[static_cast<std::size_t>(child)] = static_cast<int>(i);
       }
     }
+    // Up the parents from each node until a node already walked: a node met
+    // twice on one walk lies on a cycle.
+    std::vector<char> state(count, 0);  // 0 not walked, 1 on this walk, 2 done
+    std::vector<int> walk;
     for (std::size_t i = 0; i < count; ++i) {
-      std::size_t steps = 0;
-      for (int up = mParentOf[i]; up != -1; up = mParentOf[static_cast<std::size_t>(up)]) {
-        if (++steps > count) Fail(NodeName(static_cast<int>(i)) + " is its own ancestor");
+      walk.clear();
+      int up = static_cast<int>(i);
+      for (; up != -1 && state[static_cast<std::size_t>(up)] == 0;
+           up = mParentOf[static_cast<std::size_t>(up)]) {
+        state[static_cast<std::size_t>(up)] = 1;
+        walk.push_back(up);
       }
+      if (up != -1 && state[static_cast<std::size_t>(up)] == 1)
+        Fail(NodeName(up) + " is its own ancestor");
+      for (int n : walk) state[static_cast<std::size_t>(n)] = 2;
     }
     std::vector<int> roots;
     if (mModel.scenes.empty()) {
@@ -327,15 +337,19 @@ class Converter {
       if (mParentOf[static_cast<std::size_t>(root)] != -1) {
         Fail("scene " + std::to_string(scene) + ": " + NodeName(root) + " is a child, not a root");
       }
+      if (std::find(roots.begin(), roots.end(), root) != roots.end()) {
+        Fail("scene " + std::to_string(scene) + ": " + NodeName(root) + " is listed twice");
+      }
       roots.push_back(root);
     }
     return roots;
   }
 
-  std::string UniqueName(std::string name) {
+  // name, or name.1, name.2 ... when it is taken.
+  std::string UniqueName(const std::string& name) {
     std::string candidate = name;
-    for (int n = 1; mReserved.count(candidate) != 0; ++n)
-      candidate = name + "." + std::to_string(n);
+    int& suffix = mSuffix[name];
+    while (mReserved.count(candidate) != 0) candidate = name + "." + std::to_string(++suffix);
     mReserved.insert(candidate);
     return candidate;
   }
@@ -479,7 +493,8 @@ class Converter {
               Number(2 * c.orthographic.ymag);
     } else {
       text += "vertical field of view " + Number(c.perspective.yfov) + " rad";
-      if (c.perspective.aspectRatio > 0) text += ", aspect ratio " + Number(c.perspective.aspectRatio);
+      if (c.perspective.aspectRatio > 0)
+        text += ", aspect ratio " + Number(c.perspective.aspectRatio);
     }
     text += ", near " + Number(ortho ? c.orthographic.znear : c.perspective.znear);
     const double far = ortho ? c.orthographic.zfar : c.perspective.zfar;
@@ -504,7 +519,8 @@ class Converter {
       base += std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' ? c : '_';
     if (base.empty()) base = "mesh" + std::to_string(index);
     std::string name = base;
-    for (int n = 2; mMeshNames.count(name) != 0; ++n) name = base + "_" + std::to_string(n);
+    int& suffix = mMeshSuffix[base];
+    while (mMeshNames.count(name) != 0) name = base + "_" + std::to_string(++suffix + 1);
     MeshFile file;
     file.name = name;
     int material = -1;
@@ -878,6 +894,8 @@ class Converter {
   Conversion mResult;
   std::vector<int> mParentOf;
   std::set<std::string> mReserved;
+  std::map<std::string, int> mSuffix;  // the last suffix tried per name
+  std::map<std::string, int> mMeshSuffix;
   std::set<std::string> mMeshNames;
   std::map<int, std::string> mMeshFile;
   std::set<int> mWarnedMaterials;
