@@ -154,7 +154,7 @@ bool Capture::ReadFrame(Picture* picture) {
 }
 
 void Capture::Fail(const std::string& error) {
-  if (mError.empty()) mError = error;
+  if (mError.empty()) mError = error.empty() ? "cannot write the recording" : error;
   mFinished = true;
   engine::QuitApplication();
 }

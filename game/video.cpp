@@ -161,7 +161,10 @@ struct VideoWriter::State {
     const int size = audio->frame_size > 0 ? audio->frame_size : 1024;
     while (samplesSent < wanted && (final || wanted - samplesSent >= size)) {
       const int n = static_cast<int>(std::min<std::int64_t>(size, wanted - samplesSent));
-      if (av_frame_make_writable(sound) < 0) return false;
+      if (av_frame_make_writable(sound) < 0) {
+        *error = "out of memory for the sound";
+        return false;
+      }
       sound->nb_samples = n;
       auto* left = reinterpret_cast<float*>(sound->data[0]);
       auto* right = reinterpret_cast<float*>(sound->data[1]);
