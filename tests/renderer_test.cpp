@@ -1,7 +1,6 @@
 // The renderer on the null device: pass order, batches, render-target
 // switches and clears, quads, screenshots, the "lastFrame" throttle and the
 // recovery of a lost device, read from the device's call record.
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -189,16 +188,14 @@ TEST_F(RendererTest, AKeyPressThatFailsEndsOnlyItsFrameAndIsNotRetried) {
 
   using engine::core::resources::FXEffect;
   engine::core::ResourceManager::Get()->Get<FXEffect>(L"data/fx/r.fx");
-  velox_test::WriteText("data/fx/r.fx", "technique {");
-  std::filesystem::last_write_time(
-      "data/fx/r.fx", std::filesystem::last_write_time("data/fx/r.fx") + std::chrono::seconds(2));
+  std::filesystem::remove("data/fx/r.fx");  // the reload cannot read its time
   engine::core::Input::Get()->SetKey(0x78, true);
   EXPECT_THROW(Frame(), engine::core::Exception);
   EXPECT_EQ(CountOf(Frame(), "Present"), 1);
 
   const std::string rows = velox_test::CloseLogAndReadRows(mDir.Path());
   EXPECT_EQ(velox_test::Count(rows, "Failed to save screenshot"), 1);
-  EXPECT_EQ(velox_test::Count(rows, "Failed to create effect"), 1);
+  EXPECT_EQ(velox_test::Count(rows, "Could not get file attributes"), 1);
 }
 
 TEST_F(RendererTest, LastFrameIsCopiedAtMostEveryFortyMilliseconds) {
