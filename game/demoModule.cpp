@@ -210,25 +210,30 @@ void TestScene1::LoadMeshes() {
     }
     Register(mesh, scene, name);
   };
+  // Two meshes made together and cached as a pair.
+  const auto pair = [&](const std::string& scene, const std::string& a, const std::string& b, auto make) {
+    LoadMesh *first = nullptr, *second = nullptr;
+    if (!readPair(scene, a, b, &first, &second)) {
+      MeshGuard madeA(nullptr), madeB(nullptr);
+      make(&madeA, &madeB);
+      WriteCache(madeA.mesh, scene, a);
+      WriteCache(madeB.mesh, scene, b);
+      first = madeA.Release();
+      second = madeB.Release();
+    }
+    MeshGuard guard(second);
+    Register(first, scene, a);
+    Register(guard.Release(), scene, b);
+  };
 
   // Underwater.
   single("underwater", "Grid", [] { return MakeQuadSet(QuadSet::Grid); });
-  {
-    LoadMesh *mesh = nullptr, *highPitch = nullptr;
-    if (!readPair("underwater", "Mesh", "HighPitch", &mesh, &highPitch)) {
-      MeshGuard made(LoadSource("underwater", "Mesh", 180));
-      AddCurveCoordinates(made.mesh, mUnderwaterCurve,
-                          Matrix(mUnderwaterMatrices, "Curve", "data/underwater.matrix"));
-      MeshGuard copies(MakeHighPitch(made.mesh));
-      WriteCache(made.mesh, "underwater", "Mesh");
-      WriteCache(copies.mesh, "underwater", "HighPitch");
-      mesh = made.Release();
-      highPitch = copies.Release();
-    }
-    MeshGuard guard(highPitch);
-    Register(mesh, "underwater", "Mesh");
-    Register(guard.Release(), "underwater", "HighPitch");
-  }
+  pair("underwater", "Mesh", "HighPitch", [this](MeshGuard* mesh, MeshGuard* highPitch) {
+    mesh->mesh = LoadSource("underwater", "Mesh", 180);
+    AddCurveCoordinates(mesh->mesh, mUnderwaterCurve,
+                        Matrix(mUnderwaterMatrices, "Curve", "data/underwater.matrix"));
+    highPitch->mesh = MakeHighPitch(mesh->mesh);
+  });
 
   // Incurve.
   single("incurve", "Flashes", [] {
@@ -254,23 +259,13 @@ void TestScene1::LoadMeshes() {
       return mesh.Release();
     });
   }
-  {
-    LoadMesh *clouds = nullptr, *noise = nullptr;
-    if (!readPair("city", "Clouds", "Noise", &clouds, &noise)) {
-      Box box;
-      MeshGuard puff(LoadSource("city", "Clouds", 180));
-      MeshGuard made(MakeClouds(puff.mesh, &box));
-      MeshGuard volume(LoadSource("city", "Noise", 0));
-      MapOntoBox(volume.mesh, box);
-      WriteCache(made.mesh, "city", "Clouds");
-      WriteCache(volume.mesh, "city", "Noise");
-      clouds = made.Release();
-      noise = volume.Release();
-    }
-    MeshGuard guard(noise);
-    Register(clouds, "city", "Clouds");
-    Register(guard.Release(), "city", "Noise");
-  }
+  pair("city", "Clouds", "Noise", [](MeshGuard* clouds, MeshGuard* noise) {
+    Box box;
+    MeshGuard puff(LoadSource("city", "Clouds", 180));
+    clouds->mesh = MakeClouds(puff.mesh, &box);
+    noise->mesh = LoadSource("city", "Noise", 0);
+    MapOntoBox(noise->mesh, box);
+  });
   single("city", "Fog", [] { return MakeQuadSet(QuadSet::Fog); });
   single("city", "Notes", [] { return MakeQuadSet(QuadSet::Notes); });
 }
