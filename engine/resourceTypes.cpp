@@ -279,6 +279,7 @@ void FXEffect::Update() {
   // The new version is compiled beside the old one: while it is broken the
   // frame goes on with the last good one and the reason is reported. The
   // time stamp stays, so the next reload tries again.
+  ENGINE_MESSAGE("Creating .fx effect " + ToNarrow(mName));
   platform::Effect* effect = nullptr;
   platform::Buffer* errors = nullptr;
   if (platform::Failed(platform::CreateEffectFromFile(TheDevice(), mName, nullptr, nullptr,
