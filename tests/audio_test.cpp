@@ -1,7 +1,6 @@
 // Music streams: SDL output, mpg123 decoding, the audio library's results
 // and error codes. The MP3 files are encoded here with lame; playback checks
 // run on SDL's disk driver, which writes the mixed output to a file.
-#include <mpg123.h>
 
 #include <algorithm>
 #include <chrono>
@@ -21,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/audio.h"
+#include "mp3_support.h"
 #include "test_support.h"
 
 namespace audio = platform::audio;
@@ -83,26 +83,6 @@ void Encode(const fs::path& mp3, const Pcm& pcm, int rate, int channels) {
   ASSERT_EQ(std::system(command.c_str()), 0) << "lame failed (scripts/setup installs it)";
 }
 
-// The whole file decoded straight with mpg123 at 44.1 kHz stereo.
-Pcm Decode(const fs::path& mp3) {
-  mpg123_init();
-  mpg123_handle* mh = mpg123_new(nullptr, nullptr);
-  Pcm pcm;
-  mpg123_param(mh, MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_GAPLESS, 0.0);
-  mpg123_format_none(mh);
-  mpg123_format(mh, kRate, MPG123_STEREO, MPG123_ENC_SIGNED_16);
-  if (mpg123_open(mh, mp3.c_str()) == MPG123_OK) {
-    std::int16_t buffer[4096];
-    size_t done = 0;
-    int rc;
-    do {
-      rc = mpg123_read(mh, buffer, sizeof buffer, &done);
-      pcm.insert(pcm.end(), buffer, buffer + done / 2);
-    } while (rc == MPG123_OK || rc == MPG123_NEW_FORMAT);
-  }
-  mpg123_delete(mh);
-  return pcm;
-}
 
 Pcm ReadPcm(const fs::path& path) {
   const std::string bytes = velox_test::ReadFile(path);
@@ -372,7 +352,7 @@ TEST_F(AudioTest, PlaybackAfterASeekIsTheMusicAtThatSample) {
   const fs::path raw = UseDiskOutput();
   const std::size_t frames = 2 * kRate;
   const fs::path mp3 = MakeMp3("a.mp3", frames);
-  const Pcm reference = Decode(mp3);
+  const Pcm reference = velox_test::DecodeMp3(mp3);
   ASSERT_EQ(reference.size(), frames * 2);
 
   ASSERT_TRUE(audio::Init(-1, kRate, 0));
@@ -410,7 +390,7 @@ TEST_F(AudioTest, PlaybackAfterASeekIsTheMusicAtThatSample) {
 TEST_F(AudioTest, PauseKeepsThePositionAndPlayContinuesFromIt) {
   const fs::path raw = UseDiskOutput();
   const fs::path mp3 = MakeMp3("a.mp3", 2 * kRate);
-  const Pcm reference = Decode(mp3);
+  const Pcm reference = velox_test::DecodeMp3(mp3);
 
   ASSERT_TRUE(audio::Init(-1, kRate, 0));
   const audio::Handle stream = Open(mp3);

@@ -2,7 +2,6 @@
 // seeks and loop with the music they move (checked on SDL's disk driver),
 // and recordings that give the same pictures every time, equal to what the
 // plain renderer shows at those times.
-#include <mpg123.h>
 
 #include <array>
 #include <chrono>
@@ -19,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "audio_support.h"
+#include "mp3_support.h"
 #include "engine/effectPool.h"
 #include "engine/input.h"
 #include "engine/kernel.h"
@@ -117,25 +117,6 @@ TEST(OptionsTest, OptionsAreReadAndOtherWordsLeftToTheStartUp) {
 using Pcm = std::vector<std::int16_t>;
 constexpr std::size_t kRate = 44100;
 
-Pcm Decode(const fs::path& mp3) {
-  mpg123_init();
-  mpg123_handle* mh = mpg123_new(nullptr, nullptr);
-  Pcm pcm;
-  mpg123_param(mh, MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_GAPLESS, 0.0);
-  mpg123_format_none(mh);
-  mpg123_format(mh, kRate, MPG123_STEREO, MPG123_ENC_SIGNED_16);
-  if (mpg123_open(mh, mp3.c_str()) == MPG123_OK) {
-    std::int16_t buffer[4096];
-    size_t done = 0;
-    int rc;
-    do {
-      rc = mpg123_read(mh, buffer, sizeof buffer, &done);
-      pcm.insert(pcm.end(), buffer, buffer + done / 2);
-    } while (rc == MPG123_OK || rc == MPG123_NEW_FORMAT);
-  }
-  mpg123_delete(mh);
-  return pcm;
-}
 
 // Where in `out` the reference plays on exactly from sample `at`.
 std::vector<std::size_t> PlaysFrom(const Pcm& out, const Pcm& reference, std::size_t at,
@@ -164,7 +145,7 @@ TEST(ControlsTest, KeysAndTheLoopSeekTheClockAndTheMusicToTheSameSample) {
   setenv("SDL_DISKAUDIOFILE", raw.c_str(), 1);
   setenv("SDL_DISKAUDIODELAY", "2", 1);
   ASSERT_TRUE(velox_test::MakeToneMp3("data/xt_tunefordemo.mp3", 8.0));
-  const Pcm reference = Decode("data/xt_tunefordemo.mp3");
+  const Pcm reference = velox_test::DecodeMp3("data/xt_tunefordemo.mp3");
   platform::EnableTestClock(true);
   engine::core::Timer* timer = engine::core::Timer::Get();
   ASSERT_TRUE(timer->Start());
