@@ -37,6 +37,7 @@
 #include "platform/image.h"
 #include "platform/system.h"
 #include "content/formats/demo.h"
+#include "picture_support.h"
 #include "test_support.h"
 
 namespace {
@@ -104,42 +105,6 @@ class QuitAfterOne : public engine::core::Module {
   void Stop() override { delete this; }
 };
 
-struct Picture {
-  int width = 0, height = 0;
-  std::vector<std::uint8_t> bgra;
-};
-
-bool Read(const fs::path& path, Picture* p) {
-  platform::image::Image image;
-  std::string error;
-  if (!platform::image::LoadFile(path.wstring(), image, error)) return false;
-  if (!platform::image::ConvertToA8R8G8B8(image, error)) return false;
-  p->width = image.width;
-  p->height = image.height;
-  p->bgra = image.faces.at(0).at(0).bytes;
-  return true;
-}
-
-// Largest channel difference and the share of pixels off by more than 8.
-void Compare(const Picture& a, const Picture& b, int* largest, double* share,
-             std::vector<std::uint32_t>* diff) {
-  *largest = 0;
-  int off = 0;
-  const std::size_t n = a.bgra.size() / 4;
-  diff->assign(n, 0xFF000000u);
-  for (std::size_t i = 0; i < n; ++i) {
-    int worst = 0;
-    for (int c = 0; c < 3; ++c) {
-      worst = std::max(worst, std::abs(int(a.bgra[4 * i + c]) - int(b.bgra[4 * i + c])));
-    }
-    *largest = std::max(*largest, worst);
-    off += worst > 8 ? 1 : 0;
-    const auto v = static_cast<std::uint32_t>(std::min(255, worst * 4));
-    (*diff)[i] = 0xFF000000u | (v << 16) | (v << 8) | v;
-  }
-  *share = n == 0 ? 1.0 : static_cast<double>(off) / static_cast<double>(n);
-}
-
 TEST(EndToEndTest, SceneRendersLikeItsReviewedPictures) {
   velox_test::ScopedWorkDir dir;
   platform::SetDefaultBackend(platform::Backend::GL);
@@ -190,37 +155,11 @@ effect = { { pass = { { priority = 2, fx = 'scene', tec = 'Flat',
   platform::EnableTestClock(false);
   EXPECT_GE(director.mFrame, 10);
 
-  const bool update = std::getenv("VELOX_UPDATE_REFERENCES") != nullptr;
-  const fs::path references = fs::path(VELOX_SOURCE_DIR) / "tests" / "references";
   for (int shot = 0; shot < 2; ++shot) {
     SCOPED_TRACE(shot);
-    const fs::path taken = dir.Path() / "screenshots" / ("screenshot" + std::to_string(shot) + ".png");
-    const fs::path reference = references / ("end_to_end_" + std::to_string(shot) + ".png");
-    ASSERT_TRUE(fs::exists(taken));
-    fs::copy_file(taken, fs::path(VELOX_TEST_TMP).parent_path() / ("end_to_end_" + std::to_string(shot) + ".png"),
-                  fs::copy_options::overwrite_existing);
-    if (update) {
-      fs::create_directories(references);
-      fs::copy_file(taken, reference, fs::copy_options::overwrite_existing);
-      continue;
-    }
-    Picture a, b;
-    ASSERT_TRUE(Read(taken, &a));
-    ASSERT_TRUE(Read(reference, &b)) << reference;
-    ASSERT_EQ(a.width, b.width);
-    ASSERT_EQ(a.height, b.height);
-    int largest = 0;
-    double share = 0;
-    std::vector<std::uint32_t> diff;
-    Compare(a, b, &largest, &share, &diff);
-    // Rasterizer versions may differ at edges: a few pixels, not the picture.
-    EXPECT_LT(share, 0.01) << "largest difference " << largest;
-    if (share >= 0.01) {
-      std::string error;
-      platform::image::SavePng((fs::path(VELOX_TEST_TMP).parent_path() /
-                                ("end_to_end_" + std::to_string(shot) + "_diff.png")).wstring(),
-                               a.width, a.height, diff.data(), static_cast<std::uint32_t>(a.width * 4), error);
-    }
+    velox_test::ExpectMatchesReference(
+        dir.Path() / "screenshots" / ("screenshot" + std::to_string(shot) + ".png"),
+        "end_to_end_" + std::to_string(shot) + ".png");
   }
 }
 

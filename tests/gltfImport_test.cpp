@@ -38,6 +38,7 @@
 #include "platform/d3dmath.h"
 #include "platform/image.h"
 #include "platform/system.h"
+#include "picture_support.h"
 #include "test_support.h"
 
 namespace {
@@ -552,44 +553,7 @@ TEST(GltfImportRenderTest, ImportedSceneRendersLikeItsReviewedPicture) {
   engine::StartApplication();
   platform::EnableTestClock(false);
 
-  const fs::path taken = dir.Path() / "screenshots" / "screenshot0.png";
-  const fs::path reference =
-      fs::path(VELOX_SOURCE_DIR) / "tests" / "references" / "gltf_import.png";
-  const fs::path kept = fs::path(VELOX_TEST_TMP).parent_path() / "gltf_import.png";
-  ASSERT_TRUE(fs::exists(taken));
-  fs::copy_file(taken, kept, fs::copy_options::overwrite_existing);
-  if (std::getenv("VELOX_UPDATE_REFERENCES") != nullptr) {
-    fs::copy_file(taken, reference, fs::copy_options::overwrite_existing);
-    return;
-  }
-  platform::image::Image a, b;
-  std::string error;
-  ASSERT_TRUE(platform::image::LoadFile(taken.wstring(), a, error) &&
-              platform::image::ConvertToA8R8G8B8(a, error));
-  ASSERT_TRUE(platform::image::LoadFile(reference.wstring(), b, error) &&
-              platform::image::ConvertToA8R8G8B8(b, error))
-      << reference;
-  ASSERT_EQ(a.width, b.width);
-  ASSERT_EQ(a.height, b.height);
-  const auto& x = a.faces.at(0).at(0).bytes;
-  const auto& y = b.faces.at(0).at(0).bytes;
-  std::vector<std::uint32_t> diff(x.size() / 4);
-  int off = 0;
-  for (std::size_t i = 0; i < diff.size(); ++i) {
-    int worst = 0;
-    for (int c = 0; c < 3; ++c)
-      worst = std::max(worst, std::abs(int(x[4 * i + c]) - int(y[4 * i + c])));
-    off += worst > 8 ? 1 : 0;
-    const auto v = static_cast<std::uint32_t>(std::min(255, worst * 4));
-    diff[i] = 0xFF000000u | (v << 16) | (v << 8) | v;
-  }
-  // Rasterizer versions may differ at edges: a few pixels, not the picture.
-  EXPECT_LT(off, static_cast<int>(diff.size()) / 100);
-  if (off >= static_cast<int>(diff.size()) / 100) {
-    platform::image::SavePng(fs::path(kept).replace_filename("gltf_import_diff.png").wstring(),
-                             a.width, a.height, diff.data(),
-                             static_cast<std::uint32_t>(a.width * 4), error);
-  }
+  velox_test::ExpectMatchesReference(dir.Path() / "screenshots" / "screenshot0.png", "gltf_import.png");
 }
 
 }  // namespace
