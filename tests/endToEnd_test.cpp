@@ -143,16 +143,8 @@ effect = { { pass = { { priority = 2, fx = 'scene', tec = 'Flat',
   settings.width = 128;
   settings.height = 96;
   settings.title = L"End to end";
-  engine::CreateVELOXWindow(settings);
-  platform::Matrix projection;
-  platform::MatrixPerspectiveFovLH(&projection, 1.0471976f, 128.0f / 96.0f, 0.1f, 100.0f);
-  engine::math::Matrix4x4 p;
-  std::memcpy(&p, &projection, sizeof p);
-  engine::SetProjectionMatrix(p);
   Director director;
-  engine::AddModule(&director, 10100);
-  engine::StartApplication();
-  platform::EnableTestClock(false);
+  velox_test::RunFrames(settings, 1.0471976f, 100.0f, &director);
   EXPECT_GE(director.mFrame, 10);
 
   for (int shot = 0; shot < 2; ++shot) {

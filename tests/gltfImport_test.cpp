@@ -542,16 +542,8 @@ TEST(GltfImportRenderTest, ImportedSceneRendersLikeItsReviewedPicture) {
   engine::WindowSettings settings;
   settings.width = 128;
   settings.height = 96;
-  engine::CreateVELOXWindow(settings);
-  platform::Matrix projection;
-  platform::MatrixPerspectiveFovLH(&projection, 0.9f, 128.0f / 96.0f, 0.1f, 50.0f);
-  engine::math::Matrix4x4 p;
-  std::memcpy(&p, &projection, sizeof p);
-  engine::SetProjectionMatrix(p);
   Director director;
-  engine::AddModule(&director, 10100);
-  engine::StartApplication();
-  platform::EnableTestClock(false);
+  velox_test::RunFrames(settings, 0.9f, 50.0f, &director);
 
   velox_test::ExpectMatchesReference(dir.Path() / "screenshots" / "screenshot0.png", "gltf_import.png");
 }

@@ -9,15 +9,41 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "engine/kernel.h"
+#include "engine/math.h"
+#include "engine/windowStuff.h"
+#include "engine/wrapper.h"
+#include "platform/d3dmath.h"
 #include "platform/image.h"
+#include "platform/system.h"
 
 namespace velox_test {
+
+// Opens the window with a perspective projection (fovY, near 0.1, zFar),
+// runs the engine's main loop with director registered as the demo module
+// until it quits, and lets the clock run freely again.
+inline void RunFrames(const engine::WindowSettings& settings, float fovY, float zFar,
+                      engine::core::Module* director) {
+  engine::CreateVELOXWindow(settings);
+  platform::Matrix projection;
+  platform::MatrixPerspectiveFovLH(&projection, fovY,
+                                   static_cast<float>(settings.width) / static_cast<float>(settings.height),
+                                   0.1f, zFar);
+  engine::math::Matrix4x4 p;
+  static_assert(sizeof p == sizeof projection);
+  std::memcpy(&p, &projection, sizeof p);
+  engine::SetProjectionMatrix(p);
+  engine::AddModule(director, 10100);
+  engine::StartApplication();
+  platform::EnableTestClock(false);
+}
 
 inline void ExpectMatchesReference(const std::filesystem::path& taken, const std::string& name) {
   namespace fs = std::filesystem;
