@@ -70,33 +70,6 @@ technique Flat { pass { CullMode = None; VertexShader = compile vs_3_0 VS(); Pix
 )";
 
 
-// Loads the scene in its Start, then drives the frames: the clock moves by
-// 0.04 s per frame, F11 goes down on the chosen frames, quit after the last.
-class Director : public engine::core::Module {
- public:
-  Director() {
-    mName = L"Director";
-    mPriority = 200;
-  }
-  bool Start() override {
-    mLoader = engine::gfx::DemoLoader::CreateInstance(L"data/scene.demo");
-    engine::SetRootNode(mLoader->GetBaseNode());
-    return true;
-  }
-  void Update() override {
-    ++mFrame;
-    const bool shot = mFrame == 3 || mFrame == 9;
-    engine::core::Input::Get()->SetKey(0x7A, shot);
-    if (mFrame >= 10) engine::QuitApplication();
-    platform::AdvanceTestClock(0.04);
-  }
-  void Stop() override {
-    if (mLoader != nullptr) mLoader->DestroyInstance();
-    mLoader = nullptr;
-  }
-  int mFrame = 0;
-  engine::gfx::DemoLoader* mLoader = nullptr;
-};
 
 class QuitAfterOne : public engine::core::Module {
  public:
@@ -143,7 +116,7 @@ effect = { { pass = { { priority = 2, fx = 'scene', tec = 'Flat',
   settings.width = 128;
   settings.height = 96;
   settings.title = L"End to end";
-  Director director;
+  velox_test::Director director({3, 9}, 10);
   velox_test::RunFrames(settings, 1.0471976f, 100.0f, &director);
   EXPECT_GE(director.mFrame, 10);
 

@@ -475,25 +475,6 @@ TEST_F(GltfImportTest, BrokenFilesFailByNameAndLeaveTheOutputAsItWas) {
 
 // A cube of two primitives (sides, then top and bottom) on a ground plane,
 // seen by the file's camera and lit by its lamp.
-class Director : public engine::core::Module {
- public:
-  bool Start() override {
-    mLoader = engine::gfx::DemoLoader::CreateInstance(L"data/scene.demo");
-    engine::SetRootNode(mLoader->GetBaseNode());
-    return true;
-  }
-  void Update() override {
-    engine::core::Input::Get()->SetKey(0x7A, ++mFrame == 3);  // F11
-    if (mFrame >= 4) engine::QuitApplication();
-    platform::AdvanceTestClock(0.04);
-  }
-  void Stop() override {
-    if (mLoader != nullptr) mLoader->DestroyInstance();
-    mLoader = nullptr;
-  }
-  int mFrame = 0;
-  engine::gfx::DemoLoader* mLoader = nullptr;
-};
 
 TEST(GltfImportRenderTest, ImportedSceneRendersLikeItsReviewedPicture) {
   velox_test::ScopedWorkDir dir;
@@ -542,7 +523,7 @@ TEST(GltfImportRenderTest, ImportedSceneRendersLikeItsReviewedPicture) {
   engine::WindowSettings settings;
   settings.width = 128;
   settings.height = 96;
-  Director director;
+  velox_test::Director director({3}, 4);
   velox_test::RunFrames(settings, 0.9f, 50.0f, &director);
 
   velox_test::ExpectMatchesReference(dir.Path() / "screenshots" / "screenshot0.png", "gltf_import.png");

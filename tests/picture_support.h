@@ -11,11 +11,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "engine/demoFile.h"
+#include "engine/input.h"
 #include "engine/kernel.h"
 #include "engine/math.h"
 #include "engine/windowStuff.h"
@@ -25,6 +29,38 @@
 #include "platform/system.h"
 
 namespace velox_test {
+
+// Loads data/scene.demo in its Start, then drives the frames: the clock
+// moves by 0.04 s per frame, F11 goes down on the shot frames, and the loop
+// ends after the last frame.
+class Director : public engine::core::Module {
+ public:
+  Director(std::set<int> shots, int last) : mShots(std::move(shots)), mLast(last) {
+    mName = L"Director";
+    mPriority = 200;
+  }
+  bool Start() override {
+    mLoader = engine::gfx::DemoLoader::CreateInstance(L"data/scene.demo");
+    engine::SetRootNode(mLoader->GetBaseNode());
+    return true;
+  }
+  void Update() override {
+    ++mFrame;
+    engine::core::Input::Get()->SetKey(0x7A, mShots.count(mFrame) > 0);
+    if (mFrame >= mLast) engine::QuitApplication();
+    platform::AdvanceTestClock(0.04);
+  }
+  void Stop() override {
+    if (mLoader != nullptr) mLoader->DestroyInstance();
+    mLoader = nullptr;
+  }
+  int mFrame = 0;
+
+ private:
+  std::set<int> mShots;
+  int mLast;
+  engine::gfx::DemoLoader* mLoader = nullptr;
+};
 
 // Opens the window with a perspective projection (fovY, near 0.1, zFar),
 // runs the engine's main loop with director registered as the demo module
