@@ -12,6 +12,7 @@
 #include "engine/wrapper.h"
 #include "game/curves.h"
 #include "game/random.h"
+#include "platform/graphics.h"
 
 namespace demo {
 
@@ -27,10 +28,10 @@ const float kHighPitchTimes[kHighPitchCount] = {9.3f,  9.78f, 10.45f, 10.5f, 10.
 namespace {
 
 constexpr float kTwoPi = 6.2831853f;
-constexpr int kUsagePosition = 0;
-constexpr int kUsageTexCoord = 5;
-constexpr int kFloat2 = 1;
-constexpr int kFloat3 = 2;
+constexpr int kUsagePosition = platform::kDeclUsagePosition;
+constexpr int kUsageTexCoord = platform::kDeclUsageTexCoord;
+constexpr int kFloat2 = platform::kDeclFloat2;
+constexpr int kFloat3 = platform::kDeclFloat3;
 
 float* NewFloats(std::int64_t count) {
   return static_cast<float*>(
