@@ -11,22 +11,22 @@
 # failure, is passed on as it is.
 set -u
 
+# Standard error streams through as well and is copied to a file in the
+# working directory (the build tree), to look for the tracer's message.
+err_log=$(mktemp -p . .sanitizer-guard.XXXXXX) || exit 2
+trap 'rm -f "$err_log"' EXIT
+
 run() {
-  # Standard output streams through (test discovery reads it); standard
-  # error is kept to look for the tracer's message, then passed on.
-  local err rc
-  { err=$("$@" 2>&1 1>&3 3>&-); rc=$?; } 3>&1
-  [ -n "$err" ] && printf '%s\n' "$err" >&2
-  last_err=$err
+  local rc
+  { "$@" 2>&1 1>&3 3>&- | tee "$err_log" >&2 3>&-; rc=${PIPESTATUS[0]}; } 3>&1
   return $rc
 }
 
 tracer_crashed() {
-  [[ $last_err == *"LeakSanitizer has encountered a fatal error"* ]] &&
-    [[ $last_err != *"ERROR: LeakSanitizer: detected memory leaks"* ]]
+  grep -q "LeakSanitizer has encountered a fatal error" "$err_log" &&
+    ! grep -q "ERROR: LeakSanitizer: detected memory leaks" "$err_log"
 }
 
-last_err=
 run "$@" && exit 0
 rc=$?
 tracer_crashed || exit $rc
