@@ -27,14 +27,11 @@ tracer_crashed() {
     ! grep -q "ERROR: LeakSanitizer: detected memory leaks" "$err_log"
 }
 
-run "$@" && exit 0
-rc=$?
-tracer_crashed || exit $rc
-
-echo "sanitizer guard: the leak checker's tracer crashed; running again" >&2
-run "$@" && exit 0
-rc=$?
-tracer_crashed || exit $rc
-
-echo "sanitizer guard: the tracer crashed again; running without the leak check" >&2
+for attempt in 1 2; do
+  run "$@" && exit 0
+  rc=$?
+  tracer_crashed || exit $rc
+  echo "sanitizer guard: the leak checker's tracer crashed (run $attempt)" >&2
+done
+echo "sanitizer guard: running once more without the leak check" >&2
 ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" run "$@"
