@@ -6,6 +6,7 @@
 #include "engine/Window.h"
 #include "engine/effectPool.h"
 #include "engine/logging.h"
+#include "engine/profiler.h"
 #include "engine/mesh.h"
 #include "engine/resourceTypes.h"
 #include "engine/sceneInfo.h"
@@ -293,6 +294,7 @@ void Shader::Setup() {
 
 void Shader::Draw(boost::shared_ptr<RenderObject> object) {
   if (!object) return;
+  core::StageScope state(core::Stage::State);
   if (mEffect->LastWrite() != mLoadStamp) Setup();
   platform::Effect* fx = Loaded();
   for (const auto& b : mBindings) b.second(*object, fx, b.first);
@@ -351,12 +353,15 @@ void Shader::Draw(boost::shared_ptr<RenderObject> object) {
     device->SetIndices(object->mIndexBuffer);
     if (context != nullptr) context->mCurrentIndexBuffer = object->mIndexBuffer;
   }
-  if (platform::Failed(device->DrawIndexedPrimitive(
-          static_cast<platform::PrimitiveType>(object->mPrimitiveType), 0, 0,
-          static_cast<std::uint32_t>(object->mVertexCount),
-          static_cast<std::uint32_t>(object->mStartIndex),
-          static_cast<std::uint32_t>(object->mPrimitiveCount)))) {
-    ENGINE_ERROR("Failed to render an object");
+  {
+    core::StageScope draw(core::Stage::Draw);
+    if (platform::Failed(device->DrawIndexedPrimitive(
+            static_cast<platform::PrimitiveType>(object->mPrimitiveType), 0, 0,
+            static_cast<std::uint32_t>(object->mVertexCount),
+            static_cast<std::uint32_t>(object->mStartIndex),
+            static_cast<std::uint32_t>(object->mPrimitiveCount)))) {
+      ENGINE_ERROR("Failed to render an object");
+    }
   }
 
   // The effect's own values again, for the next shader of the same file.

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "engine/logging.h"
+#include "engine/profiler.h"
 #include "engine/strings.h"
 #include "platform/system.h"
 
@@ -54,6 +55,7 @@ void Kernel::Sweep() {
   while (i < mRunList.size()) {
     Module* module = mRunList[i];
     if (module->Alive()) {
+      StageScope stage(Stage::Update);
       module->Update();
       ++i;
       continue;
@@ -76,7 +78,15 @@ bool Kernel::Run() {
       if (mQuitRequested) {
         KillAll();
       } else {
-        Sweep();
+        FrameProfiler& profiler = FrameProfiler::Get();
+        profiler.BeginFrame();
+        try {
+          Sweep();
+        } catch (...) {
+          profiler.EndFrame();
+          throw;
+        }
+        profiler.EndFrame();
       }
     } catch (const Exception& e) {
       ReportFrameException(e);

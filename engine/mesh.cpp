@@ -808,6 +808,7 @@ boost::shared_ptr<RenderObject> Mesh::GetRenderObject() {
   object->mEffect = mEffect;
   object->mPrimitiveType = mPrimitiveType;
   object->mStride = mVertexStride;
+  object->mName = &mName;
   return object;
 }
 

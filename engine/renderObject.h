@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 #include <boost/shared_ptr.hpp>
 
 #include "engine/api.h"
@@ -27,6 +29,8 @@ struct ENGINE_API RenderObject {
   int mPrimitiveType = 4;  // triangle list
   int mStride = 0;
   int mStartIndex = 0;
+  // The mesh's name, for the profiler; lives as long as the mesh.
+  const std::wstring* mName = nullptr;
   math::Matrix4x4 World = math::Matrix4x4::Identity;
   math::Matrix4x4 PrevWorld = math::Matrix4x4::Identity;
   math::Matrix4x4 WorldInverseTranspose = math::Matrix4x4::Identity;

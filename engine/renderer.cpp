@@ -12,6 +12,7 @@
 #include "engine/effectPool.h"
 #include "engine/input.h"
 #include "engine/logging.h"
+#include "engine/profiler.h"
 #include "engine/resourceTypes.h"
 #include "engine/sceneNodes.h"
 #include "engine/strings.h"
@@ -61,6 +62,7 @@ bool Renderer::Start() {
 }
 
 void Renderer::Stop() {
+  core::FrameProfiler::Get().ReleaseQueries();
   if (mBackBuffer != nullptr) mBackBuffer->Release();
   mBackBuffer = nullptr;
   if (mDepthSurface != nullptr) mDepthSurface->Release();
@@ -129,6 +131,7 @@ void Renderer::Recover() {
   device->SetVertexDeclaration(nullptr);
   for (std::uint32_t stage = 0; stage < 16; ++stage) device->SetTexture(stage, nullptr);
   ForgetDeviceState();
+  core::FrameProfiler::Get().ReleaseQueries();
   core::ResourceManager::Get()->LostDevice();
   if (mBackBuffer != nullptr) mBackBuffer->Release();
   mBackBuffer = nullptr;
@@ -211,13 +214,40 @@ void Renderer::SwitchTarget(const boost::shared_ptr<core::resources::RenderTarge
 
 void Renderer::Flush(std::vector<std::pair<boost::shared_ptr<RenderObject>, Shader*>>& batch,
                      Shader* shader) {
-  const int passes = shader->BeginPass(0);
+  core::FrameProfiler& profiler = core::FrameProfiler::Get();
+  platform::Device* device = profiler.Enabled() ? TheDevice() : nullptr;
+  int passes = 0;
+  {
+    core::StageScope stage(core::Stage::State);
+    passes = shader->BeginPass(0);
+  }
   for (int p = 0; p < passes; ++p) {
-    for (auto& entry : batch) entry.second->Draw(entry.first);
+    for (auto& entry : batch) {
+      if (device == nullptr) {
+        entry.second->Draw(entry.first);
+        continue;
+      }
+      profiler.BeginDraw(device);
+      entry.second->Draw(entry.first);
+      profiler.EndDraw(device, PassOf(*entry.first, *entry.second, p));
+    }
+    core::StageScope stage(core::Stage::State);
     shader->EndPass();
     shader->BeginPass(static_cast<unsigned>(p + 1));
   }
   batch.clear();
+}
+
+core::PassKey Renderer::PassOf(const RenderObject& object, const Shader& shader, int pass) const {
+  core::PassKey key;
+  key.mesh = object.mName != nullptr ? ToNarrow(*object.mName) : "?";
+  const auto effect = shader.GetEffect();
+  key.effect = effect ? ToNarrow(effect->Name()) : "?";
+  key.technique = shader.Pass().mTechnique;
+  key.pass = pass;
+  const auto target = mCurrentTarget;
+  key.target = target ? ToNarrow(target->Name()) : "frame";
+  return key;
 }
 
 void Renderer::Screenshot() {
@@ -281,7 +311,11 @@ void Renderer::Frame() {
   if (Pressed(kKeyF9, &mReloadSeen)) core::ResourceManager::Get()->UpdateAll();
   if (!platform::Failed(device->BeginScene())) {
     try {
-      Clear();
+      {
+        core::StageScope stage(core::Stage::Targets);
+        Clear();
+      }
+      core::StageScope walk(core::Stage::Scene);
       if (!mRoot) ENGINE_ERROR("Scene root node is null");
       mRoot->Update(this);
       SortQueue();
@@ -304,11 +338,15 @@ void Renderer::Frame() {
         const bool targetChanged = target != mCurrentTarget;
         if ((shaderChanged || targetChanged) && last != nullptr) Flush(batch, last);
         batch.emplace_back(item.mObject, s);
-        if (targetChanged) SwitchTarget(target, !s->Pass().mDoNotClear);
+        if (targetChanged) {
+          core::StageScope stage(core::Stage::Targets);
+          SwitchTarget(target, !s->Pass().mDoNotClear);
+        }
         last = s;
       }
       if (last != nullptr) Flush(batch, last);
       if (Pressed(kKeyF11, &mScreenshotSeen)) Screenshot();
+      core::StageScope targets(core::Stage::Targets);
       CopyLastFrame();
       if (mOverlay) {
         // A texture bound directly would receive it instead of the frame.
@@ -321,6 +359,7 @@ void Renderer::Frame() {
       throw;
     }
   }
+  core::StageScope present(core::Stage::Present);
   device->EndScene();
   if (platform::Failed(device->Present(nullptr, nullptr, nullptr, nullptr))) {
     mDeviceLost = true;

@@ -8,6 +8,7 @@
 
 #include "engine/api.h"
 #include "engine/kernel.h"
+#include "engine/profiler.h"
 #include "engine/renderObject.h"
 
 namespace platform {
@@ -67,6 +68,7 @@ class ENGINE_API Renderer : public core::Module, public RenderContext {
   void Recover();
   void Flush(std::vector<std::pair<boost::shared_ptr<RenderObject>, Shader*>>& batch,
              Shader* shader);
+  core::PassKey PassOf(const RenderObject& object, const Shader& shader, int pass) const;
   void SwitchTarget(const boost::shared_ptr<core::resources::RenderTargetTexture>& next,
                     bool clear);
   void Clear();

@@ -5,15 +5,26 @@
 #include <vector>
 
 #include "engine/kernel.h"
+#include "engine/profiler.h"
 
 namespace demo {
 
-// Frame times of one scene, in seconds.
+// One pass's mean GPU time over the frames of a scene that had GPU times.
+struct PassStats {
+  engine::core::PassKey key;
+  double ms = 0;
+};
+
+// Frame times of one scene, in seconds; the profile's means in ms.
 struct FrameStats {
   std::string scene;
   long long frames = 0;
   double wallMean = 0, wallP95 = 0, wallWorst = 0;
   double cpuMean = 0, cpuP95 = 0, cpuWorst = 0;
+  long long profiledFrames = 0, gpuFrames = 0;
+  double stageMs[engine::core::kStageCount] = {};
+  double gpuMs = 0;                // all passes of a frame together
+  std::vector<PassStats> passes;  // costliest first
 };
 
 // Mean, 95th percentile (nearest rank) and worst of some frame times.
@@ -44,7 +55,20 @@ class Benchmark : public engine::core::Module {
   std::vector<std::string> mNames;
   std::vector<std::vector<double>> mWall, mCpu;
   double mLastWall = 0, mLastCpu = 0;
+
+  // The profiler's frames, summed per scene.
+  struct Profile {
+    long long frames = 0, gpuFrames = 0;
+    double stageMs[engine::core::kStageCount] = {};
+    std::vector<engine::core::PassTime> passes;
+  };
+  void Collect();
+  std::vector<Profile> mProfiles;
 };
+
+// The costliest passes of a frame, with their share of the frame's time:
+// "  12.3 ms  41%  mesh effect:technique/pass -> target".
+std::vector<std::string> PassLines(const FrameStats& stats, std::size_t count);
 
 struct BenchReport {
   int width = 0, height = 0, fps = 0;

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "engine/input.h"
+#include "engine/profiler.h"
 #include "engine/resourceTypes.h"
 #include "engine/timer.h"
 #include "engine/windowStuff.h"
@@ -80,6 +81,7 @@ std::vector<std::string> Overlay::Lines(double time, double fps, double frameSec
   if (mConfig.loop) {
     lines.push_back("loop " + ClockText(mConfig.loopFrom) + " - " + ClockText(mConfig.loopTo));
   }
+  for (const std::string& pass : mPassLines) lines.push_back(pass.substr(0, std::max<std::size_t>(columns, 20)));
   for (const std::string& failure : engine::core::resources::FXEffect::ReloadFailures()) {
     const std::size_t kWidth = std::max<std::size_t>(columns, 20) - 2;
     std::size_t at = 0;
@@ -91,6 +93,34 @@ std::vector<std::string> Overlay::Lines(double time, double fps, double frameSec
     }
   }
   return lines;
+}
+
+void Overlay::CollectPasses(double now) {
+  for (const engine::core::FrameProfile& f : engine::core::FrameProfiler::Get().TakeFinished()) {
+    if (!f.gpu) continue;
+    ++mPassFrames;
+    for (const engine::core::PassTime& p : f.passes) {
+      // Short enough for the corner: the mesh's file name and the technique.
+      const std::string& mesh = p.key.mesh;
+      const std::size_t slash = mesh.find_last_of('/');
+      mPassMs[(slash == std::string::npos ? mesh : mesh.substr(slash + 1)) + " " + p.key.technique + "/" +
+              std::to_string(p.key.pass) + " > " + p.key.target] += p.ms;
+    }
+  }
+  if (mPassWindowStart < 0.0) mPassWindowStart = now;
+  if (now - mPassWindowStart < 0.5 || mPassFrames == 0) return;
+  std::vector<std::pair<double, std::string>> costs;
+  for (const auto& [label, ms] : mPassMs) costs.emplace_back(ms / mPassFrames, label);
+  std::sort(costs.begin(), costs.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+  mPassLines.clear();
+  for (std::size_t i = 0; i < costs.size() && i < 5; ++i) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%6.2f ms ", costs[i].first);
+    mPassLines.push_back(text + costs[i].second);
+  }
+  mPassMs.clear();
+  mPassFrames = 0;
+  mPassWindowStart = now;
 }
 
 void Overlay::Draw(platform::Device* device) {
@@ -106,6 +136,8 @@ void Overlay::Draw(platform::Device* device) {
     mFpsWindowStart = now;
     mFpsFrames = 0;
   }
+
+  CollectPasses(now);
 
   engine::core::Timer* timer = engine::core::Timer::Get();
   constexpr int kScale = 2, kMargin = 8, kPad = 6;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -79,6 +80,12 @@ class Overlay {
   double mFpsWindowStart = -1.0;
   int mFpsFrames = 0;
   double mFps = 0.0;
+  // The costliest passes over the last window, from the frame profiler.
+  void CollectPasses(double now);
+  std::map<std::string, double> mPassMs;
+  int mPassFrames = 0;
+  double mPassWindowStart = -1.0;
+  std::vector<std::string> mPassLines;
 };
 
 }  // namespace demo

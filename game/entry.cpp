@@ -19,6 +19,7 @@
 #include "engine/windowStuff.h"
 #include "engine/wrapper.h"
 #include "game/benchmark.h"
+#include "engine/profiler.h"
 #include "game/capture.h"
 #include "game/controls.h"
 #include "game/demoModule.h"
@@ -230,6 +231,7 @@ int RunProgram(const std::string& commandLine) {
     bench = std::make_unique<Benchmark>(FrameCount(from, to, options.fps),
                                         [scenes] { return scenes->SceneIndex(); }, names);
     engine::AddModule(bench.get(), 10500);
+    engine::core::FrameProfiler::Get().Enable(true);
   }
 
   std::unique_ptr<Controls> controls;
@@ -246,6 +248,7 @@ int RunProgram(const std::string& commandLine) {
     config.loopTo = options.loopTo;
     controls = std::make_unique<Controls>(config, [scenes](double time) { scenes->ShowAt(time); });
     engine::AddModule(controls.get(), 10400);
+    engine::core::FrameProfiler::Get().Enable(true);
     overlay = std::make_unique<Overlay>(sceneName, config);
     if (auto* renderer = dynamic_cast<engine::gfx::Renderer*>(engine::core::Kernel::Get()->FindModule(10)))
       renderer->SetOverlay([o = overlay.get()](platform::Device* device) { o->Draw(device); });

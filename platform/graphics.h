@@ -267,6 +267,17 @@ class PLATFORM_API VertexDeclaration : public Unknown {
   virtual Result GetDeclaration(VertexElement* elements, std::uint32_t* count) = 0;
 };
 
+// A GPU timestamp for profiling: Issue marks the point of the command stream
+// whose time is wanted; GetData reads it once the GPU has passed it, so a
+// frame's queries are read a frame or two later and nothing waits.
+class PLATFORM_API Query : public Unknown {
+ public:
+  virtual Result Issue() = 0;
+  // kOk with *ready false while the GPU has not got there yet; the time is
+  // in nanoseconds on the device's own clock.
+  virtual Result GetData(std::uint64_t* nanoseconds, bool* ready) = 0;
+};
+
 class PLATFORM_API Device : public Unknown {
  public:
   // kDeviceLost while the device cannot be reset yet, kDeviceNotReset when
@@ -325,6 +336,12 @@ class PLATFORM_API Device : public Unknown {
   virtual Result SetTransform(TransformState state, const Matrix* matrix) = 0;
   virtual Result GetTransform(TransformState state, Matrix* matrix) = 0;
   virtual Result GetDeviceCaps(Caps* caps) = 0;
+
+  // Timestamp queries; kNotAvailable where the device has no GPU clock.
+  virtual Result CreateTimestampQuery(Query** query) {
+    if (query != nullptr) *query = nullptr;
+    return kNotAvailable;
+  }
 };
 
 // The adapter object: the graphics library's root.

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -40,7 +42,7 @@ std::uint64_t gLastSerial = 0;
 // the engine); they are deleted only while that device's context lives,
 // since a later context reuses the names.
 struct GlObject {
-  enum Kind { kTexture, kRenderbuffer, kBuffer };
+  enum Kind { kTexture, kRenderbuffer, kBuffer, kQuery };
   GlObject(Kind k, GLuint n) : kind(k), name(n), serial(gContextSerial) {}
   ~GlObject() {
     if (name == 0 || serial != gContextSerial || !ContextCurrent()) return;
@@ -48,6 +50,7 @@ struct GlObject {
       case kTexture: glDeleteTextures(1, &name); break;
       case kRenderbuffer: glDeleteRenderbuffers(1, &name); break;
       case kBuffer: glDeleteBuffers(1, &name); break;
+      case kQuery: glDeleteQueries(1, &name); break;
     }
   }
   GlObject(const GlObject&) = delete;
@@ -371,6 +374,62 @@ class GlBuffer : public Base, public Serial {
 
 using GlVertexBuffer = GlBuffer<VertexBuffer>;
 using GlIndexBuffer = GlBuffer<IndexBuffer>;
+
+class GlTimestamp : public Query {
+ public:
+  GlTimestamp() {
+    GLuint name = 0;
+    glGenQueries(1, &name);
+    mHandle = std::make_shared<GlObject>(GlObject::kQuery, name);
+  }
+
+  Result Issue() override {
+    if (!ContextCurrent()) return kInvalidCall;
+    // A renderer that defers its work (a software rasterizer binning whole
+    // frames) stamps commands when it gets to them, not when they end:
+    // VELOX_PROFILE_SYNC=1 finishes the work before each stamp and reads the
+    // CPU's clock instead, so that each pass's time is its own, at the price
+    // of a slower frame.
+    static const bool sync = [] {
+      const char* v = std::getenv("VELOX_PROFILE_SYNC");
+      return v != nullptr && *v != '\0' && *v != '0';
+    }();
+    mIssued = true;
+    mSynced = sync;
+    if (sync) {
+      glFinish();
+      mTime = static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                             std::chrono::steady_clock::now().time_since_epoch())
+                                             .count());
+      return kOk;
+    }
+    glQueryCounter(mHandle->name, GL_TIMESTAMP);
+    return kOk;
+  }
+
+  Result GetData(std::uint64_t* nanoseconds, bool* ready) override {
+    if (nanoseconds == nullptr || ready == nullptr || !mIssued || !ContextCurrent()) return kInvalidCall;
+    if (mSynced) {
+      *ready = true;
+      *nanoseconds = mTime;
+      return kOk;
+    }
+    GLint available = 0;
+    glGetQueryObjectiv(mHandle->name, GL_QUERY_RESULT_AVAILABLE, &available);
+    *ready = available != 0;
+    if (*ready) {
+      GLuint64 value = 0;
+      glGetQueryObjectui64v(mHandle->name, GL_QUERY_RESULT, &value);
+      *nanoseconds = value;
+    }
+    return kOk;
+  }
+
+ private:
+  GlHandle mHandle;
+  bool mIssued = false, mSynced = false;
+  std::uint64_t mTime = 0;
+};
 
 class GlDeclaration : public shared::StoredDeclaration, public Serial {
  public:
@@ -915,6 +974,17 @@ class GlDevice : public Device {
   }
 
   Result GetDeviceCaps(Caps* caps) override;
+
+  Result CreateTimestampQuery(Query** query) override {
+    if (query == nullptr) return kInvalidCall;
+    *query = nullptr;
+    // A driver may expose the call with a counter of no bits: no clock.
+    GLint bits = 0;
+    glGetQueryiv(GL_TIMESTAMP, GL_QUERY_COUNTER_BITS, &bits);
+    if (bits == 0) return kNotAvailable;
+    *query = new GlTimestamp();
+    return kOk;
+  }
 
   Matrix WorldViewProjection() {
     Matrix worldView, wvp;

@@ -198,6 +198,29 @@ using shared::Bind;
 using shared::FullChain;
 using shared::LevelBytes;
 
+std::uint64_t gGpuClock = 0;
+std::uint64_t gPresents = 0;
+
+class NullTimestamp : public Query {
+ public:
+  Result Issue() override {
+    mTime = gGpuClock;
+    mPresent = gPresents;
+    mIssued = true;
+    return kOk;
+  }
+  Result GetData(std::uint64_t* nanoseconds, bool* ready) override {
+    if (nanoseconds == nullptr || ready == nullptr || !mIssued) return kInvalidCall;
+    *ready = gPresents > mPresent;
+    if (*ready) *nanoseconds = mTime;
+    return kOk;
+  }
+
+ private:
+  std::uint64_t mTime = 0, mPresent = 0;
+  bool mIssued = false;
+};
+
 class NullDevice : public Device {
  public:
   explicit NullDevice(const PresentParameters& parameters) {
@@ -249,6 +272,16 @@ class NullDevice : public Device {
   Result Present(const Rect*, const Rect*, Window*, const void*) override {
     if (mLost) return kDeviceLost;
     Record("Present");
+    ++gPresents;
+    return kOk;
+  }
+
+  Result CreateTimestampQuery(Query** query) override {
+    if (query == nullptr) return kInvalidCall;
+    *query = nullptr;
+    if (!gSettings.timestamps) return kNotAvailable;
+    Record("CreateTimestampQuery");
+    *query = new NullTimestamp();
     return kOk;
   }
 
@@ -446,6 +479,7 @@ class NullDevice : public Device {
       return kInvalidCall;
     }
     if (Take(gSettings.failDraw)) return kFail;
+    gGpuClock += gSettings.drawNanoseconds;
     Record("DrawIndexedPrimitive " + std::to_string(type) + " " + std::to_string(baseVertex) +
            " " + std::to_string(minIndex) + " " + std::to_string(numVertices) + " " +
            std::to_string(startIndex) + " " + std::to_string(primitiveCount) + " -> " +

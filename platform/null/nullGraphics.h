@@ -29,6 +29,11 @@ struct Settings {
   int failGetSurface = 0;  // GetSurfaceLevel, GetCubeMapSurface, GetBackBuffer, GetRenderTarget
   int failReset = 0;
   int failDraw = 0;
+  // A simulated GPU clock for timestamp queries (off: the device has none,
+  // as a driver without timer queries): every draw takes drawNanoseconds,
+  // and a query's time can be read only after the next Present.
+  bool timestamps = false;
+  std::uint64_t drawNanoseconds = 1000000;
 
   static Caps DefaultCaps();
 };
