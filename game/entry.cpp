@@ -144,7 +144,9 @@ bool WriteFileWhole(const std::string& path, const std::string& text) {
 
 int FinishRecording(const Capture& capture, const Options& options) {
   if (capture.Interrupted()) {
-    std::fprintf(stderr, "game: recording interrupted; nothing was left half-written\n");
+    std::fprintf(stderr,
+                 "game: recording interrupted after %lld frames; nothing was left half-written\n",
+                 capture.Frames());
     return 130;
   }
   if (capture.Failed()) {
@@ -284,6 +286,11 @@ int RunProgram(const std::vector<std::string>& arguments) {
   }
   if (capture) return FinishRecording(*capture, options);
   if (bench) {
+    if (!bench->Complete()) {
+      std::fprintf(stderr, "game: benchmark interrupted after %lld of %lld frames; no results\n",
+                   bench->Frames(), bench->Total());
+      return 130;
+    }
     BenchReport report;
     report.width = settings.width;
     report.height = settings.height;

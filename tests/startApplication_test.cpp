@@ -19,6 +19,7 @@
 #include "engine/screen.h"
 #include "engine/windowStuff.h"
 #include "engine/wrapper.h"
+#include "game/capture.h"
 #include "game/entry.h"
 #include "game/options.h"
 #include "platform/graphics.h"
@@ -150,6 +151,28 @@ TEST_F(ProgramTest, RecordingsAndBenchmarksThatCannotStartEndWithOne) {
   }
   EXPECT_FALSE(std::filesystem::exists("s.png"));
   EXPECT_FALSE(std::filesystem::exists("v.mp4"));
+}
+
+// Closing the window or Escape ends the main loop before the range does:
+// what was recorded is not what was asked for.
+TEST_F(ProgramTest, ARecordingCutShortByTheMainLoopCountsAsInterrupted) {
+  velox_test::ScopedWorkDir dir;
+  engine::WindowSettings settings;
+  settings.width = 64;
+  settings.height = 48;
+  engine::CreateVELOXWindow(settings);
+  demo::Capture::Plan plan;
+  plan.to = 1.0;
+  plan.sheet = "s.png";
+  plan.progress = false;
+  demo::Capture capture(plan, nullptr);
+  engine::AddModule(&capture, 10300);
+  QuitAfter quitter(3);
+  engine::AddModule(&quitter, 10100);
+  engine::StartApplication();
+  EXPECT_EQ(capture.Frames(), 3);
+  EXPECT_TRUE(capture.Interrupted());
+  EXPECT_FALSE(std::filesystem::exists("s.png"));
 }
 
 }  // namespace
