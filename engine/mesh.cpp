@@ -373,9 +373,13 @@ void LoadMesh::GenerateNormals() {
   const PositionView P(*positions, "positions");
 
   PVData* existing = GetData(MeshData::Normals);
+  // The old normals are reused in place unless another entry holds the same
+  // array (the positions, say): clearing it would wipe what is still read.
+  int holders = 0;
+  for (const PVData& d : mData) holders += existing != nullptr && d.data == existing->data;
   EngineArray fresh;
   void* array = nullptr;
-  if (existing != nullptr && existing->data != nullptr && existing->type == kTypeFloat3) {
+  if (existing != nullptr && existing->data != nullptr && existing->type == kTypeFloat3 && holders <= 1) {
     array = existing->data;
     std::memset(array, 0, static_cast<std::size_t>(mNumVertices) * sizeof(Vector3f));
   } else {

@@ -47,6 +47,10 @@ class Benchmark : public engine::core::Module {
   // Per scene in play order, then all frames together.
   std::vector<FrameStats> Results() const;
   long long Frames() const { return mFrames; }
+  long long Total() const { return mTotal; }
+  // False when the program ended before the range did (window closed,
+  // Escape): the figures would not be comparable.
+  bool Complete() const { return mFrames >= mTotal; }
 
  private:
   long long mTotal;

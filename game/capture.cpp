@@ -221,6 +221,10 @@ void Capture::Stop() {
   if (mReadable != nullptr) mReadable->Release();
   mReadable = nullptr;
   if (mPlan.progress && mTerminal && !mFinished) std::fprintf(stderr, "\n");
+  // The main loop ended before the range did (the window was closed,
+  // Escape): that is not the recording asked for, so it counts as an
+  // interrupt.
+  if (!mFinished) mInterrupted = true;
   std::string error;
   if (mVideo) {
     // A video cut short by an error or an interrupt is not kept.

@@ -47,7 +47,8 @@ std::string ClockText(double seconds);
 // Records what the renderer presented each frame: numbered PNG pictures,
 // the frames of a video, thumbnails for a contact sheet. Runs right after
 // the renderer, whose back buffer keeps the frame after Present. Ends the
-// program after the last frame of the range.
+// program after the last frame of the range; a program that ends before it
+// leaves an interrupted recording.
 class Capture : public engine::core::Module {
  public:
   struct Plan {

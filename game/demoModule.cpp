@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <system_error>
 
 #include "engine/demoFile.h"
@@ -36,6 +37,40 @@ std::string SourcePath(const std::string& scene, const std::string& name) {
 
 std::string CachePath(const std::string& scene, const std::string& name) {
   return "data/serial/" + scene + "_" + name + ".serial";
+}
+
+// The caches hold no version of their own, so data/serial/version names the
+// generators that made them. Change it whenever a generator or a processing
+// step changes what it makes: caches of another version are then removed.
+constexpr char kCacheVersionPath[] = "data/serial/version";
+constexpr char kCacheVersion[] = "mesh caches 2\n";
+
+// True when the caches in data/serial may be read: they carry this version,
+// or there were none, or the stale ones are gone and the version is written.
+bool CachesUpToDate() {
+  namespace fs = std::filesystem;
+  {
+    std::ifstream in(kCacheVersionPath, std::ios::binary);
+    if (std::string(std::istreambuf_iterator<char>(in), {}) == kCacheVersion) return true;
+  }
+  std::error_code error;
+  std::vector<fs::path> stale;
+  for (fs::directory_iterator it("data/serial", error), end; !error && it != end; it.increment(error))
+    stale.push_back(it->path());
+  for (const fs::path& path : stale)
+    if (!error) fs::remove_all(path, error);
+  const std::string temporary = std::string(kCacheVersionPath) + ".tmp";
+  if (!error) {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    if (!(out << kCacheVersion) || !out.flush()) error = std::make_error_code(std::errc::io_error);
+  }
+  if (!error) fs::rename(temporary, kCacheVersionPath, error);
+  if (!error) return true;
+  std::error_code ignored;
+  fs::remove(temporary, ignored);
+  ENGINE_WARNING(std::string("Could not clear the mesh caches of another version or write ") +
+                 kCacheVersionPath + " (" + error.message() + "); no cache is read this time");
+  return false;
 }
 
 // The curve and matrix readers throw plain strings; the kernel reports only
@@ -97,7 +132,7 @@ float TestScene1::Aspect(float aspectRatio, int width, int height) {
 
 LoadMesh* TestScene1::ReadCache(const std::string& scene, const std::string& name) {
   const std::string path = CachePath(scene, name);
-  if (!std::ifstream(path, std::ios::binary)) return nullptr;
+  if (!mCachesUsable || !std::ifstream(path, std::ios::binary)) return nullptr;
   LoadMesh* mesh = engine::CreateEmptyMesh(0, 0);
   if (!mesh->Deserialize(path)) {
     // A damaged cache is made again, never trusted.
@@ -109,7 +144,15 @@ LoadMesh* TestScene1::ReadCache(const std::string& scene, const std::string& nam
 }
 
 void TestScene1::WriteCache(LoadMesh* mesh, const std::string& scene, const std::string& name) {
-  mesh->Serialize(CachePath(scene, name));
+  const std::string path = CachePath(scene, name);
+  try {
+    mesh->Serialize(path);
+  } catch (const engine::core::Exception&) {
+    // The mesh itself is sound and is shown; only the next start pays again.
+    ENGINE_WARNING("Mesh cache " + path + " could not be written; the mesh is made again next time");
+    mUnwritten.push_back(scene + "_" + name);
+    return;
+  }
   mBuilt.push_back(scene + "_" + name);
 }
 
@@ -124,6 +167,7 @@ void TestScene1::Register(LoadMesh* mesh, const std::string& scene, const std::s
 bool TestScene1::Start() {
   mBuilt.clear();
   mCached.clear();
+  mUnwritten.clear();
   mSceneIndex = 0;
   mCurrentScene = nullptr;
 
@@ -146,9 +190,12 @@ bool TestScene1::Start() {
                            "CityCurve", cityCurves);
   mCityMatrices = ReadOrFail([](const std::string& p) { return ReadMatrices(p); }, "data/city.matrix");
 
+  // Without a cache folder the meshes are made every time (each unwritten
+  // cache is warned about), but the demo runs.
   std::error_code error;
   std::filesystem::create_directories("data/serial", error);
-  if (error) ENGINE_ERROR("Cannot create data/serial: " + error.message());
+  if (error) ENGINE_WARNING("Cannot create data/serial: " + error.message());
+  mCachesUsable = !error && CachesUpToDate();
 
   LoadMeshes();
 
@@ -187,7 +234,8 @@ void TestScene1::LoadMeshes() {
   const auto readPair = [this](const std::string& scene, const std::string& a, const std::string& b,
                                LoadMesh** first, LoadMesh** second) {
     *first = *second = nullptr;
-    if (!std::ifstream(CachePath(scene, a)) || !std::ifstream(CachePath(scene, b))) return false;
+    if (!mCachesUsable || !std::ifstream(CachePath(scene, a)) || !std::ifstream(CachePath(scene, b)))
+      return false;
     *first = ReadCache(scene, a);
     *second = *first != nullptr ? ReadCache(scene, b) : nullptr;
     if (*second == nullptr) {

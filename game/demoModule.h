@@ -35,10 +35,12 @@ class TestScene1 : public engine::core::Module {
   // and the module must not be run.
   bool Ready() const { return mCurrentScene != nullptr; }
   int SceneIndex() const { return mSceneIndex; }
-  // What the last start made from scratch and what it read from caches,
-  // as "<scene>_<Mesh>".
+  // What the last start made from scratch and cached, what it read from
+  // caches, and what it made but could not cache (a warning in the log
+  // names each file), as "<scene>_<Mesh>".
   const std::vector<std::string>& Built() const { return mBuilt; }
   const std::vector<std::string>& Cached() const { return mCached; }
+  const std::vector<std::string>& Unwritten() const { return mUnwritten; }
   // Frames run and the highest scene shown, for the closing summary.
   long long Frames() const { return mFrames; }
 
@@ -78,6 +80,8 @@ class TestScene1 : public engine::core::Module {
   MatrixSet mCityMatrices;
   std::vector<std::string> mBuilt;
   std::vector<std::string> mCached;
+  std::vector<std::string> mUnwritten;
+  bool mCachesUsable = false;
   long long mFrames = 0;
   Progress mProgress;
   int mStepsDone = 0;

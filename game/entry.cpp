@@ -44,8 +44,9 @@ double WallSeconds() {
   return std::chrono::duration<double>(Clock::now().time_since_epoch()).count();
 }
 
-engine::WindowSettings ChooseSettings(const std::string& commandLine, const Options& options) {
-  const bool noDialog = commandLine.find("nodialog") != std::string::npos;
+// `words`: the start-up words of the line, options left out.
+engine::WindowSettings ChooseSettings(const std::string& words, const Options& options) {
+  const bool noDialog = words.find("nodialog") != std::string::npos;
   engine::WindowSettings settings;
   if (!noDialog) {
     settings = engine::SettingsDialog();
@@ -71,7 +72,7 @@ engine::WindowSettings ChooseSettings(const std::string& commandLine, const Opti
 // The window, the device, the shader options, the capability check and the
 // demo module with all its content. False when something failed (already
 // shown); the engine then has not run.
-bool StartDemo(const engine::WindowSettings& settings, const std::string& commandLine,
+bool StartDemo(const engine::WindowSettings& settings, const std::string& words,
                TestScene1* demo) {
   // The loading bar is drawn in any case; the line only on a terminal.
   LoadingDisplay loading(isatty(STDERR_FILENO) != 0);
@@ -80,7 +81,7 @@ bool StartDemo(const engine::WindowSettings& settings, const std::string& comman
   });
   try {
     engine::CreateVELOXWindow(settings);
-    for (unsigned long version : ShaderTargetCalls(commandLine))
+    for (unsigned long version : ShaderTargetCalls(words))
       engine::SetTargetShaderVersion(version);
     if (engine::GetDirect3DCaps().pixelShaderVersion < kPixelShader20)
       throw engine::core::Exception(L"Pixel shader version 2.0 support is a must",
@@ -99,7 +100,7 @@ bool StartDemo(const engine::WindowSettings& settings, const std::string& comman
 
 // The start of a benchmark without any cache: a child process that makes
 // every mesh again (the same bytes), loads and ends. Seconds, or negative.
-double MeasureColdStart(const std::string& commandLine, const Options& options) {
+double MeasureColdStart(const std::string& words, const Options& options) {
   int pipeEnds[2];
   if (pipe(pipeEnds) != 0) return -1.0;
   const pid_t child = fork();
@@ -107,10 +108,10 @@ double MeasureColdStart(const std::string& commandLine, const Options& options) 
     close(pipeEnds[0]);
     std::error_code ec;
     std::filesystem::remove_all("data/serial", ec);
-    const engine::WindowSettings settings = ChooseSettings(commandLine, options);
+    const engine::WindowSettings settings = ChooseSettings(words, options);
     auto demo = std::make_unique<TestScene1>();
     const double start = WallSeconds();
-    double seconds = StartDemo(settings, commandLine, demo.get()) && demo->Ready() ? WallSeconds() - start : -1.0;
+    double seconds = StartDemo(settings, words, demo.get()) && demo->Ready() ? WallSeconds() - start : -1.0;
     engine::core::Kernel::Get()->KillAll();
     engine::ShutDownEngine();
     if (write(pipeEnds[1], &seconds, sizeof seconds) != sizeof seconds) seconds = -1.0;
@@ -125,9 +126,28 @@ double MeasureColdStart(const std::string& commandLine, const Options& options) 
   return seconds;
 }
 
+// Under a temporary name first: a failed write leaves nothing under the
+// final one.
+bool WriteFileWhole(const std::string& path, const std::string& text) {
+  const std::string temporary = path + ".part";
+  std::ofstream out(temporary, std::ios::binary);
+  out << text;
+  out.close();
+  std::error_code ec;
+  if (out.fail()) {
+    std::filesystem::remove(temporary, ec);
+    return false;
+  }
+  std::filesystem::rename(temporary, path, ec);
+  if (ec) std::filesystem::remove(temporary, ec);
+  return !ec;
+}
+
 int FinishRecording(const Capture& capture, const Options& options) {
   if (capture.Interrupted()) {
-    std::fprintf(stderr, "game: recording interrupted; nothing was left half-written\n");
+    std::fprintf(stderr,
+                 "game: recording interrupted after %lld frames; nothing was left half-written\n",
+                 capture.Frames());
     return 130;
   }
   if (capture.Failed()) {
@@ -148,7 +168,7 @@ int FinishRecording(const Capture& capture, const Options& options) {
 
 }  // namespace
 
-std::vector<unsigned long> ShaderTargetCalls(const std::string& commandLine) {
+std::vector<unsigned long> ShaderTargetCalls(const std::string& words) {
   // Plain substring tests in table order: "ps0" also matches inside "ps00".
   static const struct {
     const char* option;
@@ -158,14 +178,16 @@ std::vector<unsigned long> ShaderTargetCalls(const std::string& commandLine) {
                   {"ps30", 0xFFFF0300ul}};
   std::vector<unsigned long> calls;
   for (const auto& o : kOptions)
-    if (commandLine.find(o.option) != std::string::npos) calls.push_back(o.version);
+    if (words.find(o.option) != std::string::npos) calls.push_back(o.version);
   return calls;
 }
 
-int RunProgram(const std::string& commandLine) {
+int RunProgram(const std::string& commandLine) { return RunProgram(SplitArguments(commandLine)); }
+
+int RunProgram(const std::vector<std::string>& arguments) {
   Options options;
   std::string optionError;
-  if (!ParseOptions(commandLine, &options, &optionError) || !CheckOutputs(options, &optionError)) {
+  if (!ParseOptions(arguments, &options, &optionError) || !CheckOutputs(options, &optionError)) {
     std::fprintf(stderr, "game: %s\n", optionError.c_str());
     return 2;
   }
@@ -174,13 +196,18 @@ int RunProgram(const std::string& commandLine) {
     return 0;
   }
 
-  // Before anything of the engine exists, so that the child starts clean.
-  const double coldLoad = options.bench ? MeasureColdStart(commandLine, options) : -1.0;
+  const std::string words = StartUpWords(arguments);
+  // The plain program ends with 0 after its message box; a recording or a
+  // benchmark that could not run must tell the script that started it.
+  const int startFailed = options.FixedSteps() ? 1 : 0;
 
-  const engine::WindowSettings settings = ChooseSettings(commandLine, options);
+  // Before anything of the engine exists, so that the child starts clean.
+  const double coldLoad = options.bench ? MeasureColdStart(words, options) : -1.0;
+
+  const engine::WindowSettings settings = ChooseSettings(words, options);
   auto demo = std::make_unique<TestScene1>();
   const double loadStart = WallSeconds();
-  if (!StartDemo(settings, commandLine, demo.get())) return 0;
+  if (!StartDemo(settings, words, demo.get())) return startFailed;
   const double load = WallSeconds() - loadStart;
 
   // The kernel has already reported why the content could not be built;
@@ -188,7 +215,7 @@ int RunProgram(const std::string& commandLine) {
   if (!demo->Ready()) {
     engine::core::Kernel::Get()->KillAll();
     engine::ShutDownEngine();
-    return 0;
+    return startFailed;
   }
 
   TestScene1* scenes = demo.get();
@@ -258,10 +285,15 @@ int RunProgram(const std::string& commandLine) {
     engine::StartApplication();
   } catch (const engine::core::Exception& e) {
     ShowError(e);
-    return 0;
+    return startFailed;
   }
   if (capture) return FinishRecording(*capture, options);
   if (bench) {
+    if (!bench->Complete()) {
+      std::fprintf(stderr, "game: benchmark interrupted after %lld of %lld frames; no results\n",
+                   bench->Frames(), bench->Total());
+      return 130;
+    }
     BenchReport report;
     report.width = settings.width;
     report.height = settings.height;
@@ -273,11 +305,7 @@ int RunProgram(const std::string& commandLine) {
     report.stats = bench->Results();
     std::fputs(BenchTable(report).c_str(), stdout);
     if (!options.benchJson.empty()) {
-      const std::string temporary = options.benchJson + ".part";
-      std::ofstream(temporary) << BenchJson(report);
-      std::error_code ec;
-      std::filesystem::rename(temporary, options.benchJson, ec);
-      if (ec) {
+      if (!WriteFileWhole(options.benchJson, BenchJson(report))) {
         std::fprintf(stderr, "game: cannot write %s\n", options.benchJson.c_str());
         return 1;
       }

@@ -5,9 +5,11 @@
 #include <cstring>
 #include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/logging.h"
+#include "engine/memory.h"
 #include "engine/mesh.h"
 #include "engine/wrapper.h"
 #include "game/curves.h"
@@ -20,10 +22,6 @@ using engine::gfx::LoadMesh;
 using engine::gfx::PVData;
 using engine::math::Matrix3x3;
 using engine::math::Vector3f;
-
-const float kHighPitchTimes[kHighPitchCount] = {9.3f,  9.78f, 10.45f, 10.5f, 10.55f,
-                                                10.9f, 11.0f, 11.65f, 11.9f, 12.2f,
-                                                12.47f, 12.69f, 12.83f, 12.88f};
 
 namespace {
 
@@ -170,15 +168,29 @@ void DropUnreferencedVertices(LoadMesh* mesh) {
     indices[k] = newNumber[old];
   }
   const int kept = static_cast<int>(order.size());
+  // Gathered into new arrays: new vertex i is old vertex order[i], and in
+  // place an order such as 2, 1, 0 would overwrite a vertex before it is
+  // read. Entries that share an array share its replacement.
+  std::vector<std::pair<void*, void*>> moved;  // old array, new array
   for (unsigned a = 0; a < mesh->NumData(); ++a) {
-    PVData* d = mesh->GetData(a);
-    if (d->data == nullptr) continue;
-    const int size = engine::gfx::ElementSize(d->type);
-    auto* bytes = static_cast<unsigned char*>(d->data);
-    // In place: the new number never exceeds the old one.
-    for (int i = 0; i < kept; ++i)
-      std::memmove(bytes + static_cast<std::size_t>(i) * size,
-                   bytes + static_cast<std::size_t>(order[i]) * size, static_cast<std::size_t>(size));
+    PVData d = *mesh->GetData(a);
+    if (d.data == nullptr) continue;
+    void* fresh = nullptr;
+    for (const auto& m : moved)
+      if (m.first == d.data) fresh = m.second;
+    if (fresh == nullptr) {
+      const std::size_t size = static_cast<std::size_t>(engine::gfx::ElementSize(d.type));
+      auto* to = static_cast<unsigned char*>(
+          engine::AllocateArray(static_cast<std::uint64_t>(kept), size, false).release());
+      const auto* from = static_cast<const unsigned char*>(d.data);
+      for (int i = 0; i < kept; ++i)
+        std::memcpy(to + static_cast<std::size_t>(i) * size,
+                    from + static_cast<std::size_t>(order[i]) * size, size);
+      fresh = to;
+      moved.emplace_back(d.data, fresh);
+    }
+    d.data = fresh;
+    mesh->Add(d);  // releases the old array once no entry holds it
   }
   auto* rewritten = NewIndices(static_cast<std::int64_t>(indices.size()));
   if (!indices.empty()) std::memcpy(rewritten, indices.data(), indices.size() * sizeof(std::int32_t));
@@ -339,7 +351,7 @@ LoadMesh* MakeHighPitch(LoadMesh* mesh) {
     for (std::int64_t i = 0; i < v; ++i) {
       const float a = coordinates[2 * i];
       times[2 * (k * v + i)] = a;
-      times[2 * (k * v + i) + 1] = kHighPitchTimes[k] + a;
+      times[2 * (k * v + i) + 1] = static_cast<float>(kHighPitchTimes[k]) + a;
     }
     for (std::int64_t j = 0; j < n; ++j)
       indices[k * n + j] = static_cast<std::int32_t>(mesh->Index(static_cast<int>(j)) + k * v);

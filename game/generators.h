@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/math.h"
+#include "game/contentContract.h"
 
 namespace engine::gfx {
 class LoadMesh;
@@ -10,10 +11,9 @@ namespace demo {
 
 struct Spline;
 
-// The times (seconds) of the music's high-pitched run; HighPitch carries one
-// copy of the underwater mesh per time.
-constexpr int kHighPitchCount = 14;
-extern const float kHighPitchTimes[kHighPitchCount];
+// HighPitch carries one copy of the underwater mesh per time of the music's
+// high-pitched run (kHighPitchTimes).
+constexpr int kHighPitchCount = static_cast<int>(kHighPitchTimes.size());
 
 // Camera-facing quad sets, all laid out alike: centre (POSITION), atlas
 // quarter (TEXCOORD0), corner offset (TEXCOORD1) and one extra vector

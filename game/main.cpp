@@ -1,14 +1,11 @@
-// The demo program's entry: the arguments joined by single spaces form the
-// command line that the options are searched in.
+// The demo program's entry. Arguments are kept whole, so that an option's
+// value may hold spaces; the others, joined by single spaces, form the line
+// the start-up words are searched in.
 #include <string>
+#include <vector>
 
 #include "game/entry.h"
 
 int main(int argc, char** argv) {
-  std::string commandLine;
-  for (int i = 1; i < argc; ++i) {
-    if (i > 1) commandLine += ' ';
-    commandLine += argv[i];
-  }
-  return demo::RunProgram(commandLine);
+  return demo::RunProgram(std::vector<std::string>(argv + 1, argv + argc));
 }

@@ -17,12 +17,7 @@ namespace {
 constexpr int kMaxSize = 8192;
 constexpr int kMaxFps = 1000;
 
-std::vector<std::string> Words(const std::string& line) {
-  std::vector<std::string> words;
-  std::istringstream in(line);
-  for (std::string word; in >> word;) words.push_back(word);
-  return words;
-}
+bool IsOption(const std::string& argument) { return argument.rfind("--", 0) == 0; }
 
 // The whole text must be the number: "2s" or "" are not.
 bool Number(const std::string& text, double* value) {
@@ -131,8 +126,16 @@ bool Option(const std::string& name, const std::string* value, Options* o, std::
   return true;
 }
 
+// Only creating a file tells: root passes access() everywhere, /proc
+// included. The probe has a name of its own and is removed at once.
 bool Writable(const std::filesystem::path& folder) {
-  return access(folder.empty() ? "." : folder.c_str(), W_OK | X_OK) == 0;
+  const std::filesystem::path where = folder.empty() ? std::filesystem::path(".") : folder;
+  std::string probe = (where / ".write-test-XXXXXX").string();
+  const int file = mkstemp(probe.data());
+  if (file < 0) return false;
+  close(file);
+  unlink(probe.c_str());
+  return true;
 }
 
 bool CheckFolder(const std::string& option, const std::string& dir, std::string* error) {
@@ -148,6 +151,8 @@ bool CheckFile(const std::string& option, const std::string& file, std::string* 
   std::error_code ec;
   if (std::filesystem::is_directory(path, ec))
     return Fail(error, "--" + option + ": " + file + " is a folder, not a file");
+  // is_directory reports a file that is not there yet as an error.
+  ec.clear();
   const std::filesystem::path folder = path.parent_path();
   if (!folder.empty()) std::filesystem::create_directories(folder, ec);
   if (ec || !Writable(folder) ||
@@ -158,10 +163,31 @@ bool CheckFile(const std::string& option, const std::string& file, std::string* 
 
 }  // namespace
 
+std::vector<std::string> SplitArguments(const std::string& line) {
+  std::vector<std::string> words;
+  std::istringstream in(line);
+  for (std::string word; in >> word;) words.push_back(word);
+  return words;
+}
+
+std::string StartUpWords(const std::vector<std::string>& arguments) {
+  std::string line;
+  for (const std::string& argument : arguments) {
+    if (IsOption(argument)) continue;
+    if (!line.empty()) line += ' ';
+    line += argument;
+  }
+  return line;
+}
+
 bool ParseOptions(const std::string& commandLine, Options* options, std::string* error) {
+  return ParseOptions(SplitArguments(commandLine), options, error);
+}
+
+bool ParseOptions(const std::vector<std::string>& arguments, Options* options, std::string* error) {
   Options o;
-  for (const std::string& word : Words(commandLine)) {
-    if (word.rfind("--", 0) != 0) continue;
+  for (const std::string& word : arguments) {
+    if (!IsOption(word)) continue;
     const std::size_t equals = word.find('=');
     const std::string name = word.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
     const std::string value = equals == std::string::npos ? std::string() : word.substr(equals + 1);

@@ -1,12 +1,14 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace demo {
 
 // The program's own options, on top of the words the start-up searches the
-// line for. They are the tokens that begin with "--"; every other word is
-// left to that search, so a line without them runs exactly as before.
+// line for. They are the arguments that begin with "--"; every other
+// argument is left to that search, so a line without them runs exactly as
+// before.
 struct Options {
   // Recording: fixed steps of 1/fps from `from` to `to` (negative: to the
   // demo's end), nothing played live.
@@ -39,13 +41,24 @@ struct Options {
   bool FixedSteps() const { return Records() || bench; }
 };
 
-// Reads the options out of the joined command line. False with a message
+// Reads the options out of the program's arguments. False with a message
 // for an unknown option, a malformed or out-of-range value, or options that
 // cannot go together; nothing is touched on disk.
+bool ParseOptions(const std::vector<std::string>& arguments, Options* options, std::string* error);
+// The same for a line, split at white space.
 bool ParseOptions(const std::string& commandLine, Options* options, std::string* error);
 
-// Makes sure every output can be written: folders are created, files are
-// checked in their folder (nothing is created under a file's own name).
+// A line's words, split at white space.
+std::vector<std::string> SplitArguments(const std::string& line);
+
+// The arguments that are not options, joined by single spaces: the line
+// the start-up searches for "nodialog" and the shader words, so that an
+// option's value ("--video=clips0.mp4") never selects one.
+std::string StartUpWords(const std::vector<std::string>& arguments);
+
+// Makes sure every output can be written: folders are created, and a file
+// is created and removed again in each output's folder (nothing is created
+// under an output's own name).
 bool CheckOutputs(const Options& options, std::string* error);
 
 // The option list for --help.

@@ -1,9 +1,11 @@
 #include "game/postTargets.h"
 
 #include <algorithm>
+#include <string>
 
 #include "engine/windowStuff.h"
 #include "engine/wrapper.h"
+#include "game/contentContract.h"
 #include "platform/graphics.h"
 
 namespace demo {
@@ -21,18 +23,13 @@ std::vector<TargetSpec> PostTargets(int width, int height, std::uint32_t texture
   }
   // A window a few pixels high would otherwise ask for empty targets.
   const auto part = [](int size, int divisor) { return std::max(1, size / divisor); };
-  return {
-      {L"gaussGlow", part(w, 2), part(h, 2), true},
-      {L"gaussTemp4", part(w, 4), part(h, 4), false},
-      {L"gaussGlow4", part(w, 4), part(h, 4), false},
-      {L"gaussTemp8", part(w, 8), part(h, 8), false},
-      {L"gaussGlow8", part(w, 8), part(h, 8), false},
-      {L"gaussTemp16", part(w, 16), part(h, 16), false},
-      {L"gaussGlow16", part(w, 16), part(h, 16), false},
-      {L"backbuffer", part(w, 1), part(h, 1), true},
-      {L"backbuffer_blurx", part(w, 2), part(h, 2), true},
-      {L"godRays", part(w, 4), part(h, 4), false},
-  };
+  std::vector<TargetSpec> targets;
+  for (const PostTarget& t : kPostTargets) {
+    const std::string name = t.name;
+    targets.push_back({std::wstring(name.begin(), name.end()), part(w, t.divisor), part(h, t.divisor),
+                       t.viaBackBuffer});
+  }
+  return targets;
 }
 
 void CreatePostTargets() {

@@ -14,7 +14,8 @@ struct TargetSpec {
   bool viaBackBuffer;  // drawn in the back buffer, then copied into the texture
 };
 
-// The ten targets in creation order for a window of width x height. Devices
+// The targets of kPostTargets (game/contentContract.h) in creation order for
+// a window of width x height. Devices
 // that want power-of-two textures get the largest power of two below each
 // side first. No side is smaller than one pixel.
 std::vector<TargetSpec> PostTargets(int width, int height, std::uint32_t textureCaps);

@@ -15,6 +15,12 @@
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include "audio_support.h"
@@ -128,27 +134,99 @@ std::vector<std::size_t> PlaysFrom(const Pcm& out, const Pcm& reference, std::si
   return starts;
 }
 
-bool WaitUntil(const std::function<bool()>& done) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+// SDL's disk driver writes the mixed output into a pipe that the test reads.
+// The audio thread blocks once the pipe is full, so it runs ahead of the
+// reads by no more than the pipe holds: what plays between two frames is
+// decided by the test, not by how the threads happen to be scheduled.
+class AudioPipe {
+ public:
+  explicit AudioPipe(const fs::path& path) {
+    if (mkfifo(path.c_str(), 0600) == 0) mFd = open(path.c_str(), O_RDONLY | O_NONBLOCK);
+    setenv("SDL_AUDIODRIVER", "disk", 1);
+    setenv("SDL_DISKAUDIOFILE", path.c_str(), 1);
+    setenv("SDL_DISKAUDIODELAY", "0", 1);
   }
-  return true;
-}
+  ~AudioPipe() {
+    // A test that stopped early: the audio thread must not write into a
+    // closed pipe.
+    if (!mDrained) DrainWhile([] { platform::audio::Free(); });
+    if (mFd >= 0) close(mFd);
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+  }
+  bool Opened() const { return mFd >= 0; }
+
+  // Waits until the audio thread has filled the pipe and stands blocked.
+  bool WaitFull() const {
+    const int capacity = fcntl(mFd, F_GETPIPE_SZ);
+    for (int waited = 0; waited < kPatienceMs; ++waited) {
+      int queued = 0;
+      if (ioctl(mFd, FIONREAD, &queued) != 0) return false;
+      if (queued >= capacity) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
+  }
+  // Reads the output until `done` holds; false if it does not within
+  // `frames` more frames.
+  bool ReadUntil(const std::function<bool(const Pcm&)>& done, std::size_t frames) {
+    const std::size_t end = mPcm.size() + frames * 2;
+    while (!done(mPcm)) {
+      if (mPcm.size() >= end || !ReadSome()) return false;
+    }
+    return true;
+  }
+  // Closing the device waits for the audio thread's last write: the rest
+  // of the output is read meanwhile, to its end.
+  void DrainWhile(const std::function<void()>& closeDevice) {
+    mDrained = true;
+    std::thread reader([this] {
+      while (ReadSome()) {
+      }
+    });
+    closeDevice();
+    reader.join();
+  }
+  const Pcm& Output() const { return mPcm; }
+
+ private:
+  static constexpr int kPatienceMs = 20000;  // against a hang only
+
+  // False at the writer's end, or when nothing comes at all.
+  bool ReadSome() {
+    if (mFd < 0) return false;
+    pollfd p{mFd, POLLIN, 0};
+    if (poll(&p, 1, kPatienceMs) <= 0) return false;
+    char buffer[4096];
+    const ssize_t n = read(mFd, buffer, sizeof buffer);
+    if (n <= 0) return false;
+    mBytes.append(buffer, static_cast<std::size_t>(n));
+    const std::size_t samples = mBytes.size() / 2;
+    const std::size_t at = mPcm.size();
+    mPcm.resize(at + samples);
+    std::memcpy(mPcm.data() + at, mBytes.data(), samples * 2);
+    mBytes.erase(0, samples * 2);
+    return true;
+  }
+
+  int mFd = -1;
+  bool mDrained = false;
+  std::string mBytes;  // an odd byte left from a read
+  Pcm mPcm;
+};
 
 TEST(ControlsTest, KeysAndTheLoopSeekTheClockAndTheMusicToTheSameSample) {
   ScopedWorkDir dir;
   velox_test::CloseLog();
-  const fs::path raw = dir.Path() / "output.raw";
-  setenv("SDL_AUDIODRIVER", "disk", 1);
-  setenv("SDL_DISKAUDIOFILE", raw.c_str(), 1);
-  setenv("SDL_DISKAUDIODELAY", "2", 1);
   ASSERT_TRUE(velox_test::MakeToneMp3("data/xt_tunefordemo.mp3", 8.0));
   const Pcm reference = velox_test::DecodeMp3("data/xt_tunefordemo.mp3");
+  AudioPipe pipe(dir.Path() / "output.raw");
+  ASSERT_TRUE(pipe.Opened());
   platform::EnableTestClock(true);
   engine::core::Timer* timer = engine::core::Timer::Get();
   ASSERT_TRUE(timer->Start());
+  // From here on the music moves only as far as the test reads: before the
+  // loop plays its start once more, no more than a buffer of it.
+  ASSERT_TRUE(pipe.WaitFull());
 
   demo::Controls::Config config;
   config.sceneStarts = {0.0, 4.0, 6.5};
@@ -195,26 +273,27 @@ TEST(ControlsTest, KeysAndTheLoopSeekTheClockAndTheMusicToTheSameSample) {
   EXPECT_EQ(shown.back(), 6.0);
 
   // The music plays from the loop's start, sample for sample; after a lap
-  // the clock passes the end and it starts there again.
-  ASSERT_TRUE(WaitUntil([&] { return musicAt() > 6.5; }));
+  // the clock passes the end and it starts there again. Reading stops as
+  // soon as each lap shows, so the music never runs on to its end.
+  const std::size_t loopStart = 6 * kRate;
+  const auto laps = [&](std::size_t count) {
+    return [&, count](const Pcm& out) { return PlaysFrom(out, reference, loopStart, 4096).size() >= count; };
+  };
+  ASSERT_TRUE(pipe.ReadUntil(laps(1), kRate)) << "the loop's start did not play from its first sample";
   frame(1.0);
   EXPECT_EQ(engine::GetTime(), 6.0);
-  ASSERT_TRUE(WaitUntil([&] { return musicAt() > 6.3; }));
+  ASSERT_TRUE(pipe.ReadUntil(laps(2), kRate)) << "the loop's start did not play again after a lap";
   timer->Stop();
   delete timer;
-  platform::audio::Free();
+  pipe.DrainWhile([] { platform::audio::Free(); });
   platform::EnableTestClock(false);
-  setenv("SDL_AUDIODRIVER", "dummy", 1);
 
-  const std::string bytes = velox_test::ReadFile(raw);
-  Pcm out(bytes.size() / 2);
-  std::memcpy(out.data(), bytes.data(), out.size() * 2);
-  const std::size_t loopStart = 6 * kRate;
-  const std::vector<std::size_t> laps = PlaysFrom(out, reference, loopStart, 4096);
-  ASSERT_GE(laps.size(), 2u) << "the loop's start did not play twice from its first sample";
+  const Pcm& out = pipe.Output();
+  const std::vector<std::size_t> starts = PlaysFrom(out, reference, loopStart, 4096);
+  EXPECT_EQ(starts.size(), 2u);
   // Before each lap the output came from elsewhere in the music.
-  for (const std::size_t lap : laps) {
-    if (lap == 0) continue;
+  for (const std::size_t lap : starts) {
+    ASSERT_GT(lap, 0u);
     EXPECT_NE(out[lap * 2 - 2], reference[loopStart * 2 - 2]);
   }
 }

@@ -1,6 +1,7 @@
 // The content writers against the engine's readers, the camera rig against
 // the engine's animation, and contentgen as the build runs it: the same
 // bytes every run, broken sources stop it with their file and line.
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -15,11 +16,15 @@
 #include "content/formats/image.h"
 #include "content/formats/vlx.h"
 #include "content/generator/animation.h"
+#include "content/generator/recipes.h"
 #include "engine/VLXMesh.h"
 #include "engine/animationController.h"
 #include "engine/demoFile.h"
 #include "engine/sceneNodes.h"
+#include "engine/mesh.h"
 #include "game/curves.h"
+#include "game/generators.h"
+#include "game/random.h"
 #include "platform/image.h"
 #include "test_support.h"
 
@@ -149,13 +154,44 @@ TEST(ContentAnimation, CameraRigLooksAtItsTarget) {
   loader->DestroyInstance();
 }
 
+// The shard as the program makes Flashes from it: welded, then copied. No
+// copy may collapse a triangle that the welded shard has whole.
+TEST(ContentMeshes, FlashesCopyTheShardWithoutCollapsedTriangles) {
+  velox_test::ScopedWorkDir dir;
+  velox_test::CloseLog();
+  const auto degenerate = [](engine::gfx::LoadMesh& mesh) {
+    const auto* p = static_cast<const engine::math::Vector3f*>(
+        mesh.GetData(engine::gfx::MeshData::Positions)->data);
+    int count = 0;
+    for (int k = 0; k + 2 < mesh.NumIndices(); k += 3) {
+      const engine::math::Vector3f a = p[mesh.Index(k)], b = p[mesh.Index(k + 1)], c = p[mesh.Index(k + 2)];
+      count += ((b - a) ^ (c - a)).MagSquared() == 0.0f;
+    }
+    return count;
+  };
+  const std::string bytes = content::VlxBytes(content::Incurve().meshes.at("Flashes"));
+  auto* shard = new engine::gfx::LoadVLXMesh(bytes.data(), bytes.size(), L"Flashes.vlx");
+  shard->OptimizeMesh(180);
+  ASSERT_EQ(degenerate(*shard), 0);
+  demo::FillRandomTable();
+  engine::gfx::LoadMesh* flashes = demo::MakeFlashes(shard);
+  EXPECT_EQ(flashes->NumIndices(), 4000 * shard->NumIndices());
+  EXPECT_EQ(degenerate(*flashes), 0);
+  shard->DestroyItself();
+  flashes->DestroyItself();
+}
+
 // contentgen as the build runs it.
 class Contentgen : public ::testing::Test {
  protected:
+  void SetUp() override { velox_test::WriteText("./music.txt", "0 0.0000\n100 20.5000\n106 0.0000\n"); }
   static std::string Bin(const char* name) { return std::string(VELOX_BIN_DIR) + "/" + name; }
-  int Run(const std::string& source, const std::string& root, bool validate, std::string* errors = nullptr) {
+  // shell: what runs before contentgen in the same shell (limits).
+  int Run(const std::string& source, const std::string& root, bool validate, std::string* errors = nullptr,
+          const std::string& music = "music.txt", const std::string& shell = "") {
     const fs::path log = mDir.Path() / "stderr.txt";
-    const std::string command = Bin("contentgen") + " --source " + source + " --root " + root +
+    const std::string command = shell + Bin("contentgen") + " --source " + source + " --root " + root +
+                                " --music-curve " + music +
                                 (validate ? " --fxcheck " + Bin("fxcheck") : " --no-validate") + " > /dev/null 2> " +
                                 log.string();
     const int status = std::system(command.c_str());
@@ -182,6 +218,34 @@ TEST_F(Contentgen, WritesTheSameBytesEveryRun) {
   EXPECT_TRUE(one.count("content/title.bmp"));
 }
 
+// Without the music curve there is nothing to build the field of view
+// from; a file that cannot be written fails the run and leaves no part of
+// itself under its name.
+TEST_F(Contentgen, MissingMusicOrFailedWritesStopIt) {
+  const std::string source = std::string(VELOX_SOURCE_DIR) + "/content";
+  std::string errors;
+  EXPECT_EQ(Run(source, "none", false, &errors, "nowhere/curve.txt"), 1);
+  EXPECT_NE(errors.find("nowhere/curve.txt:1: error: cannot read the music curve"), std::string::npos) << errors;
+  EXPECT_FALSE(fs::exists("none"));
+  velox_test::WriteText("./bad.txt", "0 0\n100 oops\n");
+  EXPECT_EQ(Run(source, "none", false, &errors, "bad.txt"), 1);
+  EXPECT_NE(errors.find("bad.txt:2: error:"), std::string::npos) << errors;
+
+  ASSERT_EQ(Run(source, "whole", false), 0);
+  // Files are cut at 32 KiB, and writing past that fails instead of killing.
+  EXPECT_EQ(Run(source, "cut", false, &errors, "music.txt", "trap \"\" XFSZ; ulimit -f 64; "), 1);
+  EXPECT_NE(errors.find(": error: cannot write the file"), std::string::npos) << errors;
+  const auto whole = Tree("whole"), cut = Tree("cut");
+  EXPECT_LT(cut.size(), whole.size());
+  for (const auto& [path, bytes] : cut) {
+    const auto it = whole.find(path);
+    ASSERT_NE(it, whole.end()) << "left behind: " << path;
+    EXPECT_TRUE(bytes == it->second) << "cut short: " << path;
+  }
+}
+
+// Each case breaks one source, checks that the run stops naming the file
+// and the line of the fault, and mends the source again.
 TEST_F(Contentgen, BrokenSourcesStopItWithFileAndLine) {
   fs::create_directories("src");
   fs::copy(fs::path(VELOX_SOURCE_DIR) / "content" / "fx", "src/fx", fs::copy_options::recursive);
@@ -189,18 +253,27 @@ TEST_F(Contentgen, BrokenSourcesStopItWithFileAndLine) {
   std::string errors;
   ASSERT_EQ(Run("src", "out", true, &errors), 0) << errors;
 
-  // A material that names a missing texture, one line down.
-  const std::string material = "src/materials/city/Sky.vlx.efx";
-  velox_test::WriteText(material, "\n" + velox_test::ReadFile(material) +
-                                      "\neffect[1].pass[1].params[1] = { 'NoiseMap', 'tex', 'data/textures/none.dds' }\n");
-  EXPECT_EQ(Run("src", "out", true, &errors), 1);
-  EXPECT_NE(errors.find("src/materials/city/Sky.vlx.efx:"), std::string::npos) << errors;
-  EXPECT_NE(errors.find("data/textures/none.dds does not exist"), std::string::npos) << errors;
-
-  // An effect that does not compile.
-  velox_test::WriteText("src/fx/cards.fx", velox_test::ReadFile("src/fx/cards.fx") + "\nfloat4 Broken( { }\n");
-  EXPECT_EQ(Run("src", "out", true, &errors), 1);
-  EXPECT_NE(errors.find("src/fx/cards.fx"), std::string::npos) << errors;
+  const struct {
+    const char* file;
+    const char* fault;    // a line added at the end
+    const char* message;  // part of the error
+  } cases[] = {
+      {"src/materials/city/Sky.vlx.efx", "effect[1].pass[1].params[1] = { 'NoiseMap', 'tex', 'data/textures/none.dds' }",
+       "data/textures/none.dds does not exist"},
+      {"src/fx/cards.fx", "float4 Broken() { return missingValue; }", "'missingValue' : unknown variable"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    const std::string original = velox_test::ReadFile(c.file);
+    const std::string broken = original + "\n" + c.fault + "\n";
+    const auto line = std::count(broken.begin(), broken.begin() + broken.find(c.fault), '\n') + 1;
+    velox_test::WriteText(c.file, broken);
+    EXPECT_EQ(Run("src", "out", true, &errors), 1);
+    EXPECT_NE(errors.find(std::string(c.file) + ":" + std::to_string(line) + ":"), std::string::npos)
+        << "line " << line << ":\n" << errors;
+    EXPECT_NE(errors.find(c.message), std::string::npos) << errors;
+    velox_test::WriteText(c.file, original);
+  }
 }
 
 }  // namespace

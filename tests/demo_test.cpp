@@ -152,7 +152,38 @@ TEST(DemoTest, CachesAreUsedOnlyWhenSoundAndPairsTogether) {
               Sorted({"city_Clouds", "city_Noise", "underwater_HighPitch", "underwater_Mesh"}));
   }
   for (const auto& entry : fs::directory_iterator("data/serial"))
-    EXPECT_EQ(entry.path().extension(), ".serial") << "left behind: " << entry.path();
+    EXPECT_TRUE(entry.path().extension() == ".serial" || entry.path().filename() == "version")
+        << "left behind: " << entry.path();
+}
+
+// Caches of another version of the generators (or from before versions)
+// are never read; a cache that cannot be written is warned about by name
+// and not counted as built, and the demo still starts.
+TEST(DemoTest, StaleOrUnwritableCachesAreNotTrusted) {
+  ScopedWorkDir dir;
+  CloseLog();
+  WriteDemoData();
+  const std::vector<std::string> all(std::begin(kAllMeshes), std::end(kAllMeshes));
+  for (const char* version : {"", "mesh caches 1\n"}) {
+    { DemoRun first; }
+    if (*version == 0) fs::remove("data/serial/version");
+    else WriteText("data/serial/version", version);
+    DemoRun run;
+    ASSERT_TRUE(run.demo.Ready());
+    EXPECT_EQ(Sorted(run.demo.Built()), Sorted(all)) << "version '" << version << "'";
+    EXPECT_TRUE(run.demo.Cached().empty());
+  }
+  fs::remove("data/serial/incurve_Flashes.serial");
+  fs::create_directory("data/serial/incurve_Flashes.serial");  // cannot be replaced by a file
+  {
+    DemoRun run;
+    ASSERT_TRUE(run.demo.Ready());
+    EXPECT_TRUE(run.demo.Built().empty());
+    EXPECT_EQ(run.demo.Unwritten(), std::vector<std::string>{"incurve_Flashes"});
+    EXPECT_EQ(run.demo.Cached().size(), 11u);
+  }
+  EXPECT_EQ(Count(CloseLogAndReadRows(dir.Path()), "Mesh cache data/serial/incurve_Flashes.serial could not be written"), 1);
+  EXPECT_FALSE(fs::exists("data/serial/incurve_Flashes.serial.tmp"));
 }
 
 TEST(DemoTest, ScenesFollowTheClockAndTheLastOneQuits) {
@@ -251,6 +282,42 @@ TEST(DemoTest, AspectAndTargetSizes) {
   EXPECT_EQ(size(pow2, L"godRays"), std::make_pair(256, 128));
   EXPECT_EQ(size(demo::PostTargets(1366, 768, 0), L"gaussGlow8").first, 170);
   for (const auto& t : demo::PostTargets(1366, 1, 0x100)) EXPECT_GE(std::min(t.width, t.height), 1);
+}
+
+// First appearance 2, 1, 0, 3 swaps vertices 0 and 2: each new vertex must
+// hold, in every array, the old vertex its index named; vertex 4 goes.
+TEST(DemoTest, DroppingUnreferencedVerticesMovesEveryArrayWithItsVertex) {
+  ScopedWorkDir dir;
+  CloseLog();
+  const std::vector<Vector3f> positions = {{0, 0, 0}, {1, 1, 1}, {2, 2, 2}, {3, 3, 3}, {4, 4, 4}};
+  const std::vector<UV2> uvs = {{0, 10}, {1, 11}, {2, 12}, {3, 13}, {4, 14}};
+  const std::vector<Vector3f> normals = {{0, 0, -1}, {0, -1, 0}, {-1, 0, 0}, {1, 0, 0}, {0, 1, 0}};
+  LoadMesh* mesh = MakeMesh(positions, {2, 1, 0, 2, 0, 3}, uvs, normals);
+  // Two sets that share one array: it moves once.
+  void* shared = EngineCopy(std::vector<Vector3f>{{0, 5, 0}, {1, 5, 1}, {2, 5, 2}, {3, 5, 3}, {4, 5, 4}});
+  mesh->Add(PVData{5, 2, 1, shared});
+  mesh->Add(PVData{5, 2, 2, shared});
+  demo::DropUnreferencedVertices(mesh);
+  ASSERT_EQ(mesh->NumVertices(), 4);
+  EXPECT_EQ(IndicesOf(*mesh), (std::vector<int>{0, 1, 2, 0, 2, 3}));
+  const int old[4] = {2, 1, 0, 3};
+  ASSERT_EQ(mesh->NumData(), 5u);
+  for (unsigned a = 0; a < mesh->NumData(); ++a) {
+    const PVData* d = mesh->GetData(a);
+    const auto* f = static_cast<const float*>(d->data);
+    const int width = engine::gfx::ElementSize(d->type) / 4;
+    for (int i = 0; i < 4; ++i) {
+      const float* expected = d->usage == 0   ? &positions[old[i]].x
+                              : d->usage == 3 ? &normals[old[i]].x
+                              : d->type == 1  ? &uvs[old[i]].u
+                                              : nullptr;
+      const float set[3] = {static_cast<float>(old[i]), 5, static_cast<float>(old[i])};
+      for (int c = 0; c < width; ++c)
+        EXPECT_EQ(f[width * i + c], (expected ? expected : set)[c]) << "array " << a << " vertex " << i;
+    }
+  }
+  EXPECT_EQ(mesh->GetData(3u)->data, mesh->GetData(4u)->data);
+  mesh->DestroyItself();
 }
 
 TEST(DemoTest, RandomTableAndGeneratorsMatchHandWorkedValues) {

@@ -473,6 +473,117 @@ TEST_F(GltfImportTest, BrokenFilesFailByNameAndLeaveTheOutputAsItWas) {
   EXPECT_EQ(listing(), before);
 }
 
+// The program on a file, writing out/scene.demo after `limits` (shell
+// commands): its exit status (-1 when it did not exit) and standard error.
+std::pair<int, std::string> RunImporter(const std::string& input, const std::string& limits = "") {
+  const std::string command =
+      limits + std::string(VELOX_BIN_DIR) + "/gltfimport " + input + " out/scene.demo 2> err.txt";
+  const int status = std::system(command.c_str());
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, velox_test::ReadFile("err.txt")};
+}
+
+// tinygltf drops or coerces such values without a word.
+TEST(GltfImportProgramTest, PropertiesOfTheWrongTypeFailByNameAndWriteNothing) {
+  velox_test::ScopedWorkDir dir;
+  Gltf g;
+  g.meshes.push_back(TwoPrimitiveMesh(g, "Box", -1));
+  const int times = g.Floats({0, 1}, "SCALAR"), moves = g.Floats({0, 0, 0, 1, 1, 1}, "VEC3");
+  g.nodes = {"{\"name\":\"Box\",\"mesh\":0,\"children\":[1]}",
+             "{\"name\":\"N1\",\"translation\":[1,2,3]}"};
+  g.roots = {0};
+  g.animations = {
+      "{\"channels\":[{\"sampler\":0,\"target\":{\"node\":1,\"path\":\"translation\"}}],"
+      "\"samplers\":[{\"input\":" +
+      std::to_string(times) + ",\"output\":" + std::to_string(moves) + "}]}"};
+  g.Save("in/good.gltf");
+  ASSERT_EQ(RunImporter("in/good.gltf").first, 0);
+  fs::remove_all("out");
+
+  struct Case {
+    std::string find, replace, message;
+  };
+  const std::string n1 = "\"translation\":[1,2,3]";
+  const std::vector<Case> cases = {
+      {n1, "\"translation\":\"1,2,3\"", "node 1 \"N1\": translation must be an array of 3 numbers"},
+      {n1, n1 + ",\"scale\":2", "node 1 \"N1\": scale must be an array of 3 numbers"},
+      {n1, "\"matrix\":\"identity\"", "node 1 \"N1\": matrix must be an array of 16 numbers"},
+      {"\"mesh\":0", "\"mesh\":1.5", "node 0 \"Box\": mesh must be an index"},
+      {"\"mesh\":0", "\"mesh\":-1", "node 0 \"Box\": mesh must be an index"},
+      {"[1]}", "[\"1\"]}", "node 0 \"Box\": children must be an array of indices"},
+      {"\"indices\":2", "\"indices\":\"2\"",
+       "mesh 0 \"Box\" primitive 0: indices must be an index"},
+      {"{\"bufferView\":0,", "{\"bufferView\":0,\"byteOffset\":-12,",
+       "accessor 0: byteOffset must be a whole number, 0 or more"},
+      {"{\"buffer\":0,\"byteOffset\":0,", "{\"buffer\":0,\"byteOffset\":-12,",
+       "buffer view 0: byteOffset must be a whole number, 0 or more"},
+      {"{\"sampler\":0,", "{\"sampler\":\"0\",", "animation 0 channel 0: sampler must be an index"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.replace);
+    g.Save("in/broken.gltf", {c.find, c.replace});
+    const auto [status, err] = RunImporter("in/broken.gltf");
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(err.find("gltfimport: error: " + c.message), std::string::npos) << err;
+    EXPECT_FALSE(fs::exists("out"));
+    fs::remove_all("out");
+  }
+}
+
+// Nesting ends in one line rather than a stack overflow in the JSON
+// reader, whether tinygltf would keep the value (extras) or not; real
+// nesting passes.
+TEST(GltfImportProgramTest, DeepNestingFailsInOneLineAndWritesNothing) {
+  velox_test::ScopedWorkDir dir;
+  auto nested = [](int levels) { return std::string(levels, '[') + std::string(levels, ']'); };
+  for (const std::string member : {"extras", "unknown"}) {
+    Gltf g;
+    g.meshes.push_back(TwoPrimitiveMesh(g, "Box", -1));
+    g.more = "\"" + member + "\":" + nested(20000) + ",";
+    g.Save("in/deep.gltf");
+    g.SaveBinary("in/deep.glb");
+    for (const std::string input : {"in/deep.gltf", "in/deep.glb"}) {
+      SCOPED_TRACE(input + " " + member);
+      const auto [status, err] = RunImporter(input);
+      EXPECT_EQ(status, 1);
+      EXPECT_EQ(
+          err, "gltfimport: error: " + input + ": JSON nested too deeply (more than 512 levels)\n");
+      EXPECT_FALSE(fs::exists("out"));
+    }
+  }
+  Gltf g;
+  g.meshes.push_back(TwoPrimitiveMesh(g, "Box", -1));
+  g.nodes = {"{\"name\":\"Deep\",\"mesh\":0,\"extras\":" + nested(500) + "}"};
+  g.roots = {0};
+  g.Save("in/fine.gltf");
+  EXPECT_EQ(RunImporter("in/fine.gltf").first, 0);
+}
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VELOX_ASAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define VELOX_ASAN 1
+#endif
+
+TEST(GltfImportProgramTest, RunningOutOfMemoryEndsWithAMessage) {
+#ifdef VELOX_ASAN
+  GTEST_SKIP() << "the sanitizer's allocator does not throw";
+#endif
+  velox_test::ScopedWorkDir dir;
+  // 2^24 positions without a buffer view are zeros, 400 MB of them.
+  velox_test::WriteText(
+      "in/big.gltf",
+      R"({"asset":{"version":"2.0"},"accessors":[{"componentType":5126,"count":16777215,)"
+      R"("type":"VEC3"}],"meshes":[{"primitives":[{"attributes":{"POSITION":0}}]}],)"
+      R"("nodes":[{"mesh":0}]})");
+  const auto [status, err] = RunImporter("in/big.gltf", "ulimit -v 300000; ");
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(err, "gltfimport: error: out of memory\n");
+  EXPECT_FALSE(fs::exists("out"));
+}
+
 // A cube of two primitives (sides, then top and bottom) on a ground plane,
 // seen by the file's camera and lit by its lamp.
 

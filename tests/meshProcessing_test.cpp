@@ -79,6 +79,19 @@ TEST_F(MeshProcessingTest, FlatQuadNormalsFollowTheWinding) {
   cw->DestroyItself();
 }
 
+// Normals that share their array with the positions get an array of their
+// own; the positions are not cleared on the way.
+TEST_F(MeshProcessingTest, NormalsSharingThePositionsArrayLeaveThePositionsAlone) {
+  const std::vector<Vector3f> positions = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}};
+  LoadMesh* mesh = MakeMesh(positions, {0, 1, 2, 0, 2, 3});
+  mesh->Add(PVData{3, 2, 0, mesh->GetData(MeshData::Positions)->data});
+  mesh->GenerateNormals();
+  const auto p = ArrayOf<Vector3f>(*mesh, mesh->GetData(MeshData::Positions));
+  for (std::size_t i = 0; i < positions.size(); ++i) EXPECT_TRUE(p[i] == positions[i]) << i;
+  for (const auto& n : ArrayOf<Vector3f>(*mesh, mesh->GetData(MeshData::Normals))) EXPECT_TRUE(n == Vector3f(0, 0, 1));
+  mesh->DestroyItself();
+}
+
 TEST_F(MeshProcessingTest, LargerTrianglesWeighMoreInSharedNormals) {
   // Vertex 0 is shared by a big triangle facing +z and a small one facing +x.
   LoadMesh* mesh = MakeMesh({{0, 0, 0}, {10, 0, 0}, {0, 10, 0}, {0, 0.1f, 0}, {0, 0, 0.1f}},

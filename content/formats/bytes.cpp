@@ -38,10 +38,15 @@ ByteWriter& ByteWriter::Raw(const void* p, std::size_t n) {
 bool ByteWriter::Save(const std::string& path) const { return SaveBytes(path, mBytes); }
 
 bool SaveBytes(const std::string& path, const std::string& bytes) {
-  std::FILE* f = std::fopen(path.c_str(), "wb");
+  // Written beside the target and renamed over it, so that a failed write
+  // never leaves a half-written file under the real name.
+  const std::string temporary = path + ".tmp";
+  std::FILE* f = std::fopen(temporary.c_str(), "wb");
   if (f == nullptr) return false;
   const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  return std::fclose(f) == 0 && written;
+  if (std::fclose(f) == 0 && written && std::rename(temporary.c_str(), path.c_str()) == 0) return true;
+  std::remove(temporary.c_str());
+  return false;
 }
 
 }  // namespace content

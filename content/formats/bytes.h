@@ -35,7 +35,8 @@ class ByteWriter {
   std::string mBytes;
 };
 
-// Writes bytes to a file; false on any failure.
+// Writes bytes to a file, first beside it and then renamed over it; false on
+// any failure, and then the file is as it was.
 bool SaveBytes(const std::string& path, const std::string& bytes);
 
 }  // namespace content

@@ -2,15 +2,17 @@
 // matrices, textures, effects and material scripts) and the program's icon
 // and settings picture, and checks the hand-written sources on the way.
 //
-//   contentgen --source DIR --root DIR [--fxcheck PATH] [--music-curve PATH]
+//   contentgen --source DIR --root DIR --music-curve PATH [--fxcheck PATH]
 //              [--fonts DIR] [--stamp PATH] [--no-validate] [--list] [--preview DIR]
 //
 // --source: the content/ folder of the sources; --root: the build folder
-// (data/ and content/ are written below it). Files whose bytes did not
-// change are left alone, so their times stay put; a changed mesh, curve or
-// matrix file removes the program's mesh caches (data/serial/), which are
-// keyed by name only. Errors go to stderr as "file:line: error: ..." and
-// make the exit status 1.
+// (data/ and content/ are written below it); --music-curve: musicgen's beat
+// curve. Files whose bytes did not change are left alone, so their times
+// stay put; the others are written beside their place and renamed over it.
+// A changed mesh, curve or matrix file removes the program's mesh caches
+// (data/serial/), which are keyed by name only. Errors, a file that cannot
+// be written among them, go to stderr as "file:line: error: ..." and make
+// the exit status 1.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -47,23 +49,32 @@ std::string ReadFile(const fs::path& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// The music's beat envelope, one "frame value" pair a line; without the
-// rendered music, a curve on its beat grid.
-MusicKnots LoadMusic(const std::string& path) {
-  MusicKnots knots;
+// The music's beat envelope as musicgen writes it, one "frame value" pair a
+// line. The field of view follows it, so without it there is no demo to
+// build: a missing, empty or malformed file is an error naming it.
+bool LoadMusic(const std::string& path, MusicKnots& knots) {
   std::ifstream in(path);
-  float x, y;
-  while (in >> x >> y) knots.push_back({x, y});
-  if (!knots.empty()) return knots;
-  for (int beat = 0; beat <= 154 * 2; ++beat) {
-    const float t = beat * 0.5f;
-    // Calm intro, groove from 16 s, full drums in the shards, warm in the city.
-    float peak = t < 16 ? 0 : t < 52 ? (beat % 4 == 0 ? 4.0f : 2.0f) : t < 56 ? 2 + (t - 52) * 2
-               : t < 100 ? (beat % 4 == 0 ? 9.0f : 6.0f) : t < 144 ? (beat % 4 == 0 ? 5.0f : 3.0f) : 0;
-    knots.push_back({t * 25, peak});
-    knots.push_back({t * 25 + 6, 0});
+  if (!in) {
+    std::fprintf(stderr, "%s:1: error: cannot read the music curve (musicgen --curve writes it)\n", path.c_str());
+    return false;
   }
-  return knots;
+  std::string line;
+  for (int n = 1; std::getline(in, line); ++n) {
+    std::istringstream fields(line);
+    float x, y;
+    std::string rest;
+    if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
+    if (!(fields >> x >> y) || (fields >> rest)) {
+      std::fprintf(stderr, "%s:%d: error: not a \"frame value\" pair of the music curve\n", path.c_str(), n);
+      return false;
+    }
+    knots.push_back({x, y});
+  }
+  if (in.bad() || knots.empty()) {
+    std::fprintf(stderr, "%s:1: error: the music curve has no knots\n", path.c_str());
+    return false;
+  }
+  return true;
 }
 
 // Channels that drive transforms or visibility, not shader parameters.
@@ -126,8 +137,8 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  if (o.source.empty() || o.root.empty() || (o.validate && o.fxcheck.empty())) {
-    std::fprintf(stderr, "usage: contentgen --source DIR --root DIR [--fxcheck PATH] [--music-curve PATH] "
+  if (o.source.empty() || o.root.empty() || o.musicCurve.empty() || (o.validate && o.fxcheck.empty())) {
+    std::fprintf(stderr, "usage: contentgen --source DIR --root DIR --music-curve PATH [--fxcheck PATH] "
                          "[--fonts DIR] [--stamp PATH] [--no-validate] [--list]\n");
     return 2;
   }
@@ -143,8 +154,11 @@ int main(int argc, char** argv) {
     }
   }
 
+  MusicKnots music;
+  if (!LoadMusic(o.musicCurve, music)) return 1;
+  bool failed = false;
   Tree data(root / "data"), pictures(root / "content");
-  const SceneOutput scenes[] = {Underwater(LoadMusic(o.musicCurve)), Incurve(), City()};
+  const SceneOutput scenes[] = {Underwater(music), Incurve(), City()};
   std::set<std::string> meshFiles;  // what the program's caches are made from
   for (const SceneOutput& s : scenes) {
     data.Put(s.name + ".demo", DemoBytes(s.scene));
@@ -179,12 +193,10 @@ int main(int argc, char** argv) {
       }
       previews.Put(fs::path(path).stem().string() + ".png", PngBytes(shown));
     }
-    bool ignored = false;
-    previews.Write(ignored);
+    previews.Write(failed);
   }
 
   // Hand-written sources, copied as they are.
-  bool failed = false;
   std::error_code ec;
   std::vector<std::pair<std::string, fs::path>> effects;  // name, source
   if (fs::is_directory(source / "fx")) {
@@ -230,7 +242,12 @@ int main(int argc, char** argv) {
   // A changed mesh source makes the program's cached processed meshes stale.
   bool meshChanged = false;
   for (const std::string& w : written) meshChanged = meshChanged || meshFiles.count(w) > 0;
-  if (meshChanged) fs::remove_all(root / "data" / "serial", ec);
+  // Stale caches left in place would be loaded by the program.
+  if (meshChanged && (fs::remove_all(root / "data" / "serial", ec), ec)) {
+    std::fprintf(stderr, "%s:1: error: cannot remove the stale mesh caches: %s\n",
+                 (root / "data" / "serial").string().c_str(), ec.message().c_str());
+    failed = true;
+  }
 
   if (o.validate && !failed) {
     Validator v(o.fxcheck, root.string());
@@ -241,8 +258,11 @@ int main(int argc, char** argv) {
     for (const std::string& e : v.Errors()) std::fprintf(stderr, "%s\n", e.c_str());
     failed = failed || !v.Errors().empty();
   }
+  if (!failed && !o.stamp.empty() && !SaveBytes(o.stamp, "")) {
+    std::fprintf(stderr, "%s:1: error: cannot write the file\n", o.stamp.c_str());
+    failed = true;
+  }
   if (failed) return 1;
-  if (!o.stamp.empty()) SaveBytes(o.stamp, "");
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
   std::printf("contentgen: %zu files, %zu rewritten, %lld ms\n", data.Files().size() + pictures.Files().size(),
               written.size(), static_cast<long long>(ms));

@@ -7,19 +7,25 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <regex>
 #include <sstream>
+
+#include "game/contentContract.h"
 
 namespace fs = std::filesystem;
 
 namespace content {
 namespace {
 
-const std::set<std::string> kTargets = {"gaussGlow",   "gaussTemp4",  "gaussGlow4", "gaussTemp8",
-                                        "gaussGlow8",  "gaussTemp16", "gaussGlow16", "backbuffer",
-                                        "backbuffer_blurx", "godRays"};
+// The program's own table of the targets it creates.
+const std::set<std::string> kTargets = [] {
+  std::set<std::string> names;
+  for (const demo::PostTarget& t : demo::kPostTargets) names.insert(t.name);
+  return names;
+}();
 const std::set<std::string> kTypes = {"int", "ipo", "float", "float2", "float3", "float4",
                                       "bool", "tex", "cube", "target", "depth"};
 const std::set<std::string> kStreams = {"pos", "normal", "tex", "tbn", "bone"};
@@ -83,8 +89,12 @@ bool Validator::CheckEffect(const std::string& name, const std::string& sourcePa
     }
   }
   if (status != 0 || messages) {
-    // fxcheck's own messages carry the file and line.
-    mErrors.push_back(sourcePath + ":1: error: fxcheck " +
+    // fxcheck's messages read "path(line): ..."; the first one's line heads
+    // the error, its whole listing follows.
+    int line = 1;
+    const std::size_t at = output.find(sourcePath + "(");
+    if (at != std::string::npos) line = std::max(1, std::atoi(output.c_str() + at + sourcePath.size() + 1));
+    mErrors.push_back(sourcePath + ":" + std::to_string(line) + ": error: fxcheck " +
                       (status != 0 ? "failed (status " + std::to_string(status) + ")" : "warned") + ":\n" + output);
     return false;
   }

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "content/music/song.h"
+#include "game/contentContract.h"
 
 namespace music {
 
@@ -11,9 +12,9 @@ namespace music {
 // the fall (56-100 s) and the city (100-152 s, then the tail).
 Song DemoSong();
 
-// The run of high bell notes; the underwater flashes fire at these times.
-constexpr std::array<double, 14> kHighPitchTimes = {9.3,  9.78,  10.45, 10.5,  10.55, 10.9,  11.0,
-                                                    11.65, 11.9, 12.2,  12.47, 12.69, 12.83, 12.88};
+// The run of high bell notes; the underwater flashes fire at these times,
+// so the program's table is the one source.
+using demo::kHighPitchTimes;
 
 // "D5", "Bb3", "F#2": MIDI note number (C4 = 60). Throws std::invalid_argument.
 int Pitch(std::string_view name);

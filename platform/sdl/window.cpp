@@ -26,6 +26,16 @@ int FormatOf(Uint32 sdlFormat) {
   return SDL_BITSPERPIXEL(sdlFormat) <= 16 ? kFormatR5G6B5 : kFormatX8R8G8B8;
 }
 
+// The display that holds a point; the first one when none does.
+int DisplayAt(int x, int y) {
+  const SDL_Point point{x, y};
+  for (int i = 0; i < SDL_GetNumVideoDisplays(); ++i) {
+    SDL_Rect bounds;
+    if (SDL_GetDisplayBounds(i, &bounds) == 0 && SDL_PointInRect(&point, &bounds)) return i;
+  }
+  return 0;
+}
+
 }  // namespace
 
 std::vector<DisplayMode> EnumerateDisplayModes(int format) {
@@ -83,8 +93,19 @@ std::unique_ptr<Window> Window::Create(const WindowDesc& desc) {
   if (desc.openGL) flags |= SDL_WINDOW_OPENGL;
   if (desc.fullscreen) flags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
   if (desc.alwaysOnTop) flags |= SDL_WINDOW_ALWAYS_ON_TOP;
-  SDL_Window* window = SDL_CreateWindow(utf8::Encode(desc.title).c_str(), desc.x, desc.y,
-                                        desc.width, desc.height, flags);
+  int x = desc.x, y = desc.y, width = desc.width, height = desc.height;
+  SDL_Rect display;
+  if (desc.fullscreen && SDL_GetDisplayBounds(DisplayAt(x, y), &display) == 0) {
+    // A window manager moves a full-screen window over its display; without
+    // one (a bare X server) it would stay where it was created, partly off
+    // screen. So it starts out covering the display.
+    x = display.x;
+    y = display.y;
+    width = display.w;
+    height = display.h;
+  }
+  SDL_Window* window =
+      SDL_CreateWindow(utf8::Encode(desc.title).c_str(), x, y, width, height, flags);
   if (window == nullptr) {
     gLastError = SDL_GetError();
     return nullptr;

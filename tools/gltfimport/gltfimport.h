@@ -72,8 +72,13 @@ class ImportError : public std::runtime_error {
 extern const char* const kLitEffectName;
 const char* LitEffectSource();
 
-// Reads a .gltf or .glb file; parse errors are thrown.
+// Reads a .gltf or .glb file; parse errors are thrown, and so are
+// properties of the wrong type and JSON nested deeper than 512 levels.
 void Load(const std::string& path, tinygltf::Model* model, std::vector<std::string>* warnings);
+// The same on the file's bytes in memory; `path` names it in messages and
+// its folder holds the files its buffers name.
+void LoadMemory(const std::string& bytes, const std::string& path, tinygltf::Model* model,
+                std::vector<std::string>* warnings);
 
 // The engine's files of a model, in memory.
 Conversion Convert(const tinygltf::Model& model, const Options& options);

@@ -8,6 +8,8 @@
 // line.
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
+#include <new>
 #include <string>
 
 #include "tools/gltfimport/gltfimport.h"
@@ -21,6 +23,14 @@ int Usage(const char* message) {
                "INPUT.gltf|INPUT.glb OUTPUT.demo\n",
                message);
   return 2;
+}
+
+// Messages one line each: names from the file may hold line breaks.
+std::string OneLine(std::string text) {
+  for (char& c : text) {
+    if (static_cast<unsigned char>(c) < 32) c = ' ';
+  }
+  return text;
 }
 
 bool Count(const char* text, int* out) {
@@ -57,14 +67,24 @@ int main(int argc, char** argv) {
   try {
     const gltfimport::Conversion done = gltfimport::Import(files[0], files[1], options);
     for (const std::string& w : done.warnings)
-      std::fprintf(stderr, "gltfimport: warning: %s\n", w.c_str());
+      std::fprintf(stderr, "gltfimport: warning: %s\n", OneLine(w).c_str());
     std::size_t curves = 0;
     for (const auto& object : done.scene.objects) curves += object.curves.size();
     std::printf("gltfimport: wrote %s: %zu objects, %zu meshes, %zu curves, %d frames\n",
                 files[1].c_str(), done.scene.objects.size(), done.meshes.size(), curves,
                 done.scene.length);
   } catch (const gltfimport::ImportError& e) {
-    std::fprintf(stderr, "gltfimport: error: %s\n", e.what());
+    std::fprintf(stderr, "gltfimport: error: %s\n", OneLine(e.what()).c_str());
+    return 1;
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "gltfimport: error: out of memory\n");
+    return 1;
+  } catch (const std::exception& e) {
+    // A library's failure; the staged output is gone with the stack.
+    std::fprintf(stderr, "gltfimport: error: %s\n", OneLine(e.what()).c_str());
+    return 1;
+  } catch (...) {
+    std::fprintf(stderr, "gltfimport: error: an unexpected failure\n");
     return 1;
   }
   return 0;
