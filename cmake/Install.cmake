@@ -54,7 +54,7 @@ install(TARGETS engine platform ${VELOX_TOOLS} EXPORT veloxTargets
 # in. The package test checks the list against the sources.
 set(VELOX_PUBLIC_ENGINE_HEADERS
   api.h animation.h animationController.h demoFile.h effectPool.h input.h kernel.h
-  logging.h luaWrapper.h math.h mesh.h renderObject.h renderer.h resourceTypes.h
+  logging.h luaWrapper.h math.h mesh.h profiler.h renderObject.h renderer.h resourceTypes.h
   sceneInfo.h sceneNodes.h screen.h Shader.h shaderParameters.h singleton.h spatial.h
   strings.h timer.h VLXMesh.h Window.h windowStuff.h wrapper.h)
 set(VELOX_PUBLIC_PLATFORM_HEADERS api.h d3dmath.h display.h formats.h graphics.h)

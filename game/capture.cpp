@@ -10,6 +10,7 @@
 #include <system_error>
 #include <utility>
 
+#include "engine/profiler.h"
 #include "engine/timer.h"
 #include "game/video.h"
 #include "engine/wrapper.h"
@@ -168,7 +169,11 @@ void Capture::Update() {
   }
   const double time = engine::GetTime();
   Picture frame;
-  if (!ReadFrame(&frame)) return Fail("cannot read the back buffer");
+  {
+    engine::core::StageScope stage(engine::core::Stage::Readback);
+    if (!ReadFrame(&frame)) return Fail("cannot read the back buffer");
+  }
+  engine::core::StageScope stage(engine::core::Stage::Encode);
   std::string error;
   if (!mPlan.video.empty() && !mVideo) {
     // Opened with the first frame, whose size the device decided.
