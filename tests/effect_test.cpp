@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "effect_support.h"
+#include "sanitizer/support.h"
 #include "platform/null/nullGraphics.h"
 #include "platform/utf8.h"
 
@@ -566,10 +567,14 @@ TEST(FxcheckTool, ListsAnEffectAndReportsErrors) {
         "parameter int Steps = 3", "parameter bool Enabled = true", "warning X4000"}) {
     EXPECT_NE(out.find(expected), std::string::npos) << expected << "\n" << out;
   }
+  // Failures are told by fxcheck's message: a sanitizer's exit status is 1 too.
   EXPECT_EQ(Fxcheck("syntax_error.fx", &out), 1) << out;
   EXPECT_NE(out.find("syntax_error.fx(4,"), std::string::npos) << out;
   EXPECT_NE(out.find("error X3000"), std::string::npos) << out;
+  EXPECT_EQ(velox_test::SanitizerReport(out), "");
   EXPECT_EQ(Fxcheck("does_not_exist.fx", &out), 1) << out;
+  EXPECT_NE(out.find("does_not_exist.fx"), std::string::npos) << out;
+  EXPECT_EQ(velox_test::SanitizerReport(out), "");
 }
 
 }  // namespace

@@ -96,8 +96,9 @@ TEST(LoggingTest, SecondLogTruncatesTheFirst) {
   EXPECT_EQ(ReadFile(dir.Path() / "data/log.html"), kHeader + kFooter);
 }
 
+// In sanitizer builds through the sanitizer guard, as the tests themselves.
 int RunHelper(const std::filesystem::path& dir, const std::string& mode) {
-  const std::string command = "cd '" + dir.string() + "' && '" VELOX_BIN_DIR
+  const std::string command = "cd '" + dir.string() + "' && " VELOX_TEST_LAUNCHER " '" VELOX_BIN_DIR
                               "/log_exit_helper' " + mode;
   return std::system(command.c_str());
 }
@@ -107,7 +108,7 @@ TEST(LoggingTest, LibraryUnloadWritesTheFooterOnceAfterTheLastRow) {
   ASSERT_EQ(RunHelper(dir.Path(), "error"), 0);
   EXPECT_EQ(ReadFile(dir.Path() / "data/log.html"),
             kHeader +
-                "<tr><td>MESSAGE</td><td>10</td><td>tests/log_exit_helper.cpp</td><td>starting"
+                "<tr><td>MESSAGE</td><td>11</td><td>tests/log_exit_helper.cpp</td><td>starting"
                 "</td></tr>\n"
                 "<tr class=\"error\"><td>ERROR</td><td>77</td><td>game/main.cpp</td><td>fatal"
                 "</td></tr>\n" +

@@ -3,7 +3,9 @@
 # package and through pkg-config, and runs both headless for a few frames.
 #
 #   cmake -DBUILD_DIR=... -DWORK_DIR=... -DSOURCE_DIR=... -DGENERATOR=...
-#         -DCXX=... [-DSANITIZER_FLAGS=...] -P package_test.cmake
+#         -DCXX=... [-DSANITIZER_FLAGS=...] [-DLAUNCHER=...] -P package_test.cmake
+#
+# LAUNCHER (the sanitizer guard, in sanitizer builds) runs the demo programs.
 cmake_minimum_required(VERSION 3.22)
 
 function(run)
@@ -66,6 +68,7 @@ endforeach()
 # Headless, on the null device: no GL driver needed.
 set(ENV{VELOX_GRAPHICS} null)
 separate_arguments(flags UNIX_COMMAND "${SANITIZER_FLAGS}")
+separate_arguments(launcher UNIX_COMMAND "${LAUNCHER}")
 
 # Through the CMake package, showing a scene made by the installed importer
 # from a glTF file of one triangle, a camera and a lamp.
@@ -84,7 +87,7 @@ file(WRITE ${WORK_DIR}/triangle.gltf [=[{"asset":{"version":"2.0"},"scene":0,"sc
 "buffers":[{"byteLength":36,"uri":"data:application/octet-stream;base64,AAAAAAAAAAAAAAAAAACAPwAAAAAAAAAAAAAAAAAAgD8AAAAA"}]}
 ]=])
 run(${prefix}/bin/gltfimport ${WORK_DIR}/triangle.gltf ${WORK_DIR}/run-cmake/data/scene.demo)
-execute_process(COMMAND ${WORK_DIR}/cmake-build/package_demo 5 data/scene.demo
+execute_process(COMMAND ${launcher} ${WORK_DIR}/cmake-build/package_demo 5 data/scene.demo
                 WORKING_DIRECTORY ${WORK_DIR}/run-cmake
                 RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE out)
 if(NOT result EQUAL 0)
@@ -102,7 +105,7 @@ separate_arguments(pc UNIX_COMMAND "${pc}")
 run(${CXX} -std=c++17 -Wall -Wextra -Werror ${flags} ${SOURCE_DIR}/tests/package/demo.cpp
     ${all_headers} ${pc} -Wl,-rpath,${prefix}/lib -o ${WORK_DIR}/package_demo_pc)
 file(MAKE_DIRECTORY ${WORK_DIR}/run-pc)
-execute_process(COMMAND ${WORK_DIR}/package_demo_pc 5 WORKING_DIRECTORY ${WORK_DIR}/run-pc
+execute_process(COMMAND ${launcher} ${WORK_DIR}/package_demo_pc 5 WORKING_DIRECTORY ${WORK_DIR}/run-pc
                 RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE out)
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "package_demo (pkg-config) failed (${result}):\n${out}")
