@@ -30,6 +30,11 @@ float Night() { return saturate((Time - SceneStart) / NightFall); }
 float3 SunFrom(float3 p) { return normalize(Light0.xyz - p); }
 float ClockBeat() { return exp(-frac(Time * Tempo) * 4.0); }
 
+// Whole powers by multiplication: pow() is exp2(log2()) on the rasterizer.
+float Cube(float x) { return x * x * x; }
+float Pow4(float x) { float x2 = x * x; return x2 * x2; }
+float Pow5(float x) { return Pow4(x) * x; }
+
 // Dusk sky: deep blue above, a warm band along the horizon that is hottest
 // under the sun and lavender away from it.
 float3 SkyColour(float3 dir, float3 sun) {
@@ -39,21 +44,29 @@ float3 SkyColour(float3 dir, float3 sun) {
   float3 zenith = lerp(float3(0.07, 0.1, 0.24), float3(0.025, 0.035, 0.1), night);
   float3 warm = lerp(float3(1.0, 0.5, 0.22), float3(0.85, 0.32, 0.18), night);
   float3 cool = lerp(float3(0.42, 0.33, 0.5), float3(0.2, 0.15, 0.3), night);
-  float3 horizon = lerp(cool, warm, pow(towards, 3.0));
+  float3 horizon = lerp(cool, warm, towards * towards * towards);
   float3 c = lerp(horizon, zenith, pow(saturate(h * 1.6), 0.6));
   c = lerp(c, horizon * 0.55, saturate(-h * 6.0));
   float s = saturate(dot(dir, sun));
-  c += float3(1.0, 0.6, 0.3) * (pow(s, 16.0) * 0.35 + pow(s, 300.0) * 0.6);
+  float s4 = Pow4(s), s8 = s4 * s4, s16 = s8 * s8, s32 = s16 * s16;
+  float s256 = Pow4(Pow4(s16));
+  c += float3(1.0, 0.6, 0.3) * (s16 * 0.35 + s256 * s32 * s8 * s4 * 0.6);
   return c;
 }
 
-float3 CityFog(float3 c, float3 world) {
+// The haze's colour towards a point, and how much of the point shows through.
+float4 DistanceHaze(float3 world) {
   float3 toP = world - ViewPos.xyz;
   float d = length(toP);
   float3 dir = toP / max(d, 1e-3);
   // Haze low over the land: the horizon's colour, dimmer than the sky.
   float3 haze = SkyColour(normalize(float3(dir.x, 0.02, dir.z)), SunFrom(ViewPos.xyz)) * 0.7;
-  return lerp(haze, c, exp(-d * FogDensity));
+  return float4(haze, exp(-d * FogDensity));
+}
+
+float3 CityFog(float3 c, float3 world) {
+  float4 h = DistanceHaze(world);
+  return lerp(h.rgb, c, h.a);
 }
 
 // Ambient light from the sky above and the ground below.
@@ -158,10 +171,11 @@ float3 Building(float2 uv, float3 world, float3 normal, float2 curve, float3 wal
   if (rich) {
     // Glass mirrors the sky, most of all at grazing angles.
     float3 r = reflect(-v, n);
-    float fresnel = 0.04 + 0.96 * pow(1.0 - saturate(dot(n, v)), 5.0);
+    float grazing = Pow4(1.0 - saturate(dot(n, v)));
+    float fresnel = 0.04 + 0.96 * grazing * (1.0 - saturate(dot(n, v)));
     c = lerp(c, SkyColour(r, sun) * 0.8, glass * fresnel * 0.8);
     // Warm rim where the low sun grazes the walls.
-    c += SunColour() * pow(1.0 - saturate(dot(n, v)), 4.0) * saturate(dot(-v, sun)) * 0.35 * wallness;
+    c += SunColour() * grazing * saturate(dot(-v, sun)) * 0.35 * wallness;
   }
   c += WindowLight(uv, tex.a, curve.x, block) * glass;
   return CityFog(c, world);
@@ -249,14 +263,15 @@ float3 River(float2 uv, float3 world, bool rich) {
   float3 sun = SunFrom(world);
   float3 r = reflect(-v, n);
   r.y = abs(r.y);
-  float fresnel = 0.03 + 0.97 * pow(1.0 - saturate(dot(n, v)), 5.0);
+  float fresnel = 0.03 + 0.97 * Pow5(1.0 - saturate(dot(n, v)));
   float3 body = float3(0.02, 0.05, 0.07);
   float3 c = lerp(body, SkyColour(r, sun), saturate(fresnel * 1.4));
-  c += SunColour() * pow(saturate(dot(r, sun)), 220.0) * 4.0;
+  float g4 = Pow4(saturate(dot(r, sun))), g8 = g4 * g4, g16 = g8 * g8, g64 = Pow4(g16);
+  c += SunColour() * g64 * g64 * g64 * g16 * g8 * g4 * 4.0;   // power 220
   if (rich) {
     // Lit windows and street lamps break up on the water in long streaks.
     float2 cell = float2(floor(world.x * 0.35 + world.z * 0.35), floor(uv.y * 6.0));
-    float streak = step(0.75, Hash(cell)) * pow(saturate(n.x * 3.0 + 0.5), 3.0) * saturate(LightsOn(0.5) * 2.0);
+    float streak = step(0.75, Hash(cell)) * Cube(saturate(n.x * 3.0 + 0.5)) * saturate(LightsOn(0.5) * 2.0);
     c += WindowWarm * streak * 0.5;
   }
   float edge = smoothstep(0.0, 0.08, uv.x) * smoothstep(1.0, 0.92, uv.x);
@@ -292,7 +307,11 @@ CloudOut CloudVS(float3 pos : POSITION, float3 normal : NORMAL, float3 colour : 
   return o;
 }
 
-float4 Cloud(float3 world, float3 normal, float3 colour, bool rich) {
+// Seen towards the sun, thin cloud glows through.
+float TowardsSun(float3 world) { return Pow4(saturate(dot(normalize(world - ViewPos.xyz), SunFrom(world)))); }
+
+// The puff's colour before the distance haze, and its cover.
+float4 CloudLook(float3 world, float3 normal, float3 colour, float towards, bool rich) {
   float3 n = normalize(normal);
   float3 v = normalize(ViewPos.xyz - world);
   // The sun is about to set: it lights the clouds from a little below.
@@ -302,9 +321,8 @@ float4 Cloud(float3 world, float3 normal, float3 colour, bool rich) {
   float under = saturate(-n.y * 0.5 + 0.5);
   float3 shade = lerp(float3(0.22, 0.2, 0.34), float3(0.42, 0.3, 0.44), under);
   float3 c = colour * shade + SunColour() * lit * lit * 0.9 * colour;
-  // Seen towards the sun, thin cloud glows through and the edges burn.
-  float towards = pow(saturate(dot(-v, SunFrom(world))), 4.0);
-  c += SunColour() * towards * (0.25 + (rich ? 1.2 : 0.5) * pow(1.0 - ndv, 2.0)) * colour;
+  // The edges burn where the sun is behind.
+  c += SunColour() * towards * (0.25 + (rich ? 1.2 : 0.5) * (1.0 - ndv) * (1.0 - ndv)) * colour;
   c = lerp(c, c * 0.55, Night());
   float a = saturate(ndv * 1.8) * 0.9;
   if (rich) {
@@ -312,15 +330,40 @@ float4 Cloud(float3 world, float3 normal, float3 colour, bool rich) {
     float wisp = tex2D(NoiseSampler, world.xz * 0.05 + world.y * 0.03 + Time * 0.01).g;
     a = saturate(ndv * 2.2 - (1.0 - wisp) * 0.9) * 0.9;
   }
-  return float4(CityFog(c, world) * Brightness, a);
+  return float4(c, a);
 }
 
-float4 Cloud30PS(float3 world : TEXCOORD0, float3 normal : TEXCOORD1, float3 colour : TEXCOORD2) : COLOR0 {
-  return Cloud(world, normal, colour, true);
+// A puff spans a few metres: the distance haze changes too little across it
+// to be worth working out per pixel.
+struct CloudLitOut {
+  float4 pos : POSITION;
+  float3 world : TEXCOORD0;
+  float3 normal : TEXCOORD1;
+  float3 colour : TEXCOORD2;
+  float4 haze : TEXCOORD3;      // haze colour * (1 - through) * Brightness, through * Brightness
+};
+
+CloudLitOut CloudLitVS(float3 pos : POSITION, float3 normal : NORMAL, float3 colour : TEXCOORD1) {
+  CloudOut c = CloudVS(pos, normal, colour);
+  CloudLitOut o;
+  o.pos = c.pos;
+  o.world = c.world;
+  o.normal = c.normal;
+  o.colour = c.colour;
+  float4 h = DistanceHaze(c.world);
+  o.haze = float4(h.rgb * (1.0 - h.a), h.a) * Brightness;
+  return o;
+}
+
+float4 Cloud30PS(float3 world : TEXCOORD0, float3 normal : TEXCOORD1, float3 colour : TEXCOORD2,
+                 float4 haze : TEXCOORD3) : COLOR0 {
+  float4 l = CloudLook(world, normal, colour, TowardsSun(world), true);
+  return float4(l.rgb * haze.a + haze.rgb, l.a);
 }
 
 float4 Cloud20PS(float3 world : TEXCOORD0, float3 normal : TEXCOORD1, float3 colour : TEXCOORD2) : COLOR0 {
-  return Cloud(world, normal, colour, false);
+  float4 l = CloudLook(world, normal, colour, TowardsSun(world), false);
+  return float4(CityFog(l.rgb, world) * Brightness, l.a);
 }
 
 // ---- haze inside the clouds' box: a short march through noise ---------------------------------
@@ -329,11 +372,14 @@ float3 HazeBoxMin = {-84.0, 36.0, -84.0};   // world box of the clouds (about)
 float3 HazeBoxMax = {84.0, 54.0, 84.0};
 float HazeDensity = 0.05;
 
-float HazeAt(float3 p) {
-  float3 q = (p - HazeBoxMin) / (HazeBoxMax - HazeBoxMin);
+// Box coordinates (0..1 inside) and noise coordinates of a world point; both
+// are affine in it, so a march steps them instead of recomputing them.
+float3 HazeBoxAt(float3 p) { return (p - HazeBoxMin) / (HazeBoxMax - HazeBoxMin); }
+float2 HazeUvAt(float3 p) { return p.xz * 0.006 + p.y * float2(0.011, 0.007); }
+
+float HazeAt(float3 q, float2 uv) {
   float3 edge = min(q, 1.0 - q);
   float inside = saturate(min(min(edge.x, edge.y), edge.z) * 6.0);
-  float2 uv = p.xz * 0.006 + p.y * float2(0.011, 0.007) + float2(Time * 0.004, 0.0);
   float4 nz = tex2D(NoiseSampler, uv);
   return saturate(nz.r * 0.7 + nz.g * 0.5 - 0.45) * inside;
 }
@@ -361,13 +407,18 @@ float4 HazeOf(float3 world, float3 normal, int steps) {
   float step = 60.0 / steps;
   float density = 0.0;
   float3 p = world + dir * step * 0.5;
+  float3 q = HazeBoxAt(p);
+  float3 dq = HazeBoxAt(p + dir * step) - q;
+  float2 uv = HazeUvAt(p) + float2(Time * 0.004, 0.0);
+  float2 duv = HazeUvAt(dir * step);
   for (int i = 0; i < steps; ++i) {
-    density += HazeAt(p);
-    p += dir * step;
+    density += HazeAt(q, uv);
+    q += dq;
+    uv += duv;
   }
   float a = 1.0 - exp(-density * step * HazeDensity);
   float3 sun = SunFrom(world);
-  float3 c = lerp(float3(0.35, 0.3, 0.45), SunColour() * 0.9, pow(saturate(dot(dir, sun) * 0.5 + 0.5), 4.0));
+  float3 c = lerp(float3(0.35, 0.3, 0.45), SunColour() * 0.9, Pow4(saturate(dot(dir, sun) * 0.5 + 0.5)));
   c = lerp(c, c * 0.5, Night());
   return float4(CityFog(c, world) * Brightness, a * 0.8);
 }
@@ -408,12 +459,21 @@ SpriteOut SpriteVS(float3 centre : POSITION, float2 uv : TEXCOORD0, float3 corne
   return o;
 }
 
+// The fog's colour is the same all over a puff: it comes premultiplied from
+// the vertices. A puff so faded (close to the eye) that it could move no
+// pixel by half a level of the frame is dropped before it is rasterized.
+SpriteOut FogVS(float3 centre : POSITION, float2 uv : TEXCOORD0, float3 corner : TEXCOORD1, float3 colour : TEXCOORD2) {
+  SpriteOut o = SpriteVS(centre, uv, corner, colour);
+  float3 c = o.colour.rgb * lerp(float3(0.36, 0.34, 0.48), SunColour() * 0.5, 0.35);
+  c = lerp(c, c * 0.55, Night()) * Brightness;
+  float a = o.colour.a;
+  o.colour = float4(c, 1.0) * a;
+  if (a * max(max(max(c.r, c.g), c.b), 1.0) < 0.5 / 255.0) o.pos = float4(0.0, 0.0, -2.0, 1.0);
+  return o;
+}
+
 float4 Fog30PS(float2 uv : TEXCOORD0, float4 colour : TEXCOORD1, float height : TEXCOORD2) : COLOR0 {
-  float4 s = tex2D(SpriteSampler, uv);
-  float3 c = colour.rgb * lerp(float3(0.36, 0.34, 0.48), SunColour() * 0.5, 0.35);
-  float a = s.a * colour.a * saturate(height / 4.0);
-  c = lerp(c, c * 0.55, Night());
-  return float4(c * a * Brightness, a);
+  return colour * (tex2D(SpriteSampler, uv).a * saturate(height / 4.0));
 }
 
 float4 Fog20PS(float2 uv : TEXCOORD0, float4 colour : TEXCOORD1) : COLOR0 {
@@ -449,11 +509,11 @@ technique Ground30 { pass P0 { VertexShader = compile vs_3_0 WorldVS(); PixelSha
 technique Ground20 { pass P0 { VertexShader = compile vs_2_0 WorldVS(); PixelShader = compile ps_2_0 Ground20PS(); OPAQUE } }
 technique River30 { pass P0 { VertexShader = compile vs_3_0 WorldVS(); PixelShader = compile ps_3_0 River30PS(); OPAQUE } }
 technique River20 { pass P0 { VertexShader = compile vs_2_0 WorldVS(); PixelShader = compile ps_2_0 River20PS(); OPAQUE } }
-technique Clouds30 { pass P0 { VertexShader = compile vs_3_0 CloudVS(); PixelShader = compile ps_3_0 Cloud30PS(); BLENDED } }
+technique Clouds30 { pass P0 { VertexShader = compile vs_3_0 CloudLitVS(); PixelShader = compile ps_3_0 Cloud30PS(); BLENDED } }
 technique Clouds20 { pass P0 { VertexShader = compile vs_2_0 CloudVS(); PixelShader = compile ps_2_0 Cloud20PS(); BLENDED } }
 technique Haze30 { pass P0 { VertexShader = compile vs_3_0 HazeVS(); PixelShader = compile ps_3_0 Haze30PS(); BLENDED } }
 technique Haze20 { pass P0 { VertexShader = compile vs_2_0 HazeVS(); PixelShader = compile ps_2_0 Haze20PS(); BLENDED } }
-technique Fog30 { pass P0 { VertexShader = compile vs_3_0 SpriteVS(); PixelShader = compile ps_3_0 Fog30PS(); PREMULTIPLIED } }
+technique Fog30 { pass P0 { VertexShader = compile vs_3_0 FogVS(); PixelShader = compile ps_3_0 Fog30PS(); PREMULTIPLIED } }
 technique Fog20 { pass P0 { VertexShader = compile vs_2_0 SpriteVS(); PixelShader = compile ps_2_0 Fog20PS(); PREMULTIPLIED } }
 technique Notes30 { pass P0 { VertexShader = compile vs_3_0 SpriteVS(); PixelShader = compile ps_3_0 Note30PS(); ADDITIVE } }
 technique Notes20 { pass P0 { VertexShader = compile vs_2_0 SpriteVS(); PixelShader = compile ps_2_0 Note20PS(); ADDITIVE } }
