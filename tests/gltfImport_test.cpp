@@ -464,6 +464,26 @@ TEST_F(GltfImportTest, BrokenFilesFailByNameAndLeaveTheOutputAsItWas) {
     }
     EXPECT_EQ(listing(), before);
   }
+  // A .glb whose BIN chunk claims its own 8-byte header as well: tinygltf
+  // alone would read past the end of the file.
+  g.SaveBinary("in/broken.glb");
+  std::string glb = velox_test::ReadFile("in/broken.glb");
+  std::uint32_t jsonLength = 0, binLength = 0;
+  std::memcpy(&jsonLength, &glb[12], 4);
+  std::memcpy(&binLength, &glb[20 + jsonLength], 4);
+  binLength += 8;
+  std::memcpy(&glb[20 + jsonLength], &binLength, 4);
+  velox_test::WriteText("in/broken.glb", glb);
+  try {
+    gltfimport::Import("in/broken.glb", "data/scene.demo", {});
+    ADD_FAILURE() << "imported";
+  } catch (const gltfimport::ImportError& e) {
+    EXPECT_NE(std::string(e.what()).find("its BIN chunk runs past the end of the file"),
+              std::string::npos)
+        << e.what();
+  }
+  EXPECT_EQ(listing(), before);
+
   // The program: a message, exit status 1, nothing written.
   const std::string command =
       std::string(VELOX_BIN_DIR) + "/gltfimport in/broken.gltf data/scene.demo 2> err.txt";
@@ -482,12 +502,14 @@ std::pair<int, std::string> RunImporter(const std::string& input, const std::str
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, velox_test::ReadFile("err.txt")};
 }
 
-// tinygltf drops or coerces such values without a word.
-TEST(GltfImportProgramTest, PropertiesOfTheWrongTypeFailByNameAndWriteNothing) {
+// Values of the wrong type, which tinygltf drops or coerces without a word,
+// and key times past the longest scene.
+TEST(GltfImportProgramTest, WrongPropertiesFailByNameAndWriteNothing) {
   velox_test::ScopedWorkDir dir;
   Gltf g;
   g.meshes.push_back(TwoPrimitiveMesh(g, "Box", -1));
   const int times = g.Floats({0, 1}, "SCALAR"), moves = g.Floats({0, 0, 0, 1, 1, 1}, "VEC3");
+  const int late = g.Floats({0, 1e9f}, "SCALAR");  // past 2^31 frames
   g.nodes = {"{\"name\":\"Box\",\"mesh\":0,\"children\":[1]}",
              "{\"name\":\"N1\",\"translation\":[1,2,3]}"};
   g.roots = {0};
@@ -517,6 +539,8 @@ TEST(GltfImportProgramTest, PropertiesOfTheWrongTypeFailByNameAndWriteNothing) {
       {"{\"buffer\":0,\"byteOffset\":0,", "{\"buffer\":0,\"byteOffset\":-12,",
        "buffer view 0: byteOffset must be a whole number, 0 or more"},
       {"{\"sampler\":0,", "{\"sampler\":\"0\",", "animation 0 channel 0: sampler must be an index"},
+      {"\"input\":" + std::to_string(times), "\"input\":" + std::to_string(late),
+       "animation 0 channel 0 input: accessor " + std::to_string(late) + ": key times run past"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.replace);

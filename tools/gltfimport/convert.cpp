@@ -22,6 +22,9 @@ constexpr double kFramesPerSecond = 25;
 constexpr double kCurveAngleUnit = 18 / kPi;
 // Without animation a scene runs ten seconds.
 constexpr int kStillSceneLength = 250;
+// Scene lengths are frame counts of 32 bits. Bounding key times also keeps
+// rotation segments halvable down to their shortest length.
+constexpr double kLongestSeconds = 0x7FFFFFFF / kFramesPerSecond - 1;
 // Deeper hierarchies are no scene but a way to exhaust the stack.
 constexpr int kMaxNodeDepth = 1000;
 // Accessors without a buffer view are zeros; more than this is no scene.
@@ -760,6 +763,10 @@ class Converter {
         Fail(Accessors::Label(mModel, s.input, label + " input") +
              ": key times must be at least 0 and increase");
       }
+    }
+    if (out.times.back() > kLongestSeconds) {
+      Fail(Accessors::Label(mModel, s.input, label + " input") + ": key times run past " +
+           Number(kLongestSeconds) + " seconds");
     }
     const int type = rotation ? TINYGLTF_TYPE_VEC4 : TINYGLTF_TYPE_VEC3;
     const std::size_t n = rotation ? 4 : 3;

@@ -65,7 +65,10 @@ class Reader {
     std::size_t at = mText.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;  // a byte order mark
     at = Space(at);
     const Value root{at, Skip(at)};
-    if (Space(root.end) != mText.size()) throw Malformed{Space(root.end)};
+    // Like tinygltf's JSON reader, a zero byte ends the text (.glb files
+    // padded with zeros rather than spaces).
+    const std::size_t end = Space(root.end);
+    if (end != mText.size() && mText[end] != '\0') throw Malformed{end};
     return root;
   }
 

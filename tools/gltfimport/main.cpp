@@ -80,7 +80,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "gltfimport: error: out of memory\n");
     return 1;
   } catch (const std::exception& e) {
-    // A library's failure; the staged output is gone with the stack.
+    // A library's failure. Catching it unwinds the stack, which removes the
+    // staged output.
     std::fprintf(stderr, "gltfimport: error: %s\n", OneLine(e.what()).c_str());
     return 1;
   } catch (...) {
