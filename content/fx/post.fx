@@ -1,13 +1,15 @@
 // Post-processing of every scene, drawn by the scene's "Post" clip quad:
-// the frame is grabbed into "backbuffer", a bright pass goes to "gaussGlow",
-// separable Gaussian blurs make the glow at 1/4, 1/8 and 1/16, a horizontal
-// blur of the frame goes to "backbuffer_blurx", and the final pass puts it
-// all together on screen (soft focus, glow, grade, vignette, fades).
+// the frame is grabbed into "backbuffer", a bright pass goes straight to
+// 1/4 size, separable Gaussian blurs make the glow at 1/4, 1/8 and 1/16, a
+// blurred 1/4-size copy of the frame gives the soft focus, and the final
+// pass puts it all together on screen (soft focus, glow, grade, vignette,
+// fades). Everything but the final pass works at 1/4 size or less: on a
+// software rasterizer the cost is the number of pixels shaded times taps.
 #include "common.fxh"
 
 texture SourceTex;  // input of a bright or blur pass
 texture BackTex;    // the grabbed frame
-texture BlurXTex;   // the frame blurred horizontally, half size
+texture SoftTex;    // the frame blurred, 1/4 size
 texture Glow4Tex;
 texture Glow8Tex;
 texture Glow16Tex;
@@ -20,8 +22,8 @@ sampler2D BackSampler = sampler_state {
   Texture = <BackTex>; MinFilter = Linear; MagFilter = Linear; MipFilter = None;
   AddressU = Clamp; AddressV = Clamp;
 };
-sampler2D BlurXSampler = sampler_state {
-  Texture = <BlurXTex>; MinFilter = Linear; MagFilter = Linear; MipFilter = None;
+sampler2D SoftSampler = sampler_state {
+  Texture = <SoftTex>; MinFilter = Linear; MagFilter = Linear; MipFilter = None;
   AddressU = Clamp; AddressV = Clamp;
 };
 sampler2D Glow4Sampler = sampler_state {
@@ -79,11 +81,14 @@ float3 BrightOf(float3 c) {
   return c * w * saturate((l - Threshold * 0.5) * 4.0);
 }
 
-// Half a pixel off: the bilinear tap averages the 2x2 block that the
-// back-buffer copy later keeps one pixel of.
+// At 1/4 size: each of the four bilinear taps averages a 2x2 block of the
+// frame, so the pixel is the mean of the bright pass over its 4x4 block.
 float4 BrightPS(float2 uv : TEXCOORD0) : COLOR0 {
-  float2 texel = Scale / Screen.xy;
-  return float4(BrightOf(tex2D(SourceSampler, uv + 0.5 * texel).rgb), 1.0);
+  float2 texel = 1.0 / Screen.xy;
+  float3 c = BrightOf(tex2D(SourceSampler, uv).rgb) + BrightOf(tex2D(SourceSampler, uv + float2(2.0, 0.0) * texel).rgb) +
+             BrightOf(tex2D(SourceSampler, uv + float2(0.0, 2.0) * texel).rgb) +
+             BrightOf(tex2D(SourceSampler, uv + float2(2.0, 2.0) * texel).rgb);
+  return float4(c * 0.25, 1.0);
 }
 
 // --- separable Gaussian ----------------------------------------------------
@@ -104,6 +109,29 @@ float4 Blur9PS(float2 uv : TEXCOORD0) : COLOR0 {
   float3 c = tex2D(SourceSampler, uv).rgb * 0.22702703;
   c += (tex2D(SourceSampler, uv + step * 1.3846154).rgb + tex2D(SourceSampler, uv - step * 1.3846154).rgb) * 0.31621622;
   c += (tex2D(SourceSampler, uv + step * 3.2307692).rgb + tex2D(SourceSampler, uv - step * 3.2307692).rgb) * 0.07027027;
+  return float4(c, 1.0);
+}
+
+// --- soft focus ----------------------------------------------------------
+
+// The frame at 1/4 size through a 2D Gaussian (16x12 pixels in 8x6 bilinear
+// taps, sigma about 3.6 across and 2.9 down): with the bilinear stretch back
+// to full size the blur is about 4 pixels across and 3.4 down.
+static const float SoftX[8] = {-6.42793, -4.44993, -2.47212, -0.49442, 1.48326, 3.46100, 5.43890, 7.0};
+static const float SoftWX[8] = {0.074309, 0.120787, 0.164541, 0.187850, 0.179735, 0.144124, 0.096855, 0.031799};
+static const float SoftY[6] = {-4.45912, -2.47725, -0.49545, 1.48635, 3.46818, 5.0};
+static const float SoftWY[6] = {0.148806, 0.191572, 0.213477, 0.205910, 0.171915, 0.068320};
+float2 SoftShift = {0.5, 0.5};  // pixels
+
+float4 SoftPS(float2 uv : TEXCOORD0) : COLOR0 {
+  float2 texel = 1.0 / Screen.xy;
+  float3 c = float3(0.0, 0.0, 0.0);
+  for (int j = 0; j < 6; ++j) {
+    float3 row = float3(0.0, 0.0, 0.0);
+    for (int i = 0; i < 8; ++i)
+      row += tex2D(SourceSampler, uv + (float2(SoftX[i], SoftY[j]) + SoftShift) * texel).rgb * SoftWX[i];
+    c += row * SoftWY[j];
+  }
   return float4(c, 1.0);
 }
 
@@ -160,12 +188,8 @@ float4 Final30PS(float2 uv : TEXCOORD0, float2 expansion : TEXCOORD1, float2 vpo
     for (int i = 1; i < 8; ++i) acc += tex2D(BackSampler, uv - ray * (i / 7.0)).rgb;
     sharp = acc / 8.0;
   }
-  // Soft focus towards the edges and through the fades, from the half-size
-  // horizontal blur blurred vertically here.
-  float2 step = float2(0.0, 2.0 / Screen.y);
-  float3 soft = tex2D(BlurXSampler, uv).rgb * 0.22702703;
-  soft += (tex2D(BlurXSampler, uv + step * 1.3846154).rgb + tex2D(BlurXSampler, uv - step * 1.3846154).rgb) * 0.31621622;
-  soft += (tex2D(BlurXSampler, uv + step * 3.2307692).rgb + tex2D(BlurXSampler, uv - step * 3.2307692).rgb) * 0.07027027;
+  // Soft focus towards the edges and through the fades.
+  float3 soft = tex2D(SoftSampler, uv).rgb;
   float2 d = (uv - 0.5) * float2(Screen.x / Screen.y, 1.0);
   float focus = saturate(saturate(dot(d, d) * 3.0 - 0.15) * Dof + (1.0 - saturate(Fade)) * 1.5);
   float3 c = lerp(sharp, soft, focus);
@@ -190,5 +214,6 @@ technique Bright30 { pass P0 { VertexShader = compile vs_3_0 ClipVS(); PixelShad
 technique Bright20 { pass P0 { VertexShader = compile vs_2_0 ClipVS(); PixelShader = compile ps_2_0 BrightPS(); SCREEN_STATES } }
 technique Blur30 { pass P0 { VertexShader = compile vs_3_0 ClipVS(); PixelShader = compile ps_3_0 Blur13PS(); SCREEN_STATES } }
 technique Blur20 { pass P0 { VertexShader = compile vs_2_0 ClipVS(); PixelShader = compile ps_2_0 Blur9PS(); SCREEN_STATES } }
+technique Soft30 { pass P0 { VertexShader = compile vs_3_0 ClipVS(); PixelShader = compile ps_3_0 SoftPS(); SCREEN_STATES } }
 technique Final30 { pass P0 { VertexShader = compile vs_3_0 FinalVS(); PixelShader = compile ps_3_0 Final30PS(); SCREEN_STATES } }
 technique Final20 { pass P0 { VertexShader = compile vs_2_0 ClipVS(); PixelShader = compile ps_2_0 Final20PS(); SCREEN_STATES } }
