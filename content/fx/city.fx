@@ -101,10 +101,12 @@ WorldOut WorldVS(float3 pos : POSITION, float3 normal : NORMAL, float2 uv : TEXC
 }
 
 // The sky sphere has no curve channel. Seen from the edge of the city its
-// far side lies beyond the far plane: it is pulled inside (no depth test).
+// far side lies beyond the far plane: it is pulled onto it, just inside. It
+// is drawn after the opaque scene with a depth test, so only the pixels
+// nothing else covers are shaded.
 WorldOut SkyVS(float3 pos : POSITION, float3 normal : NORMAL, float2 uv : TEXCOORD0) {
   WorldOut o = WorldVS(pos, normal, uv, float2(0.0, 0.0));
-  o.pos.z = o.pos.w * 0.5;
+  o.pos.z = o.pos.w * 0.999999;
   return o;
 }
 
@@ -494,7 +496,7 @@ float4 Note20PS(float2 uv : TEXCOORD0, float4 colour : TEXCOORD1) : COLOR0 {
 }
 
 #define OPAQUE ZEnable = true; ZWriteEnable = true; AlphaBlendEnable = false; CullMode = None;
-#define BACKDROP ZEnable = false; ZWriteEnable = false; AlphaBlendEnable = false; CullMode = None;
+#define BACKDROP ZEnable = true; ZWriteEnable = false; AlphaBlendEnable = false; CullMode = None;
 #define BLENDED ZEnable = true; ZWriteEnable = false; AlphaBlendEnable = true; SrcBlend = SrcAlpha; DestBlend = InvSrcAlpha; CullMode = None;
 #define PREMULTIPLIED ZEnable = true; ZWriteEnable = false; AlphaBlendEnable = true; SrcBlend = One; DestBlend = InvSrcAlpha; CullMode = None;
 #define ADDITIVE ZEnable = true; ZWriteEnable = false; AlphaBlendEnable = true; SrcBlend = One; DestBlend = One; CullMode = None;
