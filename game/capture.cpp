@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 #include <utility>
@@ -110,7 +111,15 @@ Capture::Capture(Plan plan, std::function<std::string(double)> label)
 }
 
 Capture::~Capture() {
-  if (mReadable != nullptr) mReadable->Release();
+  mQueue.reset();
+  ReleaseSlots();
+}
+
+void Capture::ReleaseSlots() {
+  for (Slot& slot : mSlots) {
+    if (slot.surface != nullptr) slot.surface->Release();
+    slot.surface = nullptr;
+  }
 }
 
 bool Capture::Start() {
@@ -120,37 +129,98 @@ bool Capture::Start() {
   mNextSheetTime = mPlan.from;
   mTerminal = isatty(STDERR_FILENO) != 0;
   mStartWall = WallSeconds();
+  mQueue = std::make_unique<WorkQueue<Frame>>(
+      kQueued, [this](Frame& frame, std::string* error) { return Encode(frame, error); });
   return true;
 }
 
-bool Capture::ReadFrame(Picture* picture) {
+bool Capture::StartReadback(double time) {
   platform::Device* device = engine::Direct3DDevice();
   platform::Surface* back = nullptr;
   if (device == nullptr || platform::Failed(device->GetBackBuffer(0, 0, 0, &back)) || back == nullptr)
     return false;
   platform::SurfaceDesc desc;
   back->GetDesc(&desc);
-  if (mReadable == nullptr &&
+  Slot& slot = mSlots[static_cast<std::size_t>(mFrames % static_cast<long long>(mSlots.size()))];
+  if (slot.surface == nullptr &&
       platform::Failed(device->CreateOffscreenPlainSurface(desc.width, desc.height, desc.format,
-                                                           platform::kPoolSystemMem, &mReadable))) {
-    mReadable = nullptr;
+                                                           platform::kPoolSystemMem, &slot.surface))) {
+    slot.surface = nullptr;
   }
-  const bool read = mReadable != nullptr && !platform::Failed(device->GetRenderTargetData(back, mReadable));
+  const bool started =
+      slot.surface != nullptr && !platform::Failed(device->GetRenderTargetDataAsync(back, slot.surface));
   back->Release();
+  if (!started) return false;
+  slot.frame = Frame();
+  slot.frame.width = static_cast<int>(desc.width);
+  slot.frame.height = static_cast<int>(desc.height);
+  slot.frame.time = time;
+  // What plays is decided now, not when the writer gets to the frame.
+  // Half a step early: a sheet time between two frames takes the nearer.
+  if (!mPlan.sheet.empty() && time >= mNextSheetTime - 0.5 / mPlan.fps) {
+    slot.frame.sheet = true;
+    slot.frame.label = ClockText(time) + (mLabel ? "  " + mLabel(time) : std::string());
+    while (mNextSheetTime - 0.5 / mPlan.fps <= time) mNextSheetTime += mPlan.sheetEvery;
+  }
+  return true;
+}
+
+bool Capture::CollectReadback(Slot& slot, Frame* frame) {
   platform::LockedRect locked;
-  if (!read || platform::Failed(mReadable->LockRect(&locked, nullptr, 0))) return false;
-  // X8R8G8B8: bytes B, G, R, unused.
-  *picture = Picture(static_cast<int>(desc.width), static_cast<int>(desc.height));
-  for (int y = 0; y < picture->height; ++y) {
-    const auto* in = static_cast<const std::uint8_t*>(locked.bits) + static_cast<std::size_t>(y) * locked.pitch;
-    std::uint8_t* out = &picture->rgb[static_cast<std::size_t>(y) * picture->width * 3];
-    for (int x = 0; x < picture->width; ++x, in += 4, out += 3) {
-      out[0] = in[2];
-      out[1] = in[1];
-      out[2] = in[0];
+  if (slot.surface == nullptr || platform::Failed(slot.surface->LockRect(&locked, nullptr, 0))) return false;
+  *frame = std::move(slot.frame);
+  const std::size_t row = static_cast<std::size_t>(frame->width) * 4;
+  frame->bgrx.resize(row * static_cast<std::size_t>(frame->height));
+  for (int y = 0; y < frame->height; ++y) {
+    std::memcpy(&frame->bgrx[static_cast<std::size_t>(y) * row],
+                static_cast<const std::uint8_t*>(locked.bits) + static_cast<std::size_t>(y) * locked.pitch, row);
+  }
+  slot.surface->UnlockRect();
+  return true;
+}
+
+bool Capture::HandOver() {
+  Slot& slot = mSlots[static_cast<std::size_t>(mCollected % static_cast<long long>(mSlots.size()))];
+  ++mCollected;
+  Frame frame;
+  {
+    engine::core::StageScope stage(engine::core::Stage::Readback);
+    if (!CollectReadback(slot, &frame)) {
+      Fail("cannot read the back buffer");
+      return false;
     }
   }
-  mReadable->UnlockRect();
+  // Waits here while the writer is a full queue behind.
+  engine::core::StageScope stage(engine::core::Stage::Encode);
+  if (!mQueue->Push(std::move(frame))) {
+    Fail(mQueue->Error());
+    return false;
+  }
+  return true;
+}
+
+bool Capture::Encode(Frame& frame, std::string* error) {
+  // X8R8G8B8: bytes B, G, R, unused.
+  Picture picture(frame.width, frame.height);
+  const std::uint8_t* in = frame.bgrx.data();
+  std::uint8_t* out = picture.rgb.data();
+  for (std::size_t i = 0, n = static_cast<std::size_t>(frame.width) * frame.height; i < n; ++i, in += 4, out += 3) {
+    out[0] = in[2];
+    out[1] = in[1];
+    out[2] = in[0];
+  }
+  if (!mPlan.video.empty() && !mVideo) {
+    // Opened with the first frame, whose size the device decided.
+    mVideo = VideoWriter::Open(mPlan.video, picture.width, picture.height, mPlan.fps, mPlan.music,
+                               mPlan.from, mPlan.segment, error);
+    if (!mVideo) return false;
+  }
+  if (mVideo && !mVideo->AddFrame(picture, error)) return false;
+  if (!mPlan.framesDir.empty() &&
+      !WritePng(picture, FrameName(mPlan.framesDir, std::llround(frame.time * mPlan.fps)), error)) {
+    return false;
+  }
+  if (frame.sheet) mSheet.Add(picture, frame.label);
   return true;
 }
 
@@ -167,34 +237,26 @@ void Capture::Update() {
     Fail("interrupted");
     return;
   }
-  const double time = engine::GetTime();
-  Picture frame;
+  // The writer failed on an earlier frame.
+  if (mQueue->Failed()) return Fail(mQueue->Error());
   {
     engine::core::StageScope stage(engine::core::Stage::Readback);
-    if (!ReadFrame(&frame)) return Fail("cannot read the back buffer");
-  }
-  engine::core::StageScope stage(engine::core::Stage::Encode);
-  std::string error;
-  if (!mPlan.video.empty() && !mVideo) {
-    // Opened with the first frame, whose size the device decided.
-    mVideo = VideoWriter::Open(mPlan.video, frame.width, frame.height, mPlan.fps, mPlan.music,
-                               mPlan.from, &error);
-    if (!mVideo) return Fail(error);
-  }
-  if (mVideo && !mVideo->AddFrame(frame, &error)) return Fail(error);
-  if (!mPlan.framesDir.empty() &&
-      !WritePng(frame, FrameName(mPlan.framesDir, std::llround(time * mPlan.fps)), &error)) {
-    return Fail(error);
-  }
-  // Half a step early: a sheet time between two frames takes the nearer.
-  if (!mPlan.sheet.empty() && time >= mNextSheetTime - 0.5 / mPlan.fps) {
-    mSheet.Add(frame, ClockText(time) + (mLabel ? "  " + mLabel(time) : std::string()));
-    while (mNextSheetTime - 0.5 / mPlan.fps <= time) mNextSheetTime += mPlan.sheetEvery;
+    if (!StartReadback(engine::GetTime())) return Fail("cannot read the back buffer");
   }
   ++mFrames;
+  const bool last = mFrames >= mTotal;
+  // Reads started kInFlight frames ago are done by now; after the last
+  // frame every one is collected, and the writer finishes.
+  while (mCollected < mFrames && (last || mFrames - mCollected > kInFlight)) {
+    if (!HandOver()) return;
+  }
+  if (last) {
+    engine::core::StageScope stage(engine::core::Stage::Encode);
+    if (!mQueue->Finish()) return Fail(mQueue->Error());
+  }
   mSeconds = WallSeconds() - mStartWall;
-  ShowProgress(mFrames >= mTotal);
-  if (mFrames >= mTotal) {
+  ShowProgress(last);
+  if (last) {
     mFinished = true;
     engine::QuitApplication();
   }
@@ -223,8 +285,10 @@ void Capture::ShowProgress(bool last) {
 }
 
 void Capture::Stop() {
-  if (mReadable != nullptr) mReadable->Release();
-  mReadable = nullptr;
+  // After the last frame the writer is done already; otherwise what it has
+  // not got to is dropped.
+  if (mQueue) mQueue->Cancel();
+  ReleaseSlots();
   if (mPlan.progress && mTerminal && !mFinished) std::fprintf(stderr, "\n");
   // The main loop ended before the range did (the window was closed,
   // Escape): that is not the recording asked for, so it counts as an

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <array>
 #include <csignal>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -8,6 +10,7 @@
 
 #include "engine/kernel.h"
 #include "game/bitmapText.h"
+#include "game/workQueue.h"
 
 namespace platform {
 class Surface;
@@ -49,6 +52,11 @@ std::string ClockText(double seconds);
 // the renderer, whose back buffer keeps the frame after Present. Ends the
 // program after the last frame of the range; a program that ends before it
 // leaves an interrupted recording.
+//
+// Recording overlaps rendering: each frame's read-back is started at once
+// and collected a couple of frames later, and a writer thread converts,
+// encodes and writes the frames in order while the next ones render. Its
+// queue is short; a writer that falls behind holds the renderer back.
 class Capture : public engine::core::Module {
  public:
   struct Plan {
@@ -60,6 +68,7 @@ class Capture : public engine::core::Module {
     std::string sheet;
     double sheetEvery = 2.0;
     std::string music;  // muxed into the video
+    double segment = 0.0;  // see VideoWriter::Open
     bool progress = true;
   };
 
@@ -80,18 +89,43 @@ class Capture : public engine::core::Module {
   double Seconds() const { return mSeconds; }
 
  private:
-  bool ReadFrame(Picture* picture);
+  // A frame read back, on its way to the writer thread.
+  struct Frame {
+    std::vector<std::uint8_t> bgrx;  // rows of X8R8G8B8, top first
+    int width = 0, height = 0;
+    double time = 0.0;
+    bool sheet = false;
+    std::string label;  // the sheet's, decided when the frame was shown
+  };
+  // A read-back in flight.
+  struct Slot {
+    platform::Surface* surface = nullptr;
+    Frame frame;  // all but the pixels
+  };
+  static constexpr int kInFlight = 2;  // frames between starting a read and collecting it
+  static constexpr int kQueued = 3;    // frames waiting for the writer at most
+
+  // The render thread's part: reading back...
+  bool StartReadback(double time);
+  bool CollectReadback(Slot& slot, Frame* frame);
+  // ...and handing the oldest frame in flight to the writer.
+  bool HandOver();
+  // The writer thread's part.
+  bool Encode(Frame& frame, std::string* error);
+  void ReleaseSlots();
   void Fail(const std::string& error);
   void ShowProgress(bool last);
 
   Plan mPlan;
   std::function<std::string(double)> mLabel;
   long long mTotal = 0;
-  long long mFrames = 0;
+  long long mFrames = 0;     // read back, or started to be
+  long long mCollected = 0;  // handed to the writer, or dropped by a failure
   double mNextSheetTime = 0.0;
+  // The writer thread's while it runs.
   ContactSheet mSheet;
   std::unique_ptr<VideoWriter> mVideo;
-  platform::Surface* mReadable = nullptr;
+  std::array<Slot, kInFlight + 1> mSlots;
   std::string mError;
   bool mInterrupted = false;
   bool mFinished = false;
@@ -99,6 +133,8 @@ class Capture : public engine::core::Module {
   double mSeconds = 0.0;
   double mLastPrint = -1.0;
   bool mTerminal = false;
+  // Last: it goes first, while what its thread uses is still there.
+  std::unique_ptr<WorkQueue<Frame>> mQueue;
 };
 
 }  // namespace demo

@@ -199,7 +199,7 @@ int RunProgram(const std::vector<std::string>& arguments) {
   const std::string words = StartUpWords(arguments);
   // The plain program ends with 0 after its message box; a recording or a
   // benchmark that could not run must tell the script that started it.
-  const int startFailed = options.FixedSteps() ? 1 : 0;
+  const int startFailed = options.FixedSteps() || options.length ? 1 : 0;
 
   // Before anything of the engine exists, so that the child starts clean.
   const double coldLoad = options.bench ? MeasureColdStart(words, options) : -1.0;
@@ -223,6 +223,12 @@ int RunProgram(const std::vector<std::string>& arguments) {
   const double end = demo->EndTime();
   const double from = options.from;
   const double to = options.to < 0.0 || options.to > end ? end : options.to;
+  if (options.length) {
+    std::printf("%.6g\n", end);
+    engine::core::Kernel::Get()->KillAll();
+    engine::ShutDownEngine();
+    return 0;
+  }
   if (options.FixedSteps()) {
     if (!(to > from)) {
       std::fprintf(stderr, "game: --from=%g is past the demo's end (%g s)\n", from, end);
@@ -244,6 +250,7 @@ int RunProgram(const std::vector<std::string>& arguments) {
     plan.video = options.video;
     plan.sheet = options.sheet;
     plan.sheetEvery = options.sheetEvery;
+    plan.segment = options.segment;
     plan.music = "data/xt_tunefordemo.mp3";
     capture = std::make_unique<Capture>(plan, [sceneName](double) { return sceneName(); });
     engine::AddModule(capture.get(), 10300);

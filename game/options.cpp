@@ -77,11 +77,11 @@ bool Loop(const std::string& value, Options* o, std::string* error) {
 
 bool Option(const std::string& name, const std::string* value, Options* o, std::string* error) {
   // Options with a value must have one; switches must not.
-  static const char* const kSwitches[] = {"bench", "controls", "help"};
+  static const char* const kSwitches[] = {"bench", "controls", "help", "length"};
   bool isSwitch = false;
   for (const char* s : kSwitches) isSwitch = isSwitch || name == s;
   static const char* const kValued[] = {"frames", "video", "sheet", "sheet-every", "size", "fps",
-                                        "from",   "to",    "bench-json", "loop"};
+                                        "from",   "to",    "bench-json", "loop", "segment"};
   bool isValued = false;
   for (const char* v : kValued) isValued = isValued || name == v;
   if (!isSwitch && !isValued) return Fail(error, "unknown option --" + name + " (see --help)");
@@ -92,6 +92,7 @@ bool Option(const std::string& name, const std::string* value, Options* o, std::
   if (name == "bench") o->bench = true;
   if (name == "controls") o->controls = true;
   if (name == "help") o->help = true;
+  if (name == "length") o->length = true;
   if (!isValued) return true;
   const std::string& v = *value;
   if (name == "frames") o->framesDir = v;
@@ -111,6 +112,8 @@ bool Option(const std::string& name, const std::string* value, Options* o, std::
     if (!Seconds(name, v, &o->to, error)) return false;
     return true;
   }
+  if (name == "segment" && (!Number(v, &o->segment) || !(o->segment > 0.0)))
+    return Fail(error, "--segment needs seconds above 0 (got \"" + v + "\")");
   if (name == "sheet-every") {
     if (!Number(v, &o->sheetEvery) || !(o->sheetEvery > 0.0))
       return Fail(error, "--sheet-every needs seconds above 0 (got \"" + v + "\")");
@@ -204,6 +207,13 @@ bool ParseOptions(const std::vector<std::string>& arguments, Options* options, s
     return Fail(error, "--fps is for recordings and --bench; a live run shows every frame it can");
   if (o.controls && o.FixedSteps())
     return Fail(error, "--controls and --loop are for watching live, not for recording or --bench");
+  if (o.segment > 0.0 && o.video.empty()) return Fail(error, "--segment is for --video");
+  // Segments start on frames.
+  const double frames = o.segment * o.fps;
+  if (o.segment > 0.0 && (frames < 0.5 || std::fabs(frames - std::round(frames)) > 1e-6))
+    return Fail(error, "--segment must be a whole number of frames at " + std::to_string(o.fps) + " fps");
+  if (o.length && (o.FixedSteps() || o.controls))
+    return Fail(error, "--length only prints the demo's length; it goes with nothing else");
   *options = o;
   return true;
 }
@@ -225,11 +235,15 @@ const char* OptionsHelp() {
          "  --size=WxH           picture size, each side 1 to 8192\n"
          "  --fps=N              frames per second of a recording or benchmark (default 25)\n"
          "  --from=SEC --to=SEC  time range (default: the whole demo)\n"
+         "  --segment=SEC        restart the video's encoder every SEC of the demo, so that\n"
+         "                       ranges on those times recorded apart join into the same\n"
+         "                       video (scripts/record-split)\n"
          "  --bench              time every frame at fixed steps, no sound; table per scene\n"
          "  --bench-json=FILE    the benchmark's results as JSON as well\n"
          "  --controls           making-of keys and overlay: Space pause, Left/Right 1 s,\n"
          "                       PgUp/PgDn 10 s, Home start, 1-3 scene starts\n"
          "  --loop=FROM:TO       repeat that range (with --controls)\n"
+         "  --length             print the demo's length in seconds\n"
          "  --help               this list\n"
          "Recording and benchmark steps the clock by exactly 1/fps per frame.\n";
 }

@@ -23,6 +23,9 @@ struct Options {
   double from = 0.0;
   double to = -1.0;
   bool fromGiven = false;
+  // Seconds: the video's encoder starts afresh at every multiple of it, so
+  // that ranges recorded apart join into the same video (0: never).
+  double segment = 0.0;
 
   // Fixed steps as fast as possible, timed per scene; the table goes to
   // standard output, the JSON to benchJson when given.
@@ -36,6 +39,7 @@ struct Options {
   double loopTo = 0.0;
 
   bool help = false;
+  bool length = false;  // print the demo's length in seconds and end
 
   bool Records() const { return !framesDir.empty() || !video.empty() || !sheet.empty(); }
   bool FixedSteps() const { return Records() || bench; }

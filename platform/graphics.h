@@ -306,6 +306,13 @@ class PLATFORM_API Device : public Unknown {
   // Reads a render target into a lockable system-memory surface of the same
   // size and format (screenshots).
   virtual Result GetRenderTargetData(Surface* renderTarget, Surface* destination) = 0;
+  // The same read started without waiting for the GPU: the pixels are in
+  // the destination once it is next locked, and only that lock waits for
+  // what is still outstanding. A recording keeps a frame or two in flight
+  // this way. Where a backend has nothing better it reads at once.
+  virtual Result GetRenderTargetDataAsync(Surface* renderTarget, Surface* destination) {
+    return GetRenderTargetData(renderTarget, destination);
+  }
   virtual Result CreateOffscreenPlainSurface(std::uint32_t width, std::uint32_t height,
                                              Format format, Pool pool, Surface** surface) = 0;
 

@@ -159,6 +159,21 @@ class GlSurface : public shared::CpuSurface {
 
   void Unlocked() override { Upload(); }
 
+  // A read started by GetRenderTargetDataAsync lands here first.
+  Result LockRect(LockedRect* locked, const Rect* rect, std::uint32_t flags) override {
+    FetchPack();
+    return CpuSurface::LockRect(locked, rect, flags);
+  }
+
+  // Copies a finished asynchronous read into the CPU pixels; waits only if
+  // the GPU has not written it yet. A read whose context has gone is lost.
+  void FetchPack() {
+    if (!mPackPending) return;
+    mPackPending = false;
+    if (mPack->serial != gContextSerial || !ContextCurrent()) return;
+    glGetNamedBufferSubData(mPack->name, 0, static_cast<GLsizeiptr>(mPixels.size()), mPixels.data());
+  }
+
   // Sends the whole level from the CPU copy, top row first.
   void Upload() {
     if (!mTexture || mPixels.empty()) return;
@@ -209,6 +224,8 @@ class GlSurface : public shared::CpuSurface {
   GLint mFace = -1;        // cube face, -1 for 2D
   GlHandle mRenderbuffer;  // multisampled colour or a depth buffer
   GlHandle mResolve;       // single-sample copy of a multisampled colour
+  GlHandle mPack;          // pixel buffer an asynchronous read writes into
+  bool mPackPending = false;
 };
 
 void ApplySampling(GLuint name, const FormatInfo& info, std::uint32_t levels) {
@@ -781,24 +798,11 @@ class GlDevice : public Device {
   }
 
   Result GetRenderTargetData(Surface* renderTarget, Surface* destination) override {
-    if (renderTarget == nullptr || destination == nullptr) return kInvalidCall;
-    auto* from = static_cast<GlSurface*>(renderTarget);
-    auto* to = static_cast<GlSurface*>(destination);
-    FormatInfo info;
-    if (!from->IsColorTarget() || to->mDesc.pool != kPoolSystemMem ||
-        from->mDesc.width != to->mDesc.width || from->mDesc.height != to->mDesc.height ||
-        !LookupFormat(to->mDesc.format, &info) || info.compressed) {
-      return kInvalidCall;
-    }
-    ReadFrom(from);
-    to->mPixels.resize(LevelBytes(to->mDesc.format, to->mDesc.width, to->mDesc.height));
-    glBindFramebuffer(GL_READ_FRAMEBUFFER, mReadFbo);
-    // Rows come bottom-of-GL first, which is the picture's top row.
-    glReadnPixels(0, 0, static_cast<GLsizei>(to->mDesc.width),
-                  static_cast<GLsizei>(to->mDesc.height), info.format, info.type,
-                  static_cast<GLsizei>(to->mPixels.size()), to->mPixels.data());
-    glBindFramebuffer(GL_READ_FRAMEBUFFER, 0);
-    return kOk;
+    return ReadBack(renderTarget, destination, false);
+  }
+
+  Result GetRenderTargetDataAsync(Surface* renderTarget, Surface* destination) override {
+    return ReadBack(renderTarget, destination, true);
   }
 
   Result CreateOffscreenPlainSurface(std::uint32_t width, std::uint32_t height, Format format,
@@ -1059,6 +1063,45 @@ class GlDevice : public Device {
 
   // Attaches a colour image to the read FBO; a multisampled one is resolved
   // into its single-sample texture first.
+  // A render target into a system-memory surface: at once, or (async) into
+  // the surface's pixel buffer, fetched when it is locked.
+  Result ReadBack(Surface* renderTarget, Surface* destination, bool async) {
+    if (renderTarget == nullptr || destination == nullptr) return kInvalidCall;
+    auto* from = static_cast<GlSurface*>(renderTarget);
+    auto* to = static_cast<GlSurface*>(destination);
+    FormatInfo info;
+    if (!from->IsColorTarget() || to->mDesc.pool != kPoolSystemMem ||
+        from->mDesc.width != to->mDesc.width || from->mDesc.height != to->mDesc.height ||
+        !LookupFormat(to->mDesc.format, &info) || info.compressed) {
+      return kInvalidCall;
+    }
+    ReadFrom(from);
+    to->mPixels.resize(LevelBytes(to->mDesc.format, to->mDesc.width, to->mDesc.height));
+    const auto bytes = static_cast<GLsizei>(to->mPixels.size());
+    // A read still in flight is overtaken by this one.
+    to->mPackPending = false;
+    if (async && (!to->mPack || to->mPack->serial != gContextSerial)) {
+      GLuint name = 0;
+      glCreateBuffers(1, &name);
+      glNamedBufferData(name, bytes, nullptr, GL_STREAM_READ);
+      to->mPack = std::make_shared<GlObject>(GlObject::kBuffer, name);
+    }
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, mReadFbo);
+    if (async) glBindBuffer(GL_PIXEL_PACK_BUFFER, to->mPack->name);
+    // Rows come bottom-of-GL first, which is the picture's top row.
+    glReadnPixels(0, 0, static_cast<GLsizei>(to->mDesc.width),
+                  static_cast<GLsizei>(to->mDesc.height), info.format, info.type, bytes,
+                  async ? nullptr : to->mPixels.data());
+    if (async) {
+      glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
+      to->mPackPending = true;
+      // Under way while the next frame is built.
+      glFlush();
+    }
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, 0);
+    return kOk;
+  }
+
   void ReadFrom(GlSurface* s) {
     glDisable(GL_SCISSOR_TEST);
     if (s->mRenderbuffer && s->mResolve) {
