@@ -388,6 +388,14 @@ class Checker {
     }
   }
 
+  // Every member an index (one pass: there may be many).
+  void AllIndices(const Object& o) const {
+    for (const Member& m : o.members) {
+      if (!r.Whole(m.value, kMaxIndex))
+        Fail(o, m.key, "must be an index (a whole number, 0 or more)");
+    }
+  }
+
   void Size(const Object& o, const std::string& key) const {
     for (Value v : Get(o, key)) {
       if (!r.Whole(v, kMaxSize)) Fail(o, key, "must be a whole number, 0 or more");
@@ -493,13 +501,11 @@ class Checker {
     Each(mesh, "primitives", mesh.label + " primitive ", false, [&](const Object& primitive) {
       Required(primitive, {"attributes"});
       for (const Object& attributes : Children(primitive, "attributes")) {
-        for (const Member& m : attributes.members) Index(attributes, m.key);
+        AllIndices(attributes);
       }
       for (const char* key : {"indices", "material", "mode"}) Index(primitive, key);
       Each(primitive, "targets", primitive.label + " morph target ", false,
-           [&](const Object& target) {
-             for (const Member& m : target.members) Index(target, m.key);
-           });
+           [&](const Object& target) { AllIndices(target); });
     });
   }
 
