@@ -10,9 +10,7 @@
 texture SourceTex;  // input of a bright or blur pass
 texture BackTex;    // the grabbed frame
 texture SoftTex;    // the frame blurred, 1/4 size
-texture Glow4Tex;
-texture Glow8Tex;
-texture Glow16Tex;
+texture Glow4Tex;   // all three glow levels, weighted, 1/4 size
 
 sampler2D SourceSampler = sampler_state {
   Texture = <SourceTex>; MinFilter = Linear; MagFilter = Linear; MipFilter = None;
@@ -30,26 +28,21 @@ sampler2D Glow4Sampler = sampler_state {
   Texture = <Glow4Tex>; MinFilter = Linear; MagFilter = Linear; MipFilter = None;
   AddressU = Clamp; AddressV = Clamp;
 };
-sampler2D Glow8Sampler = sampler_state {
-  Texture = <Glow8Tex>; MinFilter = Linear; MagFilter = Linear; MipFilter = None;
-  AddressU = Clamp; AddressV = Clamp;
-};
-sampler2D Glow16Sampler = sampler_state {
-  Texture = <Glow16Tex>; MinFilter = Linear; MagFilter = Linear; MipFilter = None;
-  AddressU = Clamp; AddressV = Clamp;
-};
-
 // Blur and bright pass.
 float Scale = 1.0;          // source texel as a multiple of a screen pixel
 float2 Dir = {1.0, 0.0};    // blur direction
 float Spread = 1.0;         // tap spacing in source texels
 float Threshold = 0.6;      // bright pass: luminance where glow starts
 float Knee = 0.3;           // ... and how softly
+// Output of a blur or copy: rgb times AddScale, and Keep in alpha, which the
+// adding techniques use as the weight of what the target held.
+float AddScale = 1.0;
+float Keep = 1.0;
 
 // Composite.
 float3 GlowTint = {1.0, 1.0, 1.0};
 float GlowStrength = 1.0;
-float3 GlowWeights = {0.6, 0.45, 0.35};  // 1/4, 1/8, 1/16
+float3 GlowWeights = {0.6, 0.45, 0.35};  // 1/4, 1/8, 1/16 (summed by the chain)
 float BeatGlow = 0.0;       // extra glow on the beat
 float Dof = 0.6;            // blur towards the frame's edges
 float Vignette = 0.35;
@@ -100,7 +93,7 @@ float4 Blur13PS(float2 uv : TEXCOORD0) : COLOR0 {
   c += (tex2D(SourceSampler, uv + step * 1.4117647).rgb + tex2D(SourceSampler, uv - step * 1.4117647).rgb) * 0.29690696;
   c += (tex2D(SourceSampler, uv + step * 3.2941176).rgb + tex2D(SourceSampler, uv - step * 3.2941176).rgb) * 0.09447040;
   c += (tex2D(SourceSampler, uv + step * 5.1764706).rgb + tex2D(SourceSampler, uv - step * 5.1764706).rgb) * 0.01038136;
-  return float4(c, 1.0);
+  return float4(c * AddScale, Keep);
 }
 
 // 9 taps in 5 bilinear fetches.
@@ -109,7 +102,12 @@ float4 Blur9PS(float2 uv : TEXCOORD0) : COLOR0 {
   float3 c = tex2D(SourceSampler, uv).rgb * 0.22702703;
   c += (tex2D(SourceSampler, uv + step * 1.3846154).rgb + tex2D(SourceSampler, uv - step * 1.3846154).rgb) * 0.31621622;
   c += (tex2D(SourceSampler, uv + step * 3.2307692).rgb + tex2D(SourceSampler, uv - step * 3.2307692).rgb) * 0.07027027;
-  return float4(c, 1.0);
+  return float4(c * AddScale, Keep);
+}
+
+// A bilinear copy, to add one glow level into the next larger.
+float4 CopyPS(float2 uv : TEXCOORD0) : COLOR0 {
+  return float4(tex2D(SourceSampler, uv).rgb * AddScale, Keep);
 }
 
 // --- soft focus ----------------------------------------------------------
@@ -137,9 +135,10 @@ float4 SoftPS(float2 uv : TEXCOORD0) : COLOR0 {
 
 // --- final composite -------------------------------------------------------
 
+// The chain leaves the weighted mean of the three levels in Glow4Tex, so
+// that sums above 1 survive the 8-bit target.
 float3 GlowOf(float2 uv) {
-  float3 g = tex2D(Glow4Sampler, uv).rgb * GlowWeights.x + tex2D(Glow8Sampler, uv).rgb * GlowWeights.y +
-             tex2D(Glow16Sampler, uv).rgb * GlowWeights.z;
+  float3 g = tex2D(Glow4Sampler, uv).rgb * dot(GlowWeights, float3(1.0, 1.0, 1.0));
   return g * GlowTint * (GlowStrength + Beat * BeatGlow);
 }
 
@@ -175,12 +174,13 @@ FinalOut FinalVS(float3 pos : POSITION, float2 uv : TEXCOORD0) {
   return o;
 }
 
-float4 Final30PS(float2 uv : TEXCOORD0, float2 expansion : TEXCOORD1, float2 vpos : VPOS) : COLOR0 {
+float3 Composite(float2 uv, float2 expansion, float2 vpos, bool motion) {
   // Lens: slight colour fringes towards the edges.
   float2 off = (uv - 0.5) * Aberration * 2.0;
   float3 sharp = float3(tex2D(BackSampler, uv + off).r, tex2D(BackSampler, uv).g, tex2D(BackSampler, uv - off).b);
-  // Streaks of travel.
-  if (Motion > 0.0) {
+  // Streaks of travel: their own technique, since a software rasterizer
+  // would fetch the taps even when Motion is 0.
+  if (motion) {
     float2 ray = uv - expansion;
     float len = length(ray);
     ray *= min(len, 0.6) / max(len, 1e-4) * Motion * (0.6 + 0.4 * Beat);
@@ -196,7 +196,15 @@ float4 Final30PS(float2 uv : TEXCOORD0, float2 expansion : TEXCOORD1, float2 vpo
   c += GlowOf(uv);
   c = Graded(c, uv);
   c += (Hash(vpos + frac(Time * 7.13) * 97.0) - 0.5) * Grain;
-  return float4(Faded(c), 1.0);
+  return Faded(c);
+}
+
+float4 Final30PS(float2 uv : TEXCOORD0, float2 expansion : TEXCOORD1, float2 vpos : VPOS) : COLOR0 {
+  return float4(Composite(uv, expansion, vpos, false), 1.0);
+}
+
+float4 FinalMotion30PS(float2 uv : TEXCOORD0, float2 expansion : TEXCOORD1, float2 vpos : VPOS) : COLOR0 {
+  return float4(Composite(uv, expansion, vpos, Motion > 0.0), 1.0);
 }
 
 float4 Final20PS(float2 uv : TEXCOORD0) : COLOR0 {
@@ -207,6 +215,8 @@ float4 Final20PS(float2 uv : TEXCOORD0) : COLOR0 {
 // --- techniques ------------------------------------------------------------
 
 #define SCREEN_STATES ZEnable = false; ZWriteEnable = false; CullMode = None; AlphaBlendEnable = false;
+// target = source * AddScale + target * Keep
+#define ADD_STATES ZEnable = false; ZWriteEnable = false; CullMode = None; AlphaBlendEnable = true; SrcBlend = One; DestBlend = SrcAlpha;
 
 technique Grab30 { pass P0 { VertexShader = compile vs_3_0 NothingVS(); PixelShader = compile ps_3_0 NothingPS(); SCREEN_STATES } }
 technique Grab20 { pass P0 { VertexShader = compile vs_2_0 NothingVS(); PixelShader = compile ps_2_0 NothingPS(); SCREEN_STATES } }
@@ -214,6 +224,11 @@ technique Bright30 { pass P0 { VertexShader = compile vs_3_0 ClipVS(); PixelShad
 technique Bright20 { pass P0 { VertexShader = compile vs_2_0 ClipVS(); PixelShader = compile ps_2_0 BrightPS(); SCREEN_STATES } }
 technique Blur30 { pass P0 { VertexShader = compile vs_3_0 ClipVS(); PixelShader = compile ps_3_0 Blur13PS(); SCREEN_STATES } }
 technique Blur20 { pass P0 { VertexShader = compile vs_2_0 ClipVS(); PixelShader = compile ps_2_0 Blur9PS(); SCREEN_STATES } }
+technique BlurAdd30 { pass P0 { VertexShader = compile vs_3_0 ClipVS(); PixelShader = compile ps_3_0 Blur13PS(); ADD_STATES } }
+technique BlurAdd20 { pass P0 { VertexShader = compile vs_2_0 ClipVS(); PixelShader = compile ps_2_0 Blur9PS(); ADD_STATES } }
+technique Add30 { pass P0 { VertexShader = compile vs_3_0 ClipVS(); PixelShader = compile ps_3_0 CopyPS(); ADD_STATES } }
+technique Add20 { pass P0 { VertexShader = compile vs_2_0 ClipVS(); PixelShader = compile ps_2_0 CopyPS(); ADD_STATES } }
 technique Soft30 { pass P0 { VertexShader = compile vs_3_0 ClipVS(); PixelShader = compile ps_3_0 SoftPS(); SCREEN_STATES } }
 technique Final30 { pass P0 { VertexShader = compile vs_3_0 FinalVS(); PixelShader = compile ps_3_0 Final30PS(); SCREEN_STATES } }
+technique FinalMotion30 { pass P0 { VertexShader = compile vs_3_0 FinalVS(); PixelShader = compile ps_3_0 FinalMotion30PS(); SCREEN_STATES } }
 technique Final20 { pass P0 { VertexShader = compile vs_2_0 ClipVS(); PixelShader = compile ps_2_0 Final20PS(); SCREEN_STATES } }
