@@ -18,13 +18,18 @@ float3 ColumnHue(float y) {
   return Hue(frac(0.62 + t * 0.55));
 }
 
+// Whole powers by multiplication: pow is exp2(log2) on a software rasterizer.
+float Pow12(float x) { float x2 = x * x, x4 = x2 * x2; return x4 * x4 * x4; }
+float Pow24(float x) { float x12 = Pow12(x); return x12 * x12; }
+float Pow60(float x) { float x2 = x * x, x4 = x2 * x2, x8 = x4 * x4, x16 = x8 * x8; return x16 * x16 * x16 * x8 * x4; }
+
 // Beats counted on the clock: the music holds 120 BPM from the cut on.
 float ClockBeat() { return exp(-frac(Time * Tempo) * 5.0); }
 
 float3 TunnelColour(float3 dir) {
   float y = saturate(-dir.y);
   float3 c = lerp(float3(0.03, 0.01, 0.08), float3(0.12, 0.02, 0.2), y);
-  c += float3(1.0, 0.55, 0.3) * pow(y, 24.0) * 0.8;
+  c += float3(1.0, 0.55, 0.3) * Pow24(y) * 0.8;
   return c;
 }
 
@@ -57,7 +62,7 @@ float PointLight(float3 p, float3 n, float4 light, float range) {
 }
 
 float Band(float y) {
-  return pow(saturate(sin(y * 0.045 + Time * 6.0) * 0.5 + 0.5), 12.0);
+  return Pow12(saturate(sin(y * 0.045 + Time * 6.0) * 0.5 + 0.5));
 }
 
 float4 Shard30PS(float3 world : TEXCOORD0, float3 normal : TEXCOORD1, float3 colour : TEXCOORD2, float seed : TEXCOORD3) : COLOR0 {
@@ -75,7 +80,7 @@ float4 Shard30PS(float3 world : TEXCOORD0, float3 normal : TEXCOORD1, float3 col
   // Crystal: the tunnel's colours mirrored in the faces, a hot glint.
   float3 r = reflect(-v, n);
   c += TunnelColour(r) * 1.2 * pow(1.0 - ndv, 2.0);
-  c += pow(saturate(dot(r, toCore)), 60.0) * float3(1.0, 0.95, 0.9) * 2.0;
+  c += Pow60(saturate(dot(r, toCore))) * float3(1.0, 0.95, 0.9) * 2.0;
   c += colour * pow(1.0 - ndv, 4.0) * 0.8;
   float beat = ClockBeat();
   float twinkle = step(0.92, frac(seed * 13.0 + floor(Time * Tempo) * 0.618));
@@ -121,7 +126,7 @@ float3 RingLight(float2 uv, float3 world) {
 
 float4 Ring30PS(float2 uv : TEXCOORD0, float3 world : TEXCOORD1) : COLOR0 {
   float3 c = RingLight(uv, world);
-  c += float3(1.0, 1.0, 1.0) * pow(saturate(sin((uv.x - Time * 0.35) * 6.2831853 * 2.0)), 60.0) * 1.5;
+  c += float3(1.0, 1.0, 1.0) * Pow60(saturate(sin((uv.x - Time * 0.35) * 6.2831853 * 2.0))) * 1.5;
   return float4(c * Brightness, 1.0);
 }
 
@@ -140,7 +145,9 @@ DirOut DirVS(float3 pos : POSITION) {
   DirOut o;
   float4 w = mul(float4(pos, 1.0), World);
   o.pos = mul(w, ViewProjection);
-  o.pos.z = o.pos.w * 0.5;  // a backdrop: never cut by the far plane
+  // On the far plane: drawn after the shards, the depth test keeps it off
+  // every pixel they cover.
+  o.pos.z = o.pos.w;
   o.world = w.xyz;
   return o;
 }
@@ -170,7 +177,7 @@ float4 Tunnel20PS(float3 world : TEXCOORD0) : COLOR0 {
 }
 
 #define OPAQUE ZEnable = true; ZWriteEnable = true; AlphaBlendEnable = false; CullMode = None;
-#define BACKDROP ZEnable = false; ZWriteEnable = false; AlphaBlendEnable = false; CullMode = None;
+#define BACKDROP ZEnable = true; ZWriteEnable = false; ZFunc = LessEqual; AlphaBlendEnable = false; CullMode = None;
 #define ADDITIVE ZEnable = true; ZWriteEnable = false; ZFunc = LessEqual; AlphaBlendEnable = true; SrcBlend = One; DestBlend = One; CullMode = None;
 
 technique Shards30 { pass P0 { VertexShader = compile vs_3_0 ShardVS(); PixelShader = compile ps_3_0 Shard30PS(); OPAQUE } }

@@ -175,18 +175,21 @@ FinalOut FinalVS(float3 pos : POSITION, float2 uv : TEXCOORD0) {
 }
 
 float3 Composite(float2 uv, float2 expansion, float2 vpos, bool motion) {
-  // Lens: slight colour fringes towards the edges.
-  float2 off = (uv - 0.5) * Aberration * 2.0;
-  float3 sharp = float3(tex2D(BackSampler, uv + off).r, tex2D(BackSampler, uv).g, tex2D(BackSampler, uv - off).b);
-  // Streaks of travel: their own technique, since a software rasterizer
-  // would fetch the taps even when Motion is 0.
+  float3 sharp;
   if (motion) {
+    // Streaks of travel: their own technique, since a software rasterizer
+    // would fetch the taps even when Motion is 0. The lens fringes would be
+    // an eighth of one tap of eight here, so the streaks go without them.
     float2 ray = uv - expansion;
     float len = length(ray);
     ray *= min(len, 0.6) / max(len, 1e-4) * Motion * (0.6 + 0.4 * Beat);
-    float3 acc = sharp;
-    for (int i = 1; i < 8; ++i) acc += tex2D(BackSampler, uv - ray * (i / 7.0)).rgb;
+    float3 acc = float3(0.0, 0.0, 0.0);
+    for (int i = 0; i < 8; ++i) acc += tex2D(BackSampler, uv - ray * (i / 7.0)).rgb;
     sharp = acc / 8.0;
+  } else {
+    // Lens: slight colour fringes towards the edges.
+    float2 off = (uv - 0.5) * Aberration * 2.0;
+    sharp = float3(tex2D(BackSampler, uv + off).r, tex2D(BackSampler, uv).g, tex2D(BackSampler, uv - off).b);
   }
   // Soft focus towards the edges and through the fades.
   float3 soft = tex2D(SoftSampler, uv).rgb;
@@ -203,8 +206,10 @@ float4 Final30PS(float2 uv : TEXCOORD0, float2 expansion : TEXCOORD1, float2 vpo
   return float4(Composite(uv, expansion, vpos, false), 1.0);
 }
 
+// Chosen by materials whose Motion is above 0 (at 0 the streaks collapse
+// onto the pixel).
 float4 FinalMotion30PS(float2 uv : TEXCOORD0, float2 expansion : TEXCOORD1, float2 vpos : VPOS) : COLOR0 {
-  return float4(Composite(uv, expansion, vpos, Motion > 0.0), 1.0);
+  return float4(Composite(uv, expansion, vpos, true), 1.0);
 }
 
 float4 Final20PS(float2 uv : TEXCOORD0) : COLOR0 {
