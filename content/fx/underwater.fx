@@ -77,11 +77,12 @@ WorldOut WorldVS(float3 pos : POSITION, float3 normal : NORMAL, float2 uv : TEXC
   return o;
 }
 
-// The backdrop sphere may reach past the far plane: pulled inside (it is
-// drawn without a depth test).
+// The backdrop sphere may reach past the far plane. It is drawn after the
+// opaque meshes, on the far plane itself: the depth test then leaves it only
+// the pixels that nothing covers, and the covered ones are never shaded.
 WorldOut BackdropVS(float3 pos : POSITION, float3 normal : NORMAL, float2 uv : TEXCOORD0) {
   WorldOut o = WorldVS(pos, normal, uv);
-  o.pos.z = o.pos.w * 0.5;
+  o.pos.z = o.pos.w;
   return o;
 }
 
@@ -173,16 +174,18 @@ float Shaft(float2 uv, float3 world, float detail) {
   return across * along * flicker;
 }
 
+// Each ribbon is two-sided, the two sides alike: only the side that faces
+// the eye is drawn (the other is culled), at the light of both.
 float3 ShaftColour = {0.16, 0.3, 0.3};
 
 float4 Shaft30PS(float2 uv : TEXCOORD0, float3 world : TEXCOORD1, float fade : TEXCOORD2) : COLOR0 {
   float s = Shaft(uv, world, 1.0);
   float sway = tex2D(NoiseSampler, float2(uv.x * 2.0 + Time * 0.05, uv.y * 3.0)).a;
-  return float4(ShaftColour * s * fade * (0.7 + 0.6 * sway) * Brightness, 1.0);
+  return float4(ShaftColour * (2.0 * s * fade * (0.7 + 0.6 * sway) * Brightness), 1.0);
 }
 
 float4 Shaft20PS(float2 uv : TEXCOORD0, float3 world : TEXCOORD1, float fade : TEXCOORD2) : COLOR0 {
-  return float4(ShaftColour * Shaft(uv, world, 0.6) * fade * Brightness, 1.0);
+  return float4(ShaftColour * (2.0 * Shaft(uv, world, 0.6) * fade * Brightness), 1.0);
 }
 
 // ---- the creature -------------------------------------------------------------
@@ -329,6 +332,7 @@ struct SpriteOut {
   float4 pos : POSITION;
   float2 uv : TEXCOORD0;
   float4 colour : TEXCOORD1;
+  float keep : TEXCOORD2;  // the square's side over the atlas cell's
 };
 
 SpriteOut PlanktonSprite(float3 centre, float2 uv, float3 corner, float3 drift, float bokeh) {
@@ -345,15 +349,26 @@ SpriteOut PlanktonSprite(float3 centre, float2 uv, float3 corner, float3 drift, 
   // Out-of-focus specks near the eye grow and dim.
   float grow = 1.0 + bokeh * saturate((14.0 - d) / 10.0) * 2.5;
   float size = SpriteSize * (0.6 + seed) * grow;
-  float3 corner3 = (corner.x * CameraRight() + corner.y * CameraUp()) * size;
-  o.pos = mul(float4(w + corner3, 1.0), ViewProjection);
-  o.uv = uv;
   float twinkle = 0.65 + 0.35 * sin(Time * (1.3 + seed * 2.0) + seed * 40.0);
   float near = saturate((d - 2.5) / 5.0);
   float far = exp(-d * 0.012);
   // Most specks are faint; a few catch the light.
   float bright = 0.12 + 0.9 * pow(frac(seed * 7.31), 6.0);
   float a = inside * near * far * twinkle * bright / (grow * grow);
+  // Most of a sprite's square is below half a level of the frame buffer,
+  // which additive blending drops anyway: shrink the square about its
+  // centre to the part that can show (the widest of the atlas's shapes,
+  // the ring, sets the extent), with a margin for filtering.
+  float faint = (0.45 / 255.0) / max(a * 0.7 * Brightness, 1e-6);
+  float fall = max(-log(faint), 0.0);
+  float4 mid = mul(float4(w, 1.0), ViewProjection);
+  float4 up = mul(float4(w + CameraUp() * (size * 0.3), 1.0), ViewProjection);
+  float halfPx = abs(up.y / up.w - mid.y / mid.w) * Screen.y * 0.5;
+  float keep = min(1.0, max(0.55 + sqrt(fall) / 7.0, sqrt(fall / 6.0)) + 2.0 / max(halfPx, 1e-3) + 0.02);
+  float3 corner3 = (corner.x * CameraRight() + corner.y * CameraUp()) * (size * keep);
+  o.pos = mul(float4(w + corner3, 1.0), ViewProjection);
+  o.uv = uv;
+  o.keep = keep;
   float3 tint = lerp(float3(0.55, 1.0, 0.85), float3(1.0, 0.85, 0.55), step(0.86, seed));
   o.colour = float4(tint * a * 0.7, a);
   if (a < 0.004) o.pos = float4(0.0, 0.0, 2.0, 1.0);
@@ -368,23 +383,25 @@ SpriteOut Plankton20VS(float3 centre : POSITION, float2 uv : TEXCOORD0, float3 c
   return PlanktonSprite(centre, uv, corner, drift, 0.0);
 }
 
-float4 PlanktonPS(float2 uv : TEXCOORD0, float4 colour : TEXCOORD1) : COLOR0 {
-  float4 s = tex2D(SpriteSampler, uv);
+float4 PlanktonPS(float2 uv : TEXCOORD0, float4 colour : TEXCOORD1, float keep : TEXCOORD2) : COLOR0 {
+  // The corners still carry the whole cell: scale back about its centre.
+  float2 cell = floor(uv * 2.0) * 0.5 + 0.25;
+  float4 s = tex2D(SpriteSampler, cell + (uv - cell) * keep);
   return float4(colour.rgb * s.rgb * s.a * Brightness, 1.0);
 }
 
 // ---- techniques -----------------------------------------------------------------
 
 #define OPAQUE ZEnable = true; ZWriteEnable = true; AlphaBlendEnable = false; CullMode = None;
-#define BACKDROP ZEnable = false; ZWriteEnable = false; AlphaBlendEnable = false; CullMode = None;
+#define BACKDROP ZEnable = true; ZWriteEnable = false; ZFunc = LessEqual; AlphaBlendEnable = false; CullMode = None;
 #define ADDITIVE ZEnable = true; ZWriteEnable = false; ZFunc = LessEqual; AlphaBlendEnable = true; SrcBlend = One; DestBlend = One; CullMode = None;
 
 technique Backdrop30 { pass P0 { VertexShader = compile vs_3_0 BackdropVS(); PixelShader = compile ps_3_0 Backdrop30PS(); BACKDROP } }
 technique Backdrop20 { pass P0 { VertexShader = compile vs_2_0 BackdropVS(); PixelShader = compile ps_2_0 Backdrop20PS(); BACKDROP } }
 technique Seabed30 { pass P0 { VertexShader = compile vs_3_0 WorldVS(); PixelShader = compile ps_3_0 Seabed30PS(); OPAQUE } }
 technique Seabed20 { pass P0 { VertexShader = compile vs_2_0 WorldVS(); PixelShader = compile ps_2_0 Seabed20PS(); OPAQUE } }
-technique Shafts30 { pass P0 { VertexShader = compile vs_3_0 ShaftVS(); PixelShader = compile ps_3_0 Shaft30PS(); ADDITIVE } }
-technique Shafts20 { pass P0 { VertexShader = compile vs_2_0 ShaftVS(); PixelShader = compile ps_2_0 Shaft20PS(); ADDITIVE } }
+technique Shafts30 { pass P0 { VertexShader = compile vs_3_0 ShaftVS(); PixelShader = compile ps_3_0 Shaft30PS(); ADDITIVE CullMode = CCW; } }
+technique Shafts20 { pass P0 { VertexShader = compile vs_2_0 ShaftVS(); PixelShader = compile ps_2_0 Shaft20PS(); ADDITIVE CullMode = CCW; } }
 technique Creature30 { pass P0 { VertexShader = compile vs_3_0 CreatureVS(); PixelShader = compile ps_3_0 Creature30PS(); OPAQUE } }
 technique Creature20 { pass P0 { VertexShader = compile vs_2_0 CreatureVS(); PixelShader = compile ps_2_0 Creature20PS(); OPAQUE } }
 technique Flash30 { pass P0 { VertexShader = compile vs_3_0 FlashVS(); PixelShader = compile ps_3_0 Flash30PS(); ADDITIVE } }
