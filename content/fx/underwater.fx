@@ -7,6 +7,12 @@ sampler2D CausticsSampler = sampler_state {
   Texture = <CausticsMap>; MinFilter = Linear; MagFilter = Linear; MipFilter = Linear;
   AddressU = Wrap; AddressV = Wrap;
 };
+// The caustics with red shifted back and blue forward by (0.004, 0.003).
+texture CausticsRGBMap;
+sampler2D CausticsRGBSampler = sampler_state {
+  Texture = <CausticsRGBMap>; MinFilter = Linear; MagFilter = Linear; MipFilter = Linear;
+  AddressU = Wrap; AddressV = Wrap;
+};
 texture SpriteMap;
 sampler2D SpriteSampler = sampler_state {
   Texture = <SpriteMap>; MinFilter = Linear; MagFilter = Linear; MipFilter = Linear;
@@ -48,10 +54,11 @@ float3 CausticsRGB(float2 p) {
   float2 warp = (tex2D(NoiseSampler, p * 0.11 + Time * 0.013).rg - 0.5) * 0.18;
   float2 q = p + warp + float2(Time * 0.021, Time * 0.013);
   float2 r = p * 1.31 - warp + float2(-Time * 0.017, Time * 0.024);
-  float2 s = float2(0.004, 0.003);
-  float3 a = float3(tex2D(CausticsSampler, q - s).r, tex2D(CausticsSampler, q).r, tex2D(CausticsSampler, q + s).r);
-  float3 b = float3(tex2D(CausticsSampler, r - s).r, tex2D(CausticsSampler, r).r, tex2D(CausticsSampler, r + s).r);
-  return pow(min(a, b) * 1.7, 2.0);
+  // Red, green and blue at q - (0.004, 0.003), q and q + (0.004, 0.003).
+  float3 a = tex2D(CausticsRGBSampler, q).rgb;
+  float3 b = tex2D(CausticsRGBSampler, r).rgb;
+  float3 m = min(a, b) * 1.7;
+  return m * m;
 }
 
 float3 Hue(float h) {
@@ -129,8 +136,9 @@ float4 Seabed30PS(float3 world : TEXCOORD0, float2 uv : TEXCOORD1, float3 normal
   float3 n = normalize(normal);
   float3 sun = SunDirFrom(world);
   float lit = saturate(dot(n, sun)) * 0.7 + 0.3;
-  float3 c = SandColour(uv) * lit * float3(0.35, 0.55, 0.6);
-  c += SandColour(uv) * CausticsRGB(world.xz * 0.035) * saturate(n.y) * float3(0.7, 1.0, 0.95) * 1.4;
+  float3 sand = SandColour(uv);
+  float3 c = sand * lit * float3(0.35, 0.55, 0.6);
+  c += sand * CausticsRGB(world.xz * 0.035) * saturate(n.y) * float3(0.7, 1.0, 0.95) * 1.4;
   return float4(UnderwaterFog(c * Brightness, world), 1.0);
 }
 

@@ -232,6 +232,7 @@ std::map<std::string, Image> Textures(const Fonts& fonts) {
   t["textures/caustics.dds"] = Caustics();
   t["textures/noise.dds"] = NoiseOctaves();
   t["textures/plankton.dds"] = Plankton();
+  t["textures/causticsrgb.dds"] = CausticsFringes();
   t["textures/fog.dds"] = FogPuffs();
   t["textures/notes.dds"] = NoteGlyphs(fonts);
   t["textures/windows.dds"] = Windows();
@@ -270,6 +271,38 @@ Image TitlePicture(const Fonts& fonts) {
         const float dark = p[c] * (1 - s);
         p[c] = static_cast<std::uint8_t>(std::lround(dark * (1 - a) + 255 * a));
       }
+    }
+  }
+  return img;
+}
+
+}  // namespace content
+
+namespace content {
+namespace {
+
+// The light of Caustics() at texel coordinates that need not be whole.
+float CausticLight(float x, float y) {
+  const float u = x * 8.0f / kTile, v = y * 8.0f / kTile;
+  const float a = std::fabs(Fbm3(u, v, 0.5f, 2, 8)), b = std::fabs(Fbm3(u + 3.1f, v + 1.7f, 7.5f, 2, 8));
+  const float c = std::pow(1 - std::min(1.0f, a * 4), 6.0f) + 0.7f * std::pow(1 - std::min(1.0f, b * 4), 8.0f);
+  return std::min(1.0f, c);
+}
+
+}  // namespace
+
+// The caustics three times over, red and blue shifted apart by (1.024,
+// 0.768) texels either way: the sea floor's coloured fringes in one tap.
+Image CausticsFringes() {
+  Image img(kTile, kTile);
+  const float sx = 1.024f, sy = 0.768f;
+  for (int y = 0; y < kTile; ++y) {
+    for (int x = 0; x < kTile; ++x) {
+      // One period further on, so that the shifted coordinates stay positive.
+      const float px = static_cast<float>(x), py = static_cast<float>(y);
+      const float r = CausticLight(px + kTile - sx, py + kTile - sy), g = CausticLight(px, py);
+      const float b = CausticLight(px + sx, py + sy);
+      img.Set(x, y, r, g, b, g);
     }
   }
   return img;

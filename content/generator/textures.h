@@ -20,4 +20,7 @@ std::map<std::string, Image> Textures(const Fonts& fonts);
 Image Icon(const Fonts& fonts);          // 64x64
 Image TitlePicture(const Fonts& fonts);  // 300x80
 
+// The caustics with red shifted back and blue forward (textures/causticsrgb.dds).
+Image CausticsFringes();
+
 }  // namespace content
