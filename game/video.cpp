@@ -172,6 +172,11 @@ struct VideoWriter::State {
     if (output->oformat->flags & AVFMT_GLOBALHEADER) video->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     av_opt_set(video->priv_data, "preset", "veryfast", 0);
     av_opt_set(video->priv_data, "crf", "20", 0);
+    // x264's own look-ahead thread decides frame types from however many
+    // frames have come in when it runs, which depends on timing; run in
+    // this thread it sees them one by one, and the same frames always give
+    // the same bytes.
+    av_opt_set(video->priv_data, "x264-params", "sync-lookahead=0", 0);
     const int r = avcodec_open2(video, h264, nullptr);
     if (r < 0) {
       *error = "cannot open the H.264 encoder: " + AvError(r);
