@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "content/formats/curves.h"
+#include "sanitizer/support.h"
 #include "content/formats/demo.h"
 #include "content/formats/font.h"
 #include "content/formats/image.h"
@@ -195,7 +196,10 @@ class Contentgen : public ::testing::Test {
                                 (validate ? " --fxcheck " + Bin("fxcheck") : " --no-validate") + " > /dev/null 2> " +
                                 log.string();
     const int status = std::system(command.c_str());
-    if (errors) *errors = velox_test::ReadFile(log);
+    const std::string text = velox_test::ReadFile(log);
+    // A sanitizer's report also ends the program with 1: never an expected failure.
+    EXPECT_EQ(velox_test::SanitizerReport(text), "") << text;
+    if (errors) *errors = text;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
   static std::map<std::string, std::string> Tree(const fs::path& root) {
