@@ -22,9 +22,6 @@ namespace demo {
 namespace {
 
 constexpr int kSampleRate = 44100;
-// Encoder threads of a segmented recording: x264's output depends on their
-// number, so a fixed one lets pieces made on different machines join.
-constexpr int kSegmentThreads = 4;
 
 std::string AvError(int code) {
   char text[AV_ERROR_MAX_STRING_SIZE] = {0};
@@ -168,15 +165,15 @@ struct VideoWriter::State {
     video->framerate = AVRational{fps, 1};
     video->pix_fmt = AV_PIX_FMT_YUV420P;
     video->gop_size = 2 * fps;
-    if (segmentFrames > 0) video->thread_count = kSegmentThreads;
+    // One thread: x264's frame and look-ahead threads take decisions that
+    // depend on timing (two runs of a recording could differ) and on their
+    // number. In one thread the same frames give the same bytes on any
+    // machine, which pieces recorded apart rely on; the capture's writer
+    // thread keeps the encoding off the renderer's path anyway.
+    video->thread_count = 1;
     if (output->oformat->flags & AVFMT_GLOBALHEADER) video->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     av_opt_set(video->priv_data, "preset", "veryfast", 0);
     av_opt_set(video->priv_data, "crf", "20", 0);
-    // x264's own look-ahead thread decides frame types from however many
-    // frames have come in when it runs, which depends on timing; run in
-    // this thread it sees them one by one, and the same frames always give
-    // the same bytes.
-    av_opt_set(video->priv_data, "x264-params", "sync-lookahead=0", 0);
     const int r = avcodec_open2(video, h264, nullptr);
     if (r < 0) {
       *error = "cannot open the H.264 encoder: " + AvError(r);
