@@ -22,6 +22,7 @@ namespace demo {
 namespace {
 
 constexpr int kSampleRate = 44100;
+constexpr int kEncoderThreads = 4;
 
 std::string AvError(int code) {
   char text[AV_ERROR_MAX_STRING_SIZE] = {0};
@@ -165,15 +166,16 @@ struct VideoWriter::State {
     video->framerate = AVRational{fps, 1};
     video->pix_fmt = AV_PIX_FMT_YUV420P;
     video->gop_size = 2 * fps;
-    // One thread: x264's frame and look-ahead threads take decisions that
-    // depend on timing (two runs of a recording could differ) and on their
-    // number. In one thread the same frames give the same bytes on any
-    // machine, which pieces recorded apart rely on; the capture's writer
-    // thread keeps the encoding off the renderer's path anyway.
-    video->thread_count = 1;
+    // The same frames give the same bytes, on every run and machine (pieces
+    // recorded apart rely on it): x264's output depends on its number of
+    // threads, so that is fixed, and its macroblock tree reads memory it
+    // never wrote (what was left there decided frame types and bits, so
+    // two runs of one recording differed), so that is off.
+    video->thread_count = kEncoderThreads;
     if (output->oformat->flags & AVFMT_GLOBALHEADER) video->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     av_opt_set(video->priv_data, "preset", "veryfast", 0);
     av_opt_set(video->priv_data, "crf", "20", 0);
+    av_opt_set_int(video->priv_data, "mbtree", 0, 0);
     const int r = avcodec_open2(video, h264, nullptr);
     if (r < 0) {
       *error = "cannot open the H.264 encoder: " + AvError(r);
@@ -391,6 +393,9 @@ std::unique_ptr<VideoWriter> VideoWriter::OpenJoin(const std::string& path, cons
   s->videoStream = avformat_new_stream(s->output, nullptr);
   avcodec_parameters_copy(s->videoStream->codecpar, parameters);
   s->videoStream->codecpar->codec_tag = 0;
+  // What the piece's reader measured; the encoder states none (constant
+  // quality), and the muxer writes it into the file.
+  s->videoStream->codecpar->bit_rate = 0;
   s->videoStream->time_base = AVRational{1, fps};
   s->videoStream->avg_frame_rate = AVRational{fps, 1};
   if (!s->AddSound(!music.empty(), error) || !s->Begin(error)) return nullptr;
