@@ -11,6 +11,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/cpu.h>
 #include <libavutil/log.h>
 #include <libavutil/opt.h>
 #include <libswresample/swresample.h>
@@ -22,12 +23,23 @@ namespace demo {
 namespace {
 
 constexpr int kSampleRate = 44100;
-constexpr int kEncoderThreads = 4;
+// Encoder threads of a segmented recording: x264's output depends on their
+// number, so a fixed one lets pieces made on different machines join.
+constexpr int kSegmentThreads = 4;
 
 std::string AvError(int code) {
   char text[AV_ERROR_MAX_STRING_SIZE] = {0};
   av_strerror(code, text, sizeof text);
   return text;
+}
+
+// x264's AVX-512 code reads memory it never wrote: what happened to be
+// there changed frame types and bits, so two runs of one recording could
+// differ. Where the processor has AVX-512 the encoder is held to what x264
+// would take without it (its code gives the same bytes from SSE4.2 to
+// AVX2); elsewhere x264 chooses. Empty: nothing to set.
+std::string X264Instructions() {
+  return (av_get_cpu_flags() & AV_CPU_FLAG_AVX512) != 0 ? "asm=SSE2Fast,AVX2,FMA3" : "";
 }
 
 // The whole music as interleaved stereo float at 44.1 kHz.
@@ -166,16 +178,12 @@ struct VideoWriter::State {
     video->framerate = AVRational{fps, 1};
     video->pix_fmt = AV_PIX_FMT_YUV420P;
     video->gop_size = 2 * fps;
-    // The same frames give the same bytes, on every run and machine (pieces
-    // recorded apart rely on it): x264's output depends on its number of
-    // threads, so that is fixed, and its macroblock tree reads memory it
-    // never wrote (what was left there decided frame types and bits, so
-    // two runs of one recording differed), so that is off.
-    video->thread_count = kEncoderThreads;
+    if (segmentFrames > 0) video->thread_count = kSegmentThreads;
     if (output->oformat->flags & AVFMT_GLOBALHEADER) video->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     av_opt_set(video->priv_data, "preset", "veryfast", 0);
     av_opt_set(video->priv_data, "crf", "20", 0);
-    av_opt_set_int(video->priv_data, "mbtree", 0, 0);
+    const std::string instructions = X264Instructions();
+    if (!instructions.empty()) av_opt_set(video->priv_data, "x264-params", instructions.c_str(), 0);
     const int r = avcodec_open2(video, h264, nullptr);
     if (r < 0) {
       *error = "cannot open the H.264 encoder: " + AvError(r);
