@@ -125,6 +125,7 @@ class Capture : public engine::core::Module {
   // The writer thread's while it runs.
   ContactSheet mSheet;
   std::unique_ptr<VideoWriter> mVideo;
+  // The render thread's reads in flight, used in turn.
   std::array<Slot, kInFlight + 1> mSlots;
   std::string mError;
   bool mInterrupted = false;
