@@ -341,6 +341,21 @@ class ClockColours : public engine::core::Module {
   int mFrames = 0;
 };
 
+void WriteClockScene();
+
+// The GL clock scene over a tone of musicSeconds, on the test clock, and a
+// plan recording it at 4 frames a second with that tone as its music.
+bool PrepareClockRecording(double musicSeconds, demo::Capture::Plan* plan) {
+  platform::SetDefaultBackend(platform::Backend::GL);
+  platform::EnableTestClock(true);
+  if (!velox_test::MakeToneMp3("data/xt_tunefordemo.mp3", musicSeconds)) return false;
+  WriteClockScene();
+  plan->fps = 4;
+  plan->progress = false;
+  plan->music = "data/xt_tunefordemo.mp3";
+  return true;
+}
+
 void WriteClockScene() {
   WriteText("data/wireframe.efx",
             "effect = { { pass = { { fx = 'clock', tec = 'Clock', params = {}, streams = { 'pos' } } } } }");
@@ -389,20 +404,14 @@ std::vector<std::uint8_t> Pixels(const fs::path& png) {
 
 TEST(CaptureTest, TheSameRangeGivesTheSameFramesAsThePlainRendererAndAPlayableVideo) {
   ScopedWorkDir dir;
-  platform::SetDefaultBackend(platform::Backend::GL);
-  platform::EnableTestClock(true);
-  ASSERT_TRUE(velox_test::MakeToneMp3("data/xt_tunefordemo.mp3", 2.0));
-  WriteClockScene();
   demo::Capture::Plan plan;
+  ASSERT_TRUE(PrepareClockRecording(2.0, &plan));
   plan.from = 0.25;
   plan.to = 1.25;
-  plan.fps = 4;
-  plan.progress = false;
   plan.framesDir = "first";
   plan.sheet = "sheet.png";
   plan.sheetEvery = 0.5;
   plan.video = "clock.mp4";
-  plan.music = "data/xt_tunefordemo.mp3";
   EXPECT_EQ(RunEngine(&plan), "");
   plan.framesDir = "second";
   plan.video.clear();
@@ -527,17 +536,11 @@ TEST(RecordingQueueTest, AFailedItemStopsTheWorkAndNoPushWaitsForever) {
 
 TEST(CaptureTest, AWriteThatFailsMidwayEndsTheRecordingAndLeavesNoVideo) {
   ScopedWorkDir dir;
-  platform::SetDefaultBackend(platform::Backend::GL);
-  platform::EnableTestClock(true);
-  ASSERT_TRUE(velox_test::MakeToneMp3("data/xt_tunefordemo.mp3", 6.0));
-  WriteClockScene();
   demo::Capture::Plan plan;
+  ASSERT_TRUE(PrepareClockRecording(6.0, &plan));
   plan.to = 5.0;
-  plan.fps = 4;
-  plan.progress = false;
   plan.framesDir = "frames";
   plan.video = "clock.mp4";
-  plan.music = "data/xt_tunefordemo.mp3";
   int frames = 0;
   const std::string error = RunEngine(&plan, [&](int frame) {
     frames = frame + 1;
@@ -637,10 +640,8 @@ Decoded Decode(const std::string& path) {
 
 TEST(SplitRecordingTest, TwoRangesJoinedDecodeToTheFramesAndSoundOfOneRecording) {
   ScopedWorkDir dir;
-  platform::SetDefaultBackend(platform::Backend::GL);
-  platform::EnableTestClock(true);
-  ASSERT_TRUE(velox_test::MakeToneMp3("data/xt_tunefordemo.mp3", 3.0));
-  WriteClockScene();
+  demo::Capture::Plan plan;
+  ASSERT_TRUE(PrepareClockRecording(3.0, &plan));
   // Noise that moves with the clock: pictures the encoder cannot keep exactly.
   WriteText("data/fx/clock.fx",
             "float T : Time;\n"
@@ -651,11 +652,7 @@ TEST(SplitRecordingTest, TwoRangesJoinedDecodeToTheFramesAndSoundOfOneRecording)
             "  return float4(n, frac(uv.x * 7 + T), frac(uv.y * 5 - T * 0.5), 1); }\n"
             "technique Clock { pass { CullMode = None; VertexShader = compile vs_2_0 VS();"
             " PixelShader = compile ps_2_0 PS(); } }\n");
-  demo::Capture::Plan plan;
-  plan.fps = 4;
-  plan.progress = false;
   plan.segment = 0.5;
-  plan.music = "data/xt_tunefordemo.mp3";
   const auto record = [&](double from, double to, const char* video) {
     plan.from = from;
     plan.to = to;
