@@ -95,7 +95,7 @@ void FrameProfiler::EndFrame() {
   while (!mPending.empty()) {
     const bool force = static_cast<int>(mPending.size()) > kMaxPending;
     if (!Resolve(mPending.front(), force)) break;
-    mFinished.push_back(std::move(mPending.front().profile));
+    Finish(std::move(mPending.front().profile));
     Recycle(mPending.front());
     mPending.pop_front();
   }
@@ -193,6 +193,14 @@ void FrameProfiler::Recycle(Pending& pending) {
   pending.queries.clear();
 }
 
+void FrameProfiler::Finish(FrameProfile profile) {
+  mRecent.push_back(profile);
+  if (mRecent.size() > kRecentFrames) mRecent.pop_front();
+  mFinished.push_back(std::move(profile));
+  // Nobody may be taking them (only the overlay looking): bounded.
+  if (mFinished.size() > kMaxFinished) mFinished.erase(mFinished.begin());
+}
+
 std::vector<FrameProfile> FrameProfiler::TakeFinished() { return std::exchange(mFinished, {}); }
 
 void FrameProfiler::ReleaseQueries() {
@@ -201,7 +209,7 @@ void FrameProfiler::ReleaseQueries() {
     for (platform::Query* q : pending.queries) q->Release();
     pending.profile.gpu = false;
     pending.profile.passes.clear();
-    mFinished.push_back(std::move(pending.profile));
+    Finish(std::move(pending.profile));
   }
   mPending.clear();
   for (platform::Query* q : mCurrent.queries) q->Release();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <string>
@@ -80,8 +81,15 @@ class ENGINE_API FrameProfiler {
   void BeginDraw(platform::Device* device);
   void EndDraw(platform::Device* device, PassKey key);
 
-  // Frames measured completely since the last call, oldest first.
+  // Frames measured completely since the last call, oldest first: for the
+  // one consumer that keeps every frame (the benchmark).
   std::vector<FrameProfile> TakeFinished();
+  // The last kRecentFrames finished frames, oldest first, whatever was
+  // taken: for displays that only look (the overlay).
+  const std::deque<FrameProfile>& Recent() const { return mRecent; }
+  static constexpr std::size_t kRecentFrames = 64;
+  // Frames not taken beyond this many are dropped, oldest first.
+  static constexpr std::size_t kMaxFinished = 1024;
 
   // Drops queries and pending frames: before the device goes or is reset.
   void ReleaseQueries();
@@ -101,6 +109,7 @@ class ENGINE_API FrameProfiler {
   platform::Query* NewQuery(platform::Device* device);
   bool Resolve(Pending& pending, bool force);
   void Recycle(Pending& pending);
+  void Finish(FrameProfile profile);
 
   bool mEnabled = false;
   bool mInFrame = false;
@@ -115,6 +124,7 @@ class ENGINE_API FrameProfiler {
   std::deque<Pending> mPending;
   std::vector<platform::Query*> mFree;
   std::vector<FrameProfile> mFinished;
+  std::deque<FrameProfile> mRecent;
 };
 
 // Charges the time of a scope to a stage.

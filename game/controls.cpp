@@ -96,7 +96,10 @@ std::vector<std::string> Overlay::Lines(double time, double fps, double frameSec
 }
 
 void Overlay::CollectPasses(double now) {
-  for (const engine::core::FrameProfile& f : engine::core::FrameProfiler::Get().TakeFinished()) {
+  // Only looks: a benchmark in the same run keeps every frame.
+  for (const engine::core::FrameProfile& f : engine::core::FrameProfiler::Get().Recent()) {
+    if (f.frame <= mPassLastFrame) continue;
+    mPassLastFrame = f.frame;
     if (!f.gpu) continue;
     ++mPassFrames;
     for (const engine::core::PassTime& p : f.passes) {

@@ -84,6 +84,7 @@ class Overlay {
   void CollectPasses(double now);
   std::map<std::string, double> mPassMs;
   int mPassFrames = 0;
+  long long mPassLastFrame = -1;
   double mPassWindowStart = -1.0;
   std::vector<std::string> mPassLines;
 };
