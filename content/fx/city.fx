@@ -100,6 +100,32 @@ WorldOut WorldVS(float3 pos : POSITION, float3 normal : NORMAL, float2 uv : TEXC
   return o;
 }
 
+// The distance haze changes slowly across a building's face: the ps_3_0
+// buildings take it from their vertices (haze colour * (1 - through), through).
+struct WorldHazeOut {
+  float4 pos : POSITION;
+  float2 uv : TEXCOORD0;
+  float3 world : TEXCOORD1;
+  float3 normal : TEXCOORD2;
+  float2 curve : TEXCOORD3;
+  float4 haze : TEXCOORD4;
+};
+
+WorldHazeOut WorldHazeVS(float3 pos : POSITION, float3 normal : NORMAL, float2 uv : TEXCOORD0, float2 curve : TEXCOORD1) {
+  WorldOut w = WorldVS(pos, normal, uv, curve);
+  WorldHazeOut o;
+  o.pos = w.pos;
+  o.uv = w.uv;
+  o.world = w.world;
+  o.normal = w.normal;
+  o.curve = w.curve;
+  float4 h = DistanceHaze(w.world);
+  o.haze = float4(h.rgb * (1.0 - h.a), h.a);
+  return o;
+}
+
+float3 Hazed(float3 c, float4 haze) { return c * haze.a + haze.rgb; }
+
 // The sky sphere has no curve channel. Seen from the edge of the city its
 // far side lies beyond the far plane: it is pulled onto it, just inside. It
 // is drawn after the opaque scene with a depth test, so only the pixels
@@ -180,10 +206,11 @@ float3 Building(float2 uv, float3 world, float3 normal, float2 curve, float3 wal
     c += SunColour() * grazing * saturate(dot(-v, sun)) * 0.35 * wallness;
   }
   c += WindowLight(uv, tex.a, curve.x, block) * glass;
-  return CityFog(c, world);
+  return c;
 }
 
-float4 Towers30PS(float2 uv : TEXCOORD0, float3 world : TEXCOORD1, float3 normal : TEXCOORD2, float2 curve : TEXCOORD3) : COLOR0 {
+float4 Towers30PS(float2 uv : TEXCOORD0, float3 world : TEXCOORD1, float3 normal : TEXCOORD2, float2 curve : TEXCOORD3,
+                  float4 haze : TEXCOORD4) : COLOR0 {
   float3 c = Building(uv, world, normal, curve, WallTint, RoofTint, true);
   // Red lamps blinking on the high roofs.
   float2 cell = floor(world.xz / 6.0);
@@ -191,22 +218,23 @@ float4 Towers30PS(float2 uv : TEXCOORD0, float3 world : TEXCOORD1, float3 normal
   float lamp = step(0.8, Hash(cell)) * step(30.0, world.y) * step(0.7, normalize(normal).y);
   lamp *= saturate(1.0 - dot(f, f) * 60.0) * step(0.5, frac(Time * 0.7 + Hash(cell + 1.0)));
   c += float3(1.0, 0.1, 0.05) * lamp * 3.0;
-  return float4(c * Brightness, 1.0);
+  return float4(Hazed(c, haze) * Brightness, 1.0);
 }
 
 float4 Towers20PS(float2 uv : TEXCOORD0, float3 world : TEXCOORD1, float3 normal : TEXCOORD2, float2 curve : TEXCOORD3) : COLOR0 {
-  return float4(Building(uv, world, normal, curve, WallTint, RoofTint, false) * Brightness, 1.0);
+  return float4(CityFog(Building(uv, world, normal, curve, WallTint, RoofTint, false), world) * Brightness, 1.0);
 }
 
 float3 HouseWall = {0.75, 0.66, 0.52};
 float3 HouseRoof = {0.42, 0.2, 0.14};
 
-float4 Houses30PS(float2 uv : TEXCOORD0, float3 world : TEXCOORD1, float3 normal : TEXCOORD2, float2 curve : TEXCOORD3) : COLOR0 {
-  return float4(Building(uv, world, normal, curve, HouseWall, HouseRoof, true) * Brightness, 1.0);
+float4 Houses30PS(float2 uv : TEXCOORD0, float3 world : TEXCOORD1, float3 normal : TEXCOORD2, float2 curve : TEXCOORD3,
+                  float4 haze : TEXCOORD4) : COLOR0 {
+  return float4(Hazed(Building(uv, world, normal, curve, HouseWall, HouseRoof, true), haze) * Brightness, 1.0);
 }
 
 float4 Houses20PS(float2 uv : TEXCOORD0, float3 world : TEXCOORD1, float3 normal : TEXCOORD2, float2 curve : TEXCOORD3) : COLOR0 {
-  return float4(Building(uv, world, normal, curve, HouseWall, HouseRoof, false) * Brightness, 1.0);
+  return float4(CityFog(Building(uv, world, normal, curve, HouseWall, HouseRoof, false), world) * Brightness, 1.0);
 }
 
 // ---- ground ---------------------------------------------------------------------------
@@ -223,7 +251,8 @@ float3 Streets(float3 world, float city, float arc) {
   return float3(-0.5, -0.5, -0.5) * road * city + float3(1.0, 0.7, 0.4) * lamp * on * city * 0.8;
 }
 
-float4 Ground30PS(float2 uv : TEXCOORD0, float3 world : TEXCOORD1, float3 normal : TEXCOORD2, float2 curve : TEXCOORD3) : COLOR0 {
+float4 Ground30PS(float2 uv : TEXCOORD0, float3 world : TEXCOORD1, float3 normal : TEXCOORD2, float2 curve : TEXCOORD3,
+                  float4 haze : TEXCOORD4) : COLOR0 {
   float3 n = normalize(normal);
   float3 albedo = tex2D(AlbedoSampler, uv).rgb;
   float r = length(world.xz);
@@ -234,7 +263,7 @@ float4 Ground30PS(float2 uv : TEXCOORD0, float3 world : TEXCOORD1, float3 normal
   float3 c = albedo * (Ambient(n) + SunColour() * saturate(dot(n, SunFrom(world))));
   float3 s = Streets(world, city * (1.0 - quay), curve.x);
   c = c * (1.0 + min(s, 0.0)) + max(s, 0.0);
-  return float4(CityFog(c, world) * Brightness, 1.0);
+  return float4(Hazed(c, haze) * Brightness, 1.0);
 }
 
 float4 Ground20PS(float2 uv : TEXCOORD0, float3 world : TEXCOORD1, float3 normal : TEXCOORD2, float2 curve : TEXCOORD3) : COLOR0 {
@@ -335,14 +364,17 @@ float4 CloudLook(float3 world, float3 normal, float3 colour, float towards, bool
   return float4(c, a);
 }
 
-// A puff spans a few metres: the distance haze changes too little across it
-// to be worth working out per pixel.
+// A puff spans a few metres: the distance haze, the sun's direction and the
+// light on the puff's lumps change too little across it to be worth working
+// out per pixel. Only what depends on the angle to the eye (the cover, the
+// burning edges) and the wisps stay per pixel.
 struct CloudLitOut {
   float4 pos : POSITION;
   float3 world : TEXCOORD0;
   float3 normal : TEXCOORD1;
-  float3 colour : TEXCOORD2;
-  float4 haze : TEXCOORD3;      // haze colour * (1 - through) * Brightness, through * Brightness
+  float3 body : TEXCOORD2;      // lit colour before the edges, night and haze applied
+  float3 edge : TEXCOORD3;      // colour of the edges' glow, the same
+  float3 haze : TEXCOORD4;      // haze colour * (1 - through) * Brightness
 };
 
 CloudLitOut CloudLitVS(float3 pos : POSITION, float3 normal : NORMAL, float3 colour : TEXCOORD1) {
@@ -351,16 +383,27 @@ CloudLitOut CloudLitVS(float3 pos : POSITION, float3 normal : NORMAL, float3 col
   o.pos = c.pos;
   o.world = c.world;
   o.normal = c.normal;
-  o.colour = c.colour;
+  float3 n = normalize(c.normal);
+  float3 sun = normalize(SunFrom(c.world) + float3(0.0, -0.3, 0.0));
+  float lit = saturate(dot(n, sun) * 0.6 + 0.4);
+  float under = saturate(-n.y * 0.5 + 0.5);
+  float3 shade = lerp(float3(0.22, 0.2, 0.34), float3(0.42, 0.3, 0.44), under);
   float4 h = DistanceHaze(c.world);
-  o.haze = float4(h.rgb * (1.0 - h.a), h.a) * Brightness;
+  float k = (1.0 - 0.45 * Night()) * h.a * Brightness;
+  o.body = (shade + SunColour() * lit * lit * 0.9) * colour * k;
+  o.edge = SunColour() * TowardsSun(c.world) * colour * k;
+  o.haze = h.rgb * (1.0 - h.a) * Brightness;
   return o;
 }
 
-float4 Cloud30PS(float3 world : TEXCOORD0, float3 normal : TEXCOORD1, float3 colour : TEXCOORD2,
-                 float4 haze : TEXCOORD3) : COLOR0 {
-  float4 l = CloudLook(world, normal, colour, TowardsSun(world), true);
-  return float4(l.rgb * haze.a + haze.rgb, l.a);
+float4 Cloud30PS(float3 world : TEXCOORD0, float3 normal : TEXCOORD1, float3 body : TEXCOORD2,
+                 float3 edge : TEXCOORD3, float3 haze : TEXCOORD4) : COLOR0 {
+  float ndv = saturate(dot(normalize(normal), normalize(ViewPos.xyz - world)));
+  float rim = 1.0 - ndv;
+  float3 c = body + edge * (0.25 + 1.2 * rim * rim);
+  float wisp = tex2D(NoiseSampler, world.xz * 0.05 + world.y * 0.03 + Time * 0.01).g;
+  float a = saturate(ndv * 2.2 - (1.0 - wisp) * 0.9) * 0.9;
+  return float4(c + haze, a);
 }
 
 float4 Cloud20PS(float3 world : TEXCOORD0, float3 normal : TEXCOORD1, float3 colour : TEXCOORD2) : COLOR0 {
@@ -404,7 +447,8 @@ HazeOut HazeVS(float3 pos : POSITION, float3 normal : NORMAL) {
 float4 HazeOf(float3 world, float3 normal, int steps) {
   float3 v = world - ViewPos.xyz;
   float3 dir = normalize(v);
-  // Only faces turned towards the eye start a march.
+  // Only faces turned towards the eye start a march (the pass culls the
+  // others; this keeps the rule where a normal disagrees with the winding).
   clip(-dot(normalize(normal), dir));
   float step = 60.0 / steps;
   float density = 0.0;
@@ -425,7 +469,7 @@ float4 HazeOf(float3 world, float3 normal, int steps) {
   return float4(CityFog(c, world) * Brightness, a * 0.8);
 }
 
-float4 Haze30PS(float3 world : TEXCOORD0, float3 normal : TEXCOORD1) : COLOR0 { return HazeOf(world, normal, 12); }
+float4 Haze30PS(float3 world : TEXCOORD0, float3 normal : TEXCOORD1) : COLOR0 { return HazeOf(world, normal, 8); }
 float4 Haze20PS(float3 world : TEXCOORD0, float3 normal : TEXCOORD1) : COLOR0 { return HazeOf(world, normal, 3); }
 
 // ---- camera-facing sprites: fog round the city, notes round the spire ------------------------------
@@ -462,14 +506,19 @@ SpriteOut SpriteVS(float3 centre : POSITION, float2 uv : TEXCOORD0, float3 corne
 }
 
 // The fog's colour is the same all over a puff: it comes premultiplied from
-// the vertices. A puff so faded (close to the eye) that it could move no
-// pixel by half a level of the frame is dropped before it is rasterized.
+// the vertices. Every other puff (by its hash) is drawn, with the cover of
+// two, since the fog's cost is its overdraw and the puffs are soft enough
+// that half as many layers look the same. A puff so faded (close to the eye)
+// that it could move no pixel by half a level of the frame is dropped before
+// it is rasterized.
 SpriteOut FogVS(float3 centre : POSITION, float2 uv : TEXCOORD0, float3 corner : TEXCOORD1, float3 colour : TEXCOORD2) {
   SpriteOut o = SpriteVS(centre, uv, corner, colour);
   float3 c = o.colour.rgb * lerp(float3(0.36, 0.34, 0.48), SunColour() * 0.5, 0.35);
   c = lerp(c, c * 0.55, Night()) * Brightness;
   float a = o.colour.a;
+  a = 1.0 - (1.0 - a) * (1.0 - a);
   o.colour = float4(c, 1.0) * a;
+  if (Hash3(centre) >= 0.5) a = 0.0;
   if (a * max(max(max(c.r, c.g), c.b), 1.0) < 0.5 / 255.0) o.pos = float4(0.0, 0.0, -2.0, 1.0);
   return o;
 }
@@ -500,21 +549,24 @@ float4 Note20PS(float2 uv : TEXCOORD0, float4 colour : TEXCOORD1) : COLOR0 {
 #define BLENDED ZEnable = true; ZWriteEnable = false; AlphaBlendEnable = true; SrcBlend = SrcAlpha; DestBlend = InvSrcAlpha; CullMode = None;
 #define PREMULTIPLIED ZEnable = true; ZWriteEnable = false; AlphaBlendEnable = true; SrcBlend = One; DestBlend = InvSrcAlpha; CullMode = None;
 #define ADDITIVE ZEnable = true; ZWriteEnable = false; AlphaBlendEnable = true; SrcBlend = One; DestBlend = One; CullMode = None;
+// Clouds and haze show nothing on faces turned away (no cover, no march):
+// the rasterizer skips them instead of shading them to nothing.
+#define CULLED CullMode = CCW;
 
 technique Sky30 { pass P0 { VertexShader = compile vs_3_0 SkyVS(); PixelShader = compile ps_3_0 Sky30PS(); BACKDROP } }
 technique Sky20 { pass P0 { VertexShader = compile vs_2_0 SkyVS(); PixelShader = compile ps_2_0 Sky20PS(); BACKDROP } }
-technique Towers30 { pass P0 { VertexShader = compile vs_3_0 WorldVS(); PixelShader = compile ps_3_0 Towers30PS(); OPAQUE } }
+technique Towers30 { pass P0 { VertexShader = compile vs_3_0 WorldHazeVS(); PixelShader = compile ps_3_0 Towers30PS(); OPAQUE } }
 technique Towers20 { pass P0 { VertexShader = compile vs_2_0 WorldVS(); PixelShader = compile ps_2_0 Towers20PS(); OPAQUE } }
-technique Houses30 { pass P0 { VertexShader = compile vs_3_0 WorldVS(); PixelShader = compile ps_3_0 Houses30PS(); OPAQUE } }
+technique Houses30 { pass P0 { VertexShader = compile vs_3_0 WorldHazeVS(); PixelShader = compile ps_3_0 Houses30PS(); OPAQUE } }
 technique Houses20 { pass P0 { VertexShader = compile vs_2_0 WorldVS(); PixelShader = compile ps_2_0 Houses20PS(); OPAQUE } }
-technique Ground30 { pass P0 { VertexShader = compile vs_3_0 WorldVS(); PixelShader = compile ps_3_0 Ground30PS(); OPAQUE } }
+technique Ground30 { pass P0 { VertexShader = compile vs_3_0 WorldHazeVS(); PixelShader = compile ps_3_0 Ground30PS(); OPAQUE } }
 technique Ground20 { pass P0 { VertexShader = compile vs_2_0 WorldVS(); PixelShader = compile ps_2_0 Ground20PS(); OPAQUE } }
 technique River30 { pass P0 { VertexShader = compile vs_3_0 WorldVS(); PixelShader = compile ps_3_0 River30PS(); OPAQUE } }
 technique River20 { pass P0 { VertexShader = compile vs_2_0 WorldVS(); PixelShader = compile ps_2_0 River20PS(); OPAQUE } }
-technique Clouds30 { pass P0 { VertexShader = compile vs_3_0 CloudLitVS(); PixelShader = compile ps_3_0 Cloud30PS(); BLENDED } }
-technique Clouds20 { pass P0 { VertexShader = compile vs_2_0 CloudVS(); PixelShader = compile ps_2_0 Cloud20PS(); BLENDED } }
-technique Haze30 { pass P0 { VertexShader = compile vs_3_0 HazeVS(); PixelShader = compile ps_3_0 Haze30PS(); BLENDED } }
-technique Haze20 { pass P0 { VertexShader = compile vs_2_0 HazeVS(); PixelShader = compile ps_2_0 Haze20PS(); BLENDED } }
+technique Clouds30 { pass P0 { VertexShader = compile vs_3_0 CloudLitVS(); PixelShader = compile ps_3_0 Cloud30PS(); BLENDED CULLED } }
+technique Clouds20 { pass P0 { VertexShader = compile vs_2_0 CloudVS(); PixelShader = compile ps_2_0 Cloud20PS(); BLENDED CULLED } }
+technique Haze30 { pass P0 { VertexShader = compile vs_3_0 HazeVS(); PixelShader = compile ps_3_0 Haze30PS(); BLENDED CULLED } }
+technique Haze20 { pass P0 { VertexShader = compile vs_2_0 HazeVS(); PixelShader = compile ps_2_0 Haze20PS(); BLENDED CULLED } }
 technique Fog30 { pass P0 { VertexShader = compile vs_3_0 FogVS(); PixelShader = compile ps_3_0 Fog30PS(); PREMULTIPLIED } }
 technique Fog20 { pass P0 { VertexShader = compile vs_2_0 SpriteVS(); PixelShader = compile ps_2_0 Fog20PS(); PREMULTIPLIED } }
 technique Notes30 { pass P0 { VertexShader = compile vs_3_0 SpriteVS(); PixelShader = compile ps_3_0 Note30PS(); ADDITIVE } }
