@@ -20,6 +20,11 @@ constexpr std::int32_t kChunkIndices = 4;
 constexpr std::int32_t kChunkNormals = 5;
 constexpr std::int32_t kChunkTexCoords = 6;
 constexpr std::int32_t kChunkEnd = 9;
+// Written by the glTF importer: vertex colours (four floats, linear RGBA),
+// a second texture coordinate set and tangents (xyz and the binormal's sign).
+constexpr std::int32_t kChunkColours = 10;
+constexpr std::int32_t kChunkTexCoords1 = 11;
+constexpr std::int32_t kChunkTangents = 12;
 constexpr std::int64_t kBoundsBytes = 24;
 
 void Put(std::string& out, const void* p, std::size_t n) {
@@ -82,16 +87,17 @@ void LoadVLXMesh::Load(io::BinaryReader& reader, const std::string& name) {
 
   // Elements actually stored per usage, to check them against the vertex
   // count once all chunks are read.
-  std::map<int, std::uint64_t> stored;
-  auto readArray = [&](std::int32_t size, int elementBytes, int usage, int type) {
+  std::map<std::pair<int, int>, std::uint64_t> stored;  // (usage, usage index)
+  auto readArray = [&](std::int32_t size, int elementBytes, int usage, int type,
+                       int usageIndex = 0) {
     const std::uint64_t count = static_cast<std::uint64_t>(size) / elementBytes;
     EngineArray array = AllocateArray(count, elementBytes);
     if (!reader.Read(array.get(), count * elementBytes) ||
         !reader.Skip(static_cast<std::uint64_t>(size) - count * elementBytes)) {
       corrupt("a chunk runs past the end of the file");
     }
-    Add(PVData{usage, type, 0, array.release()});
-    stored[usage] = count;
+    Add(PVData{usage, type, usageIndex, array.release()});
+    stored[{usage, usageIndex}] = count;
     return count;
   };
 
@@ -117,6 +123,15 @@ void LoadVLXMesh::Load(io::BinaryReader& reader, const std::string& name) {
         break;
       case kChunkTexCoords:
         readArray(size, 8, 5, 1);
+        break;
+      case kChunkTexCoords1:
+        readArray(size, 8, 5, 1, 1);
+        break;
+      case kChunkColours:
+        readArray(size, 16, 10, 3);
+        break;
+      case kChunkTangents:
+        readArray(size, 16, 6, 3);
         break;
       case kChunkIndices: {
         std::int32_t stride = 0;
@@ -145,7 +160,7 @@ void LoadVLXMesh::Load(io::BinaryReader& reader, const std::string& name) {
   // every later step; they are padded with zeros.
   for (unsigned i = 0; i < NumData(); ++i) {
     PVData d = *GetData(i);
-    const std::uint64_t have = stored[d.usage];
+    const std::uint64_t have = stored[{d.usage, d.usageIndex}];
     if (have >= static_cast<std::uint64_t>(mNumVertices)) continue;
     const int bytes = ElementSize(d.type);
     EngineArray padded = AllocateArray(static_cast<std::uint64_t>(mNumVertices), bytes);

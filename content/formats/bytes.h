@@ -15,6 +15,10 @@ struct Vec3 {
   float x = 0, y = 0, z = 0;
 };
 
+struct Vec4 {
+  float x = 0, y = 0, z = 0, w = 0;
+};
+
 class ByteWriter {
  public:
   ByteWriter& Int(std::int32_t v) { return U32(static_cast<std::uint32_t>(v)); }

@@ -21,21 +21,26 @@ void Image::Set(int x, int y, float r, float g, float b, float a) {
   p[0] = Byte(b), p[1] = Byte(g), p[2] = Byte(r), p[3] = Byte(a);
 }
 
-std::string DdsBytes(const Image& image) {
+std::string DdsBytes(const Image& image) { return DdsBytes(std::vector<Image>{image}); }
+
+std::string DdsBytes(const std::vector<Image>& levels) {
+  const Image& image = levels.at(0);
   constexpr std::uint32_t kCaps = 0x1, kHeight = 0x2, kWidth = 0x4, kPitch = 0x8,
-                          kPixelFormat = 0x1000;
-  constexpr std::uint32_t kAlphaPixels = 0x1, kRgb = 0x40, kTexture = 0x1000;
+                          kPixelFormat = 0x1000, kMipMapCount = 0x20000;
+  constexpr std::uint32_t kAlphaPixels = 0x1, kRgb = 0x40, kTexture = 0x1000, kComplex = 0x8,
+                          kMipMap = 0x400000;
+  const bool chain = levels.size() > 1;
   ByteWriter w;
   w.Raw("DDS ", 4);
-  w.U32(124).U32(kCaps | kHeight | kWidth | kPitch | kPixelFormat);
+  w.U32(124).U32(kCaps | kHeight | kWidth | kPitch | kPixelFormat | (chain ? kMipMapCount : 0));
   w.U32(static_cast<std::uint32_t>(image.height)).U32(static_cast<std::uint32_t>(image.width));
   w.U32(static_cast<std::uint32_t>(image.width) * 4);  // pitch
-  w.U32(0).U32(1);                                     // depth, mip levels
+  w.U32(0).U32(static_cast<std::uint32_t>(levels.size()));  // depth, mip levels
   for (int i = 0; i < 11; ++i) w.U32(0);               // reserved
   w.U32(32).U32(kAlphaPixels | kRgb).U32(0).U32(32);   // pixel format: size, flags, FourCC, bits
   w.U32(0x00FF0000).U32(0x0000FF00).U32(0x000000FF).U32(0xFF000000);
-  w.U32(kTexture).U32(0).U32(0).U32(0).U32(0);  // caps 1..4, reserved
-  w.Raw(image.bgra.data(), image.bgra.size());
+  w.U32(kTexture | (chain ? kComplex | kMipMap : 0)).U32(0).U32(0).U32(0).U32(0);  // caps 1..4, reserved
+  for (const Image& level : levels) w.Raw(level.bgra.data(), level.bgra.size());
   return w.Bytes();
 }
 

@@ -26,6 +26,9 @@ struct Image {
 
 // One level, A8R8G8B8 (the texture loader builds the mip chain).
 std::string DdsBytes(const Image& image);
+// A mip chain, level 0 first, each level half the one before (rounded down,
+// at least 1) as the texture loader expects.
+std::string DdsBytes(const std::vector<Image>& levels);
 
 // Uncompressed 24-bit BMP file image (alpha dropped), rows bottom-up and
 // padded to four bytes as the format wants.

@@ -7,11 +7,21 @@ namespace content {
 namespace {
 
 constexpr std::int32_t kBounds = 2, kPositions = 3, kIndices = 4, kNormals = 5, kTexCoords = 6,
-                       kEnd = 9;
+                       kEnd = 9, kColours = 10, kTexCoords1 = 11, kTangents = 12;
 
 void Vectors(ByteWriter& w, std::int32_t id, const std::vector<Vec3>& v) {
   w.Int(id).Int(static_cast<std::int32_t>(v.size() * 12));
   for (const Vec3& p : v) w.Vector(p);
+}
+
+void Pairs(ByteWriter& w, std::int32_t id, const std::vector<Vec2>& v) {
+  w.Int(id).Int(static_cast<std::int32_t>(v.size() * 8));
+  for (const Vec2& p : v) w.Float(p.x).Float(p.y);
+}
+
+void Quads(ByteWriter& w, std::int32_t id, const std::vector<Vec4>& v) {
+  w.Int(id).Int(static_cast<std::int32_t>(v.size() * 16));
+  for (const Vec4& p : v) w.Float(p.x).Float(p.y).Float(p.z).Float(p.w);
 }
 
 }  // namespace
@@ -28,10 +38,10 @@ std::string VlxBytes(const MeshData& mesh) {
   w.Int(kBounds).Int(24).Vector(lo).Vector(hi);
   Vectors(w, kPositions, mesh.positions);
   if (!mesh.normals.empty()) Vectors(w, kNormals, mesh.normals);
-  if (!mesh.uvs.empty()) {
-    w.Int(kTexCoords).Int(static_cast<std::int32_t>(mesh.uvs.size() * 8));
-    for (const Vec2& uv : mesh.uvs) w.Float(uv.x).Float(uv.y);
-  }
+  if (!mesh.uvs.empty()) Pairs(w, kTexCoords, mesh.uvs);
+  if (!mesh.uvs1.empty()) Pairs(w, kTexCoords1, mesh.uvs1);
+  if (!mesh.colours.empty()) Quads(w, kColours, mesh.colours);
+  if (!mesh.tangents.empty()) Quads(w, kTangents, mesh.tangents);
   const std::uint32_t largest =
       mesh.indices.empty() ? 0 : *std::max_element(mesh.indices.begin(), mesh.indices.end());
   const bool narrow = largest <= static_cast<std::uint32_t>(std::numeric_limits<std::int16_t>::max());

@@ -12,6 +12,7 @@
 
 #include "tools/gltfimport/curves.h"
 #include "tools/gltfimport/gltfimport.h"
+#include "tools/gltfimport/textures.h"
 
 namespace gltfimport {
 namespace {
@@ -29,6 +30,68 @@ constexpr double kLongestSeconds = 0x7FFFFFFF / kFramesPerSecond - 1;
 constexpr int kMaxNodeDepth = 1000;
 // Accessors without a buffer view are zeros; more than this is no scene.
 constexpr std::size_t kMaxZeroElements = 1u << 24;
+// Blender writes light in photometric units at this many lumens a watt.
+constexpr double kLumensPerWatt = 683;
+// Lamps the lit effect takes (Light0..Light3).
+constexpr std::size_t kMaxLamps = 4;
+// Extensions the importer converts.
+const char* const kExtensions[] = {"KHR_lights_punctual", "KHR_texture_transform",
+                                   "KHR_materials_emissive_strength"};
+
+// A material's maps, in the lit effect's names, and glTF's.
+enum Map { kBaseColorMap, kMetallicRoughnessMap, kNormalMap, kOcclusionMap, kEmissiveMap };
+const char* const kMapNames[] = {"BaseColor", "MetallicRoughness", "Normal", "Occlusion",
+                                 "Emissive"};
+const char* const kMapProperties[] = {"baseColorTexture", "metallicRoughnessTexture",
+                                      "normalTexture", "occlusionTexture", "emissiveTexture"};
+const char* const kSamplerMacros[] = {"SAMPLER_BASECOLOR", "SAMPLER_METALLICROUGHNESS",
+                                      "SAMPLER_NORMAL", "SAMPLER_OCCLUSION", "SAMPLER_EMISSIVE"};
+// Sampler states for glTF's defaults (repeat, linear filtering with mips),
+// as the lit effect has them.
+const char* const kDefaultSampler = "wwlll";
+
+// One map of a material.
+struct Slot {
+  std::string file;            // the texture as the program finds it; empty: none
+  Vec3 u{1, 0, 0}, v{0, 1, 0};  // texture transform: u' = u . (u, v, 1), v' likewise
+  int set = 0;                 // texture coordinate set
+  std::string sampler = kDefaultSampler;  // wrap u, wrap v, mag, min, mip filters
+};
+
+// A glTF material as the lit effect takes it.
+struct MaterialValues {
+  std::string origin = "no glTF material";
+  Vec4 base{0.8, 0.8, 0.8, 1};
+  double metallic = 0, roughness = 1, normalScale = 0, occlusion = 0;
+  Vec3 emissive{0, 0, 0};
+  bool blend = false, twoSided = false;
+  double cutoff = -1;  // MASK's cutoff; -1: nothing is discarded
+  std::array<Slot, 5> maps;
+};
+
+// A Lua string literal.
+std::string Quoted(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) {
+    if (c == '\\' || c == '\'') {
+      out += '\\';
+      out += c;
+    } else if (static_cast<unsigned char>(c) < 32) {
+      out += ' ';
+    } else {
+      out += c;
+    }
+  }
+  return out + "'";
+}
+
+// A name made of letters, digits, '-' and '_'.
+std::string FileName(const std::string& name) {
+  std::string out;
+  for (char c : name)
+    out += std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' ? c : '_';
+  return out;
+}
 
 [[noreturn]] void Fail(const std::string& message) { throw ImportError(message); }
 
@@ -256,6 +319,7 @@ class Converter {
     const std::vector<int> roots = Roots();
     mReserved.insert("Terrain");  // the loader gives an object of that name no mesh
     for (int root : roots) AddNode(root, -1, 0);
+    WriteMaterials();
     AddAnimations();
     for (const auto& [node, object] : mObjectOf) AddStaticScale(node, object);
     if (mOptions.length >= 0) {
@@ -277,13 +341,15 @@ class Converter {
   }
 
   void CheckExtensions() {
+    auto known = [](const std::string& e) {
+      return std::find(std::begin(kExtensions), std::end(kExtensions), e) != std::end(kExtensions);
+    };
     for (const std::string& e : mModel.extensionsRequired) {
-      if (e != "KHR_lights_punctual") {
+      if (!known(e))
         Fail("the file requires extension " + e + ", which the importer does not support");
-      }
     }
     for (const std::string& e : mModel.extensionsUsed) {
-      if (e != "KHR_lights_punctual") Warn("extension " + e + " is ignored");
+      if (!known(e)) Warn("extension " + e + " is ignored");
     }
   }
 
@@ -440,13 +506,16 @@ class Converter {
       Fail(label + ": mesh " + std::to_string(node.mesh) + " does not exist");
     }
     const int light = LightOf(node, label);
-    std::string meshFile = node.mesh >= 0 ? MeshFileFor(node.mesh) : "";
+    const std::vector<std::string> meshFiles =
+        node.mesh >= 0 ? MeshFilesFor(node.mesh) : std::vector<std::string>();
 
-    std::vector<std::string> attachments;
-    if (node.camera >= 0) attachments.push_back("Camera");
-    if (light >= 0) attachments.push_back("Lamp");
-    if (!meshFile.empty()) attachments.push_back("Mesh");
-    if (attachments.empty()) attachments.push_back("Empty");
+    // What the node carries; a mesh of several materials is one mesh file
+    // each.
+    std::vector<std::string> attachments, data;
+    if (node.camera >= 0) attachments.push_back("Camera"), data.emplace_back();
+    if (light >= 0) attachments.push_back("Lamp"), data.emplace_back();
+    for (const std::string& file : meshFiles) attachments.push_back("Mesh"), data.push_back(file);
+    if (attachments.empty()) attachments.push_back("Empty"), data.emplace_back();
 
     const Placement p = LocalPlacement(node, label);
     content::SceneObject object;
@@ -456,7 +525,7 @@ class Converter {
       Warn(label + " is named \"" + object.name +
            "\": object names must be unique and not Terrain");
     }
-    object.data = object.type == "Mesh" ? meshFile : "";
+    object.data = data[0];
     const bool underCamera = parentObject >= 0 && Object(parentObject).type == "Camera";
     if (parentObject >= 0) object.parent = Object(parentObject).name;
     Vec3 location = p.translation;
@@ -468,17 +537,21 @@ class Converter {
     mObjectOf[index] = self;
     mUnderCamera[index] = underCamera;
     mRestScale[index] = p.scale;
+    const int parent = mParentOf[static_cast<std::size_t>(index)];
+    mWorldRotation[index] = parent >= 0 && mWorldRotation.count(parent) != 0
+                                ? Multiply(mWorldRotation[parent], p.rotation)
+                                : p.rotation;
 
     for (std::size_t a = 1; a < attachments.size(); ++a) {
       content::SceneObject extra;
       extra.type = attachments[a];
       extra.name = UniqueName(Object(self).name + (extra.type == "Mesh" ? ".mesh" : ".lamp"));
-      extra.data = extra.type == "Mesh" ? meshFile : "";
+      extra.data = data[a];
       extra.parent = Object(self).name;
       mResult.scene.objects.push_back(std::move(extra));
     }
     if (node.camera >= 0) NoteCamera(node.camera, Object(self).name);
-    if (light >= 0) NoteLight(light, Object(self).name);
+    if (light >= 0) NoteLight(light, index, Object(self).name);
     for (int child : node.children) AddNode(child, self, depth + 1);
   }
 
@@ -486,70 +559,138 @@ class Converter {
     return mResult.scene.objects[static_cast<std::size_t>(index)];
   }
 
+  // Scene files hold no projection: cameras.txt does, one line a camera.
   void NoteCamera(int index, const std::string& object) {
     const tinygltf::Camera& c = mModel.cameras[static_cast<std::size_t>(index)];
-    const bool ortho = c.type == "orthographic";
-    std::string text = "camera object " + object +
-                       ": scene files hold no projection, set it with SetProjectionMatrix (";
-    if (ortho) {
-      text += "orthographic, " + Number(2 * c.orthographic.xmag) + " x " +
-              Number(2 * c.orthographic.ymag);
+    std::string name;
+    for (char ch : object) name += static_cast<unsigned char>(ch) <= 32 ? '_' : ch;
+    if (c.type == "orthographic") {
+      mResult.cameras += name + " orthographic " + Number(c.orthographic.xmag) + " " +
+                         Number(c.orthographic.ymag) + " " + Number(c.orthographic.znear) + " " +
+                         Number(c.orthographic.zfar) + "\n";
     } else {
-      text += "vertical field of view " + Number(c.perspective.yfov) + " rad";
-      if (c.perspective.aspectRatio > 0)
-        text += ", aspect ratio " + Number(c.perspective.aspectRatio);
+      mResult.cameras += name + " perspective " + Number(c.perspective.yfov) + " " +
+                         Number(std::max(c.perspective.aspectRatio, 0.0)) + " " +
+                         Number(c.perspective.znear) + " " +
+                         Number(std::max(c.perspective.zfar, 0.0)) + "\n";
     }
-    text += ", near " + Number(ortho ? c.orthographic.znear : c.perspective.znear);
-    const double far = ortho ? c.orthographic.zfar : c.perspective.zfar;
-    text += far > 0 ? ", far " + Number(far) + ")" : ", no far plane)";
-    Warn(text);
   }
 
-  void NoteLight(int index, const std::string& object) {
+  // The first directional light becomes the materials' sun, the first
+  // point and spot lights their lamps, in the order the scene registers
+  // them (Light0..Light3).
+  void NoteLight(int index, int node, const std::string& object) {
     const tinygltf::Light& l = mModel.lights[static_cast<std::size_t>(index)];
-    Warn("lamp object " + object + " (" + Named("light", static_cast<std::size_t>(index), l.name) +
-         ", " + l.type +
-         "): only its position is kept; colour, intensity, range and direction are not");
-  }
-
-  // The mesh's file name, converting the mesh on first use.
-  std::string MeshFileFor(int index) {
-    const auto found = mMeshFile.find(index);
-    if (found != mMeshFile.end()) return found->second;
-    const tinygltf::Mesh& mesh = mModel.meshes[static_cast<std::size_t>(index)];
-    std::string base;
-    for (char c : mesh.name)
-      base += std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' ? c : '_';
-    if (base.empty()) base = "mesh" + std::to_string(index);
-    std::string name = base;
-    int& suffix = mMeshSuffix[base];
-    while (mMeshNames.count(name) != 0) name = base + "_" + std::to_string(++suffix + 1);
-    MeshFile file;
-    file.name = name;
-    int material = -1;
-    ConvertMesh(index, &file.data, &material);
-    if (file.data.indices.empty()) {
-      Warn(Named("mesh", static_cast<std::size_t>(index), mesh.name) +
-           " has no triangles: left out");
-      mMeshFile[index] = "";
-      return "";
+    const std::string label = "lamp object " + object + " (" +
+                              Named("light", static_cast<std::size_t>(index), l.name) + ", " +
+                              l.type + ")";
+    Vec3 colour{1, 1, 1};
+    if (l.color.size() == 3) colour = {l.color[0], l.color[1], l.color[2]};
+    const std::size_t slot = mLampColours.size();
+    if (slot < kMaxLamps) mLampColours.push_back({0, 0, 0});
+    if (l.type == "directional") {
+      if (mHasSun) {
+        Warn(label + ": only the first directional light lights the materials");
+        return;
+      }
+      mHasSun = true;
+      // It shines along its -z, which the mirror makes +z: a column of
+      // its world rotation.
+      const Mat3& r = mWorldRotation[node];
+      mSunDirection = {-r[0][2], -r[1][2], -r[2][2]};
+      // Lux to the effect's light: a white surface facing it shows E / pi.
+      for (std::size_t i = 0; i < 3; ++i)
+        mSunColour[i] = colour[i] * l.intensity / (kLumensPerWatt * kPi);
+      return;
     }
-    mMeshNames.insert(name);
-    file.material = MaterialScript(mesh.name, material, !file.data.uvs.empty());
-    mResult.meshes.push_back(std::move(file));
-    mMeshFile[index] = name;
-    return name;
+    if (slot >= kMaxLamps) {
+      Warn(label + ": only the first " + std::to_string(kMaxLamps) +
+           " lights light the materials");
+      return;
+    }
+    // Candela to the effect's intensity at one unit of distance, as
+    // Blender lights it.
+    for (std::size_t i = 0; i < 3; ++i)
+      mLampColours[slot][i] = colour[i] * l.intensity / (kLumensPerWatt * kPi);
+    mAnyLamp = true;
+    if (l.type == "spot") Warn(label + ": lights all round; its cone is not kept");
+    if (l.range > 0) Warn(label + ": its range is not kept");
   }
 
-  void ConvertMesh(int index, content::MeshData* out, int* material) {
+  static Mat3 Multiply(const Mat3& a, const Mat3& b) {
+    Mat3 m{};
+    for (std::size_t r = 0; r < 3; ++r) {
+      for (std::size_t c = 0; c < 3; ++c) {
+        for (std::size_t k = 0; k < 3; ++k) m[r][c] += a[r][k] * b[k][c];
+      }
+    }
+    return m;
+  }
+
+  // The mesh's files, converting the mesh on first use: one file per
+  // material its primitives use, in the order of first use.
+  std::vector<std::string> MeshFilesFor(int index) {
+    const auto found = mMeshFiles.find(index);
+    if (found != mMeshFiles.end()) return found->second;
     const tinygltf::Mesh& mesh = mModel.meshes[static_cast<std::size_t>(index)];
     const std::string meshLabel = Named("mesh", static_cast<std::size_t>(index), mesh.name);
-    std::set<int> materials;
-    bool anyUvs = false;
-    for (const auto& primitive : mesh.primitives)
+    std::string base = FileName(mesh.name);
+    if (base.empty()) base = "mesh" + std::to_string(index);
+    std::vector<int> materials;
+    for (std::size_t p = 0; p < mesh.primitives.size(); ++p) {
+      const int material = mesh.primitives[p].material;
+      if (material >= 0 && static_cast<std::size_t>(material) >= mModel.materials.size()) {
+        Fail(meshLabel + " primitive " + std::to_string(p) + ": material " +
+             std::to_string(material) + " does not exist");
+      }
+      if (std::find(materials.begin(), materials.end(), material) == materials.end())
+        materials.push_back(material);
+    }
+    std::vector<std::string> names;
+    for (std::size_t k = 0; k < materials.size(); ++k) {
+      const int material = materials[k];
+      std::string partBase = base;
+      if (k > 0) {
+        const std::string m =
+            material >= 0 ? FileName(mModel.materials[static_cast<std::size_t>(material)].name) : "";
+        partBase += "_" + (m.empty() ? "material" + std::to_string(material) : m);
+      }
+      std::string name = partBase;
+      int& suffix = mMeshSuffix[partBase];
+      while (mMeshNames.count(name) != 0) name = partBase + "_" + std::to_string(++suffix + 1);
+      MeshFile file;
+      file.name = name;
+      const MaterialValues& values = Material(material);
+      ConvertMesh(index, material, values, &file.data);
+      if (file.data.indices.empty()) continue;
+      mMeshNames.insert(name);
+      mParts.push_back({mResult.meshes.size(), material, mesh.name});
+      mResult.meshes.push_back(std::move(file));
+      names.push_back(name);
+    }
+    if (names.empty()) Warn(meshLabel + " has no triangles: left out");
+    mMeshFiles[index] = names;
+    return names;
+  }
+
+  // The primitives of one material of a mesh, appended to `out`.
+  void ConvertMesh(int index, int material, const MaterialValues& values,
+                   content::MeshData* out) {
+    const tinygltf::Mesh& mesh = mModel.meshes[static_cast<std::size_t>(index)];
+    const std::string meshLabel = Named("mesh", static_cast<std::size_t>(index), mesh.name);
+    bool anyUvs = false, anyUvs1 = false, anyColours = false, allTangents = true;
+    for (const auto& primitive : mesh.primitives) {
+      if (primitive.material != material) continue;
       anyUvs |= primitive.attributes.count("TEXCOORD_0") != 0;
+      anyUvs1 |= primitive.attributes.count("TEXCOORD_1") != 0;
+      anyColours |= primitive.attributes.count("COLOR_0") != 0;
+      allTangents &= primitive.attributes.count("TANGENT") != 0 &&
+                     primitive.attributes.count("NORMAL") != 0;
+    }
+    const bool tangents = !values.maps[kNormalMap].file.empty();
     for (std::size_t p = 0; p < mesh.primitives.size(); ++p) {
       const tinygltf::Primitive& primitive = mesh.primitives[p];
+      if (primitive.material != material) continue;
       const std::string label = meshLabel + " primitive " + std::to_string(p);
       if (!primitive.targets.empty())
         Fail(label + " has morph targets, which the importer does not support");
@@ -558,7 +699,7 @@ class Converter {
              (primitive.mode >= 0 && primitive.mode < 4 ? "points or lines" : "an unknown mode") +
              ": only triangles are supported");
       }
-      int position = -1, normal = -1, uv = -1;
+      int position = -1, normal = -1, uv = -1, uv1 = -1, colour = -1, tangent = -1;
       for (const auto& [name, accessor] : primitive.attributes) {
         if (name == "POSITION") {
           position = accessor;
@@ -566,9 +707,12 @@ class Converter {
           normal = accessor;
         } else if (name == "TEXCOORD_0") {
           uv = accessor;
-        } else if (name.rfind("TEXCOORD_", 0) == 0) {
-          Fail(label + " has a second set of texture coordinates (" + name +
-               "), which the importer does not support");
+        } else if (name == "TEXCOORD_1") {
+          uv1 = accessor;
+        } else if (name == "COLOR_0") {
+          colour = accessor;
+        } else if (name == "TANGENT") {
+          tangent = accessor;
         } else if (name.rfind("JOINTS_", 0) == 0 || name.rfind("WEIGHTS_", 0) == 0) {
           Fail(label + " is skinned (" + name + "), which the importer does not support");
         } else {
@@ -576,22 +720,31 @@ class Converter {
         }
       }
       if (position < 0) Fail(label + " has no POSITION");
-      if (primitive.material >= 0 &&
-          static_cast<std::size_t>(primitive.material) >= mModel.materials.size()) {
-        Fail(label + ": material " + std::to_string(primitive.material) + " does not exist");
-      }
-      materials.insert(primitive.material);
-      if (p == 0) *material = primitive.material;
 
       const std::vector<double> positions =
           mAccessors.Numbers(position, TINYGLTF_TYPE_VEC3, false, label + " POSITION");
       const std::size_t vertices = positions.size() / 3;
-      std::vector<double> normals, uvs;
+      std::vector<double> normals, uvs, uvs1, colours, fileTangents;
       if (normal >= 0)
         normals = mAccessors.Numbers(normal, TINYGLTF_TYPE_VEC3, false, label + " NORMAL");
       if (uv >= 0) uvs = mAccessors.Numbers(uv, TINYGLTF_TYPE_VEC2, true, label + " TEXCOORD_0");
+      if (uv1 >= 0)
+        uvs1 = mAccessors.Numbers(uv1, TINYGLTF_TYPE_VEC2, true, label + " TEXCOORD_1");
+      std::size_t colourSize = 4;
+      if (colour >= 0) {
+        const bool rgb = static_cast<std::size_t>(colour) < mModel.accessors.size() &&
+                         mModel.accessors[static_cast<std::size_t>(colour)].type ==
+                             TINYGLTF_TYPE_VEC3;
+        colourSize = rgb ? 3 : 4;
+        colours = mAccessors.Numbers(colour, rgb ? TINYGLTF_TYPE_VEC3 : TINYGLTF_TYPE_VEC4, true,
+                                     label + " COLOR_0");
+      }
+      if (tangents && allTangents)
+        fileTangents = mAccessors.Numbers(tangent, TINYGLTF_TYPE_VEC4, false, label + " TANGENT");
       if ((normal >= 0 && normals.size() / 3 != vertices) ||
-          (uv >= 0 && uvs.size() / 2 != vertices)) {
+          (uv >= 0 && uvs.size() / 2 != vertices) || (uv1 >= 0 && uvs1.size() / 2 != vertices) ||
+          (colour >= 0 && colours.size() / colourSize != vertices) ||
+          (!fileTangents.empty() && fileTangents.size() / 4 != vertices)) {
         Fail(label + ": its attributes differ in count");
       }
       std::vector<std::uint32_t> order;
@@ -614,16 +767,32 @@ class Converter {
       const std::size_t base = out->positions.size();
       if (base + (flat ? triangles.size() : vertices) > 0x7FFFFFFFu)
         Fail(meshLabel + " is too large");
+      auto pair = [](const std::vector<double>& v, std::size_t i) {
+        return v.empty() ? content::Vec2{}
+                         : content::Vec2{static_cast<float>(v[2 * i]), static_cast<float>(v[2 * i + 1])};
+      };
       auto vertex = [&](std::uint32_t i) {
         out->positions.push_back(
             ToVec3(Mirror(positions[3 * i], positions[3 * i + 1], positions[3 * i + 2])));
         if (!flat)
           out->normals.push_back(
               ToVec3(Mirror(normals[3 * i], normals[3 * i + 1], normals[3 * i + 2])));
-        if (anyUvs) {
-          out->uvs.push_back(uv >= 0 ? content::Vec2{static_cast<float>(uvs[2 * i]),
-                                                     static_cast<float>(uvs[2 * i + 1])}
-                                     : content::Vec2{});
+        if (anyUvs) out->uvs.push_back(pair(uvs, i));
+        if (anyUvs1) out->uvs1.push_back(pair(uvs1, i));
+        if (anyColours) {
+          content::Vec4 c{1, 1, 1, 1};
+          if (!colours.empty()) {
+            const double* v = &colours[colourSize * i];
+            c = {static_cast<float>(v[0]), static_cast<float>(v[1]), static_cast<float>(v[2]),
+                 colourSize == 4 ? static_cast<float>(v[3]) : 1.0f};
+          }
+          out->colours.push_back(c);
+        }
+        if (!fileTangents.empty()) {
+          // Mirrored like normals; the mirror turns the binormal round.
+          const double* t = &fileTangents[4 * i];
+          out->tangents.push_back({static_cast<float>(t[0]), static_cast<float>(t[1]),
+                                   static_cast<float>(-t[2]), t[3] < 0 ? 1.0f : -1.0f});
         }
       };
       if (flat) {
@@ -653,9 +822,64 @@ class Converter {
         }
       }
     }
-    if (materials.size() > 1) {
-      Warn(meshLabel +
-           ": its primitives use different materials; the starting material follows the first");
+    if (tangents && out->tangents.size() != out->positions.size()) {
+      const Slot& map = values.maps[kNormalMap];
+      const bool second = map.set == 1 && !out->uvs1.empty();
+      if (second || !out->uvs.empty()) {
+        ComputeTangents(second ? out->uvs1 : out->uvs, map, out);
+      } else {
+        Warn(meshLabel + ": its normal map has no texture coordinates here: left out");
+      }
+    }
+  }
+
+  // Tangents along the normal map's u (texture transform applied), at
+  // right angles to the normals, with the sign that makes
+  // cross(normal, tangent) * sign point along the map's v upwards (towards
+  // smaller v, as glTF's pictures have it).
+  static void ComputeTangents(const std::vector<content::Vec2>& uvs, const Slot& map,
+                              content::MeshData* mesh) {
+    const std::size_t n = mesh->positions.size();
+    std::vector<Vec3> du(n, Vec3{}), dv(n, Vec3{});
+    auto mapped = [&](std::uint32_t i) {
+      const double u = uvs[i].x, v = uvs[i].y;
+      return std::array<double, 2>{map.u[0] * u + map.u[1] * v + map.u[2],
+                                   map.v[0] * u + map.v[1] * v + map.v[2]};
+    };
+    for (std::size_t t = 0; t + 2 < mesh->indices.size(); t += 3) {
+      const std::uint32_t i[3] = {mesh->indices[t], mesh->indices[t + 1], mesh->indices[t + 2]};
+      const content::Vec3 &p0 = mesh->positions[i[0]], &p1 = mesh->positions[i[1]],
+                          &p2 = mesh->positions[i[2]];
+      const Vec3 e1{p1.x - p0.x, p1.y - p0.y, p1.z - p0.z}, e2{p2.x - p0.x, p2.y - p0.y, p2.z - p0.z};
+      const auto t0 = mapped(i[0]), t1 = mapped(i[1]), t2 = mapped(i[2]);
+      const double u1 = t1[0] - t0[0], v1 = t1[1] - t0[1], u2 = t2[0] - t0[0], v2 = t2[1] - t0[1];
+      const double det = u1 * v2 - u2 * v1;
+      if (std::abs(det) < 1e-12) continue;
+      for (std::size_t k = 0; k < 3; ++k) {
+        const double tu = (e1[k] * v2 - e2[k] * v1) / det, tv = (e2[k] * u1 - e1[k] * u2) / det;
+        for (std::uint32_t corner : i) du[corner][k] += tu, dv[corner][k] += tv;
+      }
+    }
+    mesh->tangents.resize(n);
+    for (std::size_t i = 0; i < n; ++i) {
+      const content::Vec3& nv = mesh->normals[i];
+      const Vec3 normal{nv.x, nv.y, nv.z};
+      auto dot = [](const Vec3& a, const Vec3& b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; };
+      Vec3 t = du[i];
+      const double along = dot(normal, t);
+      for (std::size_t k = 0; k < 3; ++k) t[k] -= normal[k] * along;
+      double length = std::sqrt(dot(t, t));
+      if (length < 1e-12) {  // no mapping here: any direction across the normal
+        t = std::abs(normal[0]) < 0.9 ? Vec3{1, 0, 0} : Vec3{0, 1, 0};
+        const double a = dot(normal, t);
+        for (std::size_t k = 0; k < 3; ++k) t[k] -= normal[k] * a;
+        length = std::sqrt(dot(t, t));
+      }
+      for (double& x : t) x /= length;
+      const Vec3 b{normal[1] * t[2] - normal[2] * t[1], normal[2] * t[0] - normal[0] * t[2],
+                   normal[0] * t[1] - normal[1] * t[0]};
+      mesh->tangents[i] = {static_cast<float>(t[0]), static_cast<float>(t[1]),
+                           static_cast<float>(t[2]), dot(b, dv[i]) > 0 ? -1.0f : 1.0f};
     }
   }
 
@@ -678,54 +902,306 @@ class Converter {
     return out;
   }
 
-  std::string MaterialScript(const std::string& meshName, int index, bool hasUvs) {
-    auto clean = [](std::string s) {
-      for (char& c : s) c = (static_cast<unsigned char>(c) < 32) ? ' ' : c;
-      return s;
-    };
-    std::vector<double> colour = {0.8, 0.8, 0.8, 1.0};
-    bool twoSided = false;
-    std::string origin = "no glTF material";
+
+  // -- Materials ---------------------------------------------------------
+
+  // A material's values, its maps converted on first use.
+  const MaterialValues& Material(int index) {
+    const auto found = mMaterials.find(index);
+    if (found != mMaterials.end()) return found->second;
+    MaterialValues values;
     if (index >= 0) {
       const tinygltf::Material& m = mModel.materials[static_cast<std::size_t>(index)];
-      if (m.pbrMetallicRoughness.baseColorFactor.size() == 4)
-        colour = m.pbrMetallicRoughness.baseColorFactor;
-      twoSided = m.doubleSided;
-      origin = "glTF material \"" + clean(m.name) + "\"";
-      if (mWarnedMaterials.insert(index).second) {
-        const bool textured = m.pbrMetallicRoughness.baseColorTexture.index >= 0 ||
-                              m.pbrMetallicRoughness.metallicRoughnessTexture.index >= 0 ||
-                              m.normalTexture.index >= 0 || m.occlusionTexture.index >= 0 ||
-                              m.emissiveTexture.index >= 0;
-        if (textured)
-          Warn(Named("material", static_cast<std::size_t>(index), m.name) +
-               ": textures are not converted");
-        if (m.alphaMode != "OPAQUE") {
-          Warn(Named("material", static_cast<std::size_t>(index), m.name) + ": alpha mode " +
-               m.alphaMode + " is not converted");
+      const std::string label = Named("material", static_cast<std::size_t>(index), m.name);
+      values.origin = "glTF " + label;
+      const auto& pbr = m.pbrMetallicRoughness;
+      if (pbr.baseColorFactor.size() == 4)
+        values.base = {pbr.baseColorFactor[0], pbr.baseColorFactor[1], pbr.baseColorFactor[2],
+                       pbr.baseColorFactor[3]};
+      values.metallic = pbr.metallicFactor;
+      values.roughness = pbr.roughnessFactor;
+      if (m.emissiveFactor.size() == 3) {
+        double strength = 1;
+        const auto x = m.extensions.find("KHR_materials_emissive_strength");
+        if (x != m.extensions.end() && x->second.Get("emissiveStrength").IsNumber())
+          strength = x->second.Get("emissiveStrength").GetNumberAsDouble();
+        for (std::size_t i = 0; i < 3; ++i) values.emissive[i] = m.emissiveFactor[i] * strength;
+      }
+      values.twoSided = m.doubleSided;
+      if (m.alphaMode == "BLEND") {
+        values.blend = true;
+      } else if (m.alphaMode == "MASK") {
+        values.cutoff = m.alphaCutoff;
+      } else if (m.alphaMode != "OPAQUE") {
+        Warn(label + ": alpha mode " + m.alphaMode + " is not glTF's: drawn opaque");
+      }
+      const std::array<const tinygltf::TextureInfo*, 5> plain = {
+          &pbr.baseColorTexture, &pbr.metallicRoughnessTexture, nullptr, nullptr,
+          &m.emissiveTexture};
+      for (int map = 0; map < 5; ++map) {
+        int texture = -1, set = 0;
+        const tinygltf::ExtensionMap* extensions = nullptr;
+        if (map == kNormalMap) {
+          texture = m.normalTexture.index, set = m.normalTexture.texCoord;
+          extensions = &m.normalTexture.extensions;
+        } else if (map == kOcclusionMap) {
+          texture = m.occlusionTexture.index, set = m.occlusionTexture.texCoord;
+          extensions = &m.occlusionTexture.extensions;
+        } else {
+          texture = plain[static_cast<std::size_t>(map)]->index;
+          set = plain[static_cast<std::size_t>(map)]->texCoord;
+          extensions = &plain[static_cast<std::size_t>(map)]->extensions;
         }
+        const bool colour = map == kBaseColorMap || map == kEmissiveMap;
+        if (!ReadMap(label, map, texture, set, *extensions, colour,
+                     &values.maps[static_cast<std::size_t>(map)])) {
+          continue;
+        }
+        if (map == kNormalMap) values.normalScale = m.normalTexture.scale;
+        if (map == kOcclusionMap) values.occlusion = m.occlusionTexture.strength;
       }
     }
-    std::string colourText;
-    for (std::size_t i = 0; i < 4; ++i) colourText += (i > 0 ? ", " : "") + Number(colour[i]);
-    return "-- Starting material of mesh \"" + clean(meshName) + "\" (" + origin +
-           "), written by gltfimport.\n"
-           "-- It draws with the lit effect data/fx/" +
-           kLitEffectName +
-           ".fx; edit freely.\n"
-           "effect = {\n"
-           "  { priority = 0, pass = {\n"
-           "    { fx = '" +
-           kLitEffectName + "', tec = '" + (twoSided ? "LitTwoSided" : "Lit") +
-           "', params = {\n"
-           "        { 'BaseColor', 'float4', { " +
-           colourText +
-           " } },\n"
-           "      }, streams = { 'pos', 'normal'" +
-           (hasUvs ? ", 'tex'" : "") +
-           " } },\n"
-           "  } },\n"
-           "}\n";
+    return mMaterials[index] = values;
+  }
+
+  // One map of a material: false, with a warning, when its picture cannot
+  // be used (the material keeps its factors).
+  bool ReadMap(const std::string& material, int map, int index, int set,
+               const tinygltf::ExtensionMap& extensions, bool colour, Slot* slot) {
+    if (index < 0) return false;
+    const std::string label = material + " " + kMapProperties[map];
+    if (static_cast<std::size_t>(index) >= mModel.textures.size())
+      Fail(label + ": texture " + std::to_string(index) + " does not exist");
+    const tinygltf::Texture& texture = mModel.textures[static_cast<std::size_t>(index)];
+    const std::string textureLabel =
+        label + ": " + Named("texture", static_cast<std::size_t>(index), texture.name);
+    if (texture.sampler >= 0 && static_cast<std::size_t>(texture.sampler) >= mModel.samplers.size())
+      Fail(textureLabel + ": sampler " + std::to_string(texture.sampler) + " does not exist");
+    if (texture.source >= 0 && static_cast<std::size_t>(texture.source) >= mModel.images.size())
+      Fail(textureLabel + ": image " + std::to_string(texture.source) + " does not exist");
+
+    const auto transform = extensions.find("KHR_texture_transform");
+    if (transform != extensions.end()) {
+      const tinygltf::Value& x = transform->second;
+      auto number = [&](const tinygltf::Value& v, double otherwise) {
+        return v.IsNumber() ? v.GetNumberAsDouble() : otherwise;
+      };
+      const tinygltf::Value &offset = x.Get("offset"), &scale = x.Get("scale");
+      const double ox = offset.ArrayLen() == 2 ? number(offset.Get(0), 0) : 0;
+      const double oy = offset.ArrayLen() == 2 ? number(offset.Get(1), 0) : 0;
+      const double sx = scale.ArrayLen() == 2 ? number(scale.Get(0), 1) : 1;
+      const double sy = scale.ArrayLen() == 2 ? number(scale.Get(1), 1) : 1;
+      const double r = number(x.Get("rotation"), 0);
+      slot->u = {sx * std::cos(r), sy * std::sin(r), ox};
+      slot->v = {-sx * std::sin(r), sy * std::cos(r), oy};
+      if (x.Get("texCoord").IsNumber()) set = x.Get("texCoord").GetNumberAsInt();
+    }
+    if (set > 1) {
+      Warn(label + ": texture coordinates " + std::to_string(set) +
+           " are not converted: it uses the first set");
+      set = 0;
+    }
+    slot->set = set;
+    if (texture.sampler >= 0) slot->sampler = SamplerCode(texture.sampler, textureLabel);
+
+    if (texture.source < 0) {
+      Warn(textureLabel + " has no PNG or JPEG picture: the material uses its factors");
+      return false;
+    }
+    std::string why;
+    const std::string file = TextureFor(texture.source, colour, &why);
+    if (file.empty()) {
+      const tinygltf::Image& image = mModel.images[static_cast<std::size_t>(texture.source)];
+      Warn(label + ": " + Named("image", static_cast<std::size_t>(texture.source), image.name) +
+           (image.uri.empty() || image.uri.rfind("data:", 0) == 0 ? "" : " (" + image.uri + ")") +
+           ": " + why + ": the material uses its factors");
+      return false;
+    }
+    slot->file = mOptions.sceneFolder + "/textures/" + file;
+    return true;
+  }
+
+  // Wrap u, wrap v, magnification, minification and mip filter: w(rap),
+  // c(lamp), m(irror); l(inear), p(oint), n(one).
+  std::string SamplerCode(int index, const std::string& label) {
+    const tinygltf::Sampler& s = mModel.samplers[static_cast<std::size_t>(index)];
+    std::string code = kDefaultSampler;
+    auto wrap = [&](int mode, const char* axis) {
+      if (mode == TINYGLTF_TEXTURE_WRAP_CLAMP_TO_EDGE) return 'c';
+      if (mode == TINYGLTF_TEXTURE_WRAP_MIRRORED_REPEAT) return 'm';
+      if (mode != TINYGLTF_TEXTURE_WRAP_REPEAT && mode != -1)
+        Warn(label + ": wrap mode " + axis + " " + std::to_string(mode) + " is not glTF's: repeats");
+      return 'w';
+    };
+    code[0] = wrap(s.wrapS, "S");
+    code[1] = wrap(s.wrapT, "T");
+    if (s.magFilter == TINYGLTF_TEXTURE_FILTER_NEAREST) code[2] = 'p';
+    switch (s.minFilter) {
+      case TINYGLTF_TEXTURE_FILTER_NEAREST: code[3] = 'p', code[4] = 'n'; break;
+      case TINYGLTF_TEXTURE_FILTER_LINEAR: code[4] = 'n'; break;
+      case TINYGLTF_TEXTURE_FILTER_NEAREST_MIPMAP_NEAREST: code[3] = 'p', code[4] = 'p'; break;
+      case TINYGLTF_TEXTURE_FILTER_LINEAR_MIPMAP_NEAREST: code[4] = 'p'; break;
+      case TINYGLTF_TEXTURE_FILTER_NEAREST_MIPMAP_LINEAR: code[3] = 'p'; break;
+      default: break;
+    }
+    return code;
+  }
+
+  // The texture file of an image, converted on first use; empty, with the
+  // reason, when it cannot be.
+  std::string TextureFor(int index, bool colour, std::string* why) {
+    const auto key = std::make_pair(index, colour);
+    const auto found = mTextures.find(key);
+    if (found != mTextures.end()) {
+      *why = found->second.second;
+      return found->second.first;
+    }
+    const tinygltf::Image& image = mModel.images[static_cast<std::size_t>(index)];
+    std::string encoded(image.image.begin(), image.image.end());
+    std::string mime = image.mimeType;
+    if (image.bufferView >= 0) {
+      const std::string label = Named("image", static_cast<std::size_t>(index), image.name);
+      if (static_cast<std::size_t>(image.bufferView) >= mModel.bufferViews.size()) {
+        Fail(label + ": buffer view " + std::to_string(image.bufferView) + " does not exist");
+      }
+      const tinygltf::BufferView& view =
+          mModel.bufferViews[static_cast<std::size_t>(image.bufferView)];
+      if (view.buffer < 0 || static_cast<std::size_t>(view.buffer) >= mModel.buffers.size()) {
+        Fail(label + ", buffer view " + std::to_string(image.bufferView) + ": buffer " +
+             std::to_string(view.buffer) + " does not exist");
+      }
+      const auto& buffer = mModel.buffers[static_cast<std::size_t>(view.buffer)].data;
+      if (view.byteOffset <= buffer.size() && view.byteLength <= buffer.size() - view.byteOffset) {
+        encoded.assign(buffer.begin() + static_cast<std::ptrdiff_t>(view.byteOffset),
+                       buffer.begin() + static_cast<std::ptrdiff_t>(view.byteOffset + view.byteLength));
+      }
+      if (mime.empty()) mime = "(none)";  // glTF requires one here
+    } else if (image.uri.rfind("data:", 0) == 0 && encoded.empty()) {
+      why->clear();
+    }
+    std::string file;
+    const std::string dds = TextureFile(encoded, mime, colour, why);
+    if (!dds.empty()) {
+      std::string base = FileName(image.name);
+      if (base.empty() && !image.uri.empty() && image.uri.rfind("data:", 0) != 0) {
+        std::string stem = image.uri.substr(image.uri.find_last_of('/') + 1);
+        stem = stem.substr(0, stem.find_last_of('.'));
+        base = FileName(stem);
+      }
+      if (base.empty()) base = "image" + std::to_string(index);
+      if (!colour) base += "_data";
+      file = base + ".dds";
+      for (int k = 2; mTextureNames.count(file) != 0; ++k)
+        file = base + "_" + std::to_string(k) + ".dds";
+      mTextureNames.insert(file);
+      mResult.textures.push_back({file, dds});
+    }
+    mTextures[key] = {file, *why};
+    return file;
+  }
+
+  // Every mesh file's material script, now that the lights are known.
+  void WriteMaterials() {
+    for (const Part& part : mParts) {
+      MeshFile& mesh = mResult.meshes[part.mesh];
+      mesh.material = MaterialScript(part.meshName, Material(part.material), mesh.data);
+    }
+    if (!mParts.empty()) mResult.textures.push_back({"white.dds", WhiteTextureFile()});
+  }
+
+  // The effect a material draws with: the lit effect, or a small one that
+  // gives it other sampler states.
+  std::string EffectFor(const MaterialValues& m) {
+    std::string name = kLitEffectName, defines;
+    bool plain = true;
+    for (std::size_t map = 0; map < 5; ++map) plain &= m.maps[map].sampler == kDefaultSampler;
+    if (plain) return name;
+    for (std::size_t map = 0; map < 5; ++map) {
+      const std::string& code = m.maps[map].sampler;
+      name += "_" + code;
+      if (code == kDefaultSampler) continue;
+      auto address = [](char c) { return c == 'c' ? "Clamp" : c == 'm' ? "Mirror" : "Wrap"; };
+      auto filter = [](char c) { return c == 'p' ? "Point" : c == 'n' ? "None" : "Linear"; };
+      defines += std::string("#define ") + kSamplerMacros[map] + " AddressU = " +
+                 address(code[0]) + "; AddressV = " + address(code[1]) + "; MagFilter = " +
+                 filter(code[2]) + "; MinFilter = " + filter(code[3]) + "; MipFilter = " +
+                 filter(code[4]) + ";\n";
+    }
+    if (mEffectNames.insert(name).second) {
+      mResult.effects.push_back(
+          {name + ".fx", "// Sampler states of glTF textures for " + std::string(kLitEffectName) +
+                             ".fx, written by gltfimport.\n" + defines + "#include \"" +
+                             kLitEffectName + ".fx\"\n"});
+    }
+    return name;
+  }
+
+  std::string MaterialScript(const std::string& meshName, const MaterialValues& m,
+                             const content::MeshData& mesh) {
+    auto list = [](std::initializer_list<double> values) {
+      std::string text = "{ ";
+      for (double v : values) text += (text.size() > 2 ? ", " : "") + Number(v);
+      return text + " }";
+    };
+    auto param = [](const std::string& name, const char* type, const std::string& value) {
+      return "  { '" + name + "', '" + type + "', " + value + " },\n";
+    };
+    std::string params;
+    params += param("BaseColor", "float4", list({m.base[0], m.base[1], m.base[2], m.base[3]}));
+    params += param("Emissive", "float3", list({m.emissive[0], m.emissive[1], m.emissive[2]}));
+    params += param("Metallic", "float", Number(m.metallic));
+    params += param("Roughness", "float", Number(m.roughness));
+    params += param("NormalScale", "float", Number(m.normalScale));
+    params += param("OcclusionStrength", "float", Number(m.occlusion));
+    params += param("AlphaCutoff", "float", Number(m.cutoff));
+    params += param("OpaqueAlpha", "float", m.blend ? "0" : "1");
+    params += param("VertexColorWeight", "float", mesh.colours.empty() ? "0" : "1");
+    const bool lit = mHasSun || mAnyLamp;
+    const Vec3 sun = lit ? mSunColour : Vec3{1, 1, 1};
+    const Vec3 sunDirection = mHasSun ? mSunDirection : Vec3{-0.35, 0.8, -0.5};
+    params += param("SunDirection", "float3",
+                    list({sunDirection[0], sunDirection[1], sunDirection[2]}));
+    params += param("SunColor", "float3", list({sun[0], sun[1], sun[2]}));
+    const double ambient = lit ? 0.05 : 0.2;
+    params += param("AmbientColor", "float3", list({ambient, ambient, ambient}));
+    params += param("LampCount", "float", std::to_string(mLampColours.size()));
+    for (std::size_t i = 0; i < mLampColours.size(); ++i) {
+      const Vec3& c = mLampColours[i];
+      params += param("LampColor" + std::to_string(i), "float3", list({c[0], c[1], c[2]}));
+    }
+    for (std::size_t map = 0; map < 5; ++map) {
+      const Slot& slot = m.maps[map];
+      const std::string name = kMapNames[map];
+      params += param(name + "Map", "tex",
+                      Quoted(slot.file.empty() ? mOptions.sceneFolder + "/textures/white.dds"
+                                               : slot.file));
+      if (slot.file.empty() || (slot.set == 0 && slot.u == Vec3{1, 0, 0} && slot.v == Vec3{0, 1, 0}))
+        continue;
+      params += param(name + "UvU", "float4", list({slot.u[0], slot.u[1], slot.u[2], 0}));
+      params += param(name + "UvV", "float4",
+                      list({slot.v[0], slot.v[1], slot.v[2], static_cast<double>(slot.set)}));
+    }
+    const std::string effect = EffectFor(m);
+    const std::string technique = std::string(m.blend ? "Blend" : "Lit") + (m.twoSided ? "TwoSided" : "");
+    const std::string streams =
+        std::string("{ 'pos', 'normal'") + (mesh.uvs.empty() ? "" : ", 'tex'") + " }";
+    // Blended meshes come after the opaque ones.
+    const std::string priority = m.blend ? "1" : "0";
+    auto candidate = [&](int rank, const std::string& tec) {
+      return "  { priority = " + std::to_string(rank) + ", pass = { { priority = " + priority +
+             ", fx = " + Quoted(effect) + ", tec = '" + tec +
+             "', params = params, streams = streams } } },\n";
+    };
+    std::string name;
+    for (char c : meshName) name += static_cast<unsigned char>(c) < 32 ? ' ' : c;
+    std::string origin;
+    for (char c : m.origin) origin += static_cast<unsigned char>(c) < 32 ? ' ' : c;
+    return "-- Material of mesh \"" + name + "\" (" + origin +
+           "), written by gltfimport. It draws with data/fx/" + effect +
+           ".fx: pixel shader 3.0, else a simpler 2.0 candidate. Edit freely.\n"
+           "local params = {\n" +
+           params + "}\nlocal streams = " + streams + "\neffect = {\n" + candidate(2, technique) +
+           candidate(1, technique + "20") + "}\n";
   }
 
   // -- Animation --------------------------------------------------------
@@ -904,8 +1380,22 @@ class Converter {
   std::map<std::string, int> mSuffix;  // the last suffix tried per name
   std::map<std::string, int> mMeshSuffix;
   std::set<std::string> mMeshNames;
-  std::map<int, std::string> mMeshFile;
-  std::set<int> mWarnedMaterials;
+  std::map<int, std::vector<std::string>> mMeshFiles;  // glTF mesh -> its files
+  // A mesh file: its place in the result, its glTF material and mesh name.
+  struct Part {
+    std::size_t mesh;
+    int material;
+    std::string meshName;
+  };
+  std::vector<Part> mParts;
+  std::map<int, MaterialValues> mMaterials;
+  std::map<std::pair<int, bool>, std::pair<std::string, std::string>> mTextures;  // file, why not
+  std::set<std::string> mTextureNames{"white.dds"};
+  std::set<std::string> mEffectNames;
+  std::map<int, Mat3> mWorldRotation;  // node -> its rest rotation in the world
+  std::vector<Vec3> mLampColours;      // per registered light, up to kMaxLamps
+  bool mHasSun = false, mAnyLamp = false;
+  Vec3 mSunDirection{0, 1, 0}, mSunColour{0, 0, 0};
   std::map<int, int> mObjectOf;  // node -> its object
   std::map<int, bool> mUnderCamera;
   std::map<int, Vec3> mRestScale;

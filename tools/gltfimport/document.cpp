@@ -22,6 +22,7 @@ struct Value {
 
 struct Member {
   std::string key;
+  Value keyText;  // the key with its quotes
   Value value;
 };
 
@@ -84,6 +85,7 @@ class Reader {
     for (;;) {
       Member m;
       const std::size_t keyEnd = SkipString(at);
+      m.keyText = {at, keyEnd};
       m.key = Decode({at, keyEnd});
       at = Space(Expect(Space(keyEnd), ':'));
       m.value = {at, Skip(at)};
@@ -108,6 +110,7 @@ class Reader {
   }
 
   std::string String(Value v) const { return Decode(v); }
+  std::string_view Raw(Value v) const { return mText.substr(v.begin, v.end - v.begin); }
 
   // A whole number written without sign, fraction or exponent, at most max.
   bool Whole(Value v, std::uint64_t max) const {
@@ -312,11 +315,32 @@ constexpr std::uint64_t kMaxSize = std::numeric_limits<std::uint64_t>::max();
 
 class Checker {
  public:
-  explicit Checker(const Reader& reader) : r(reader) {}
+  Checker(const Reader& reader, JsonImages* images) : r(reader), mImages(images) {}
 
   void File(Value root) {
     if (!r.IsObject(root)) return;  // tinygltf says so
     const Object file{"the file", "", r.Members(root)};
+    for (const Member& m : file.members) {
+      if (m.key == "images") mImages->keys.emplace_back(m.keyText.begin, m.keyText.end);
+    }
+    Each(file, "images", "image ", true, [&](const Object& image) {
+      Index(image, "bufferView");
+      String(image, "uri");
+      String(image, "mimeType");
+      JsonImage entry;
+      for (Value v : Get(image, "name")) entry.name = r.String(v);
+      for (Value v : Get(image, "uri")) entry.uri = r.String(v);
+      for (Value v : Get(image, "mimeType")) entry.mimeType = r.String(v);
+      for (Value v : Get(image, "bufferView")) entry.bufferView = Whole(v);
+      mImages->images.push_back(std::move(entry));
+    });
+    Each(file, "textures", "texture ", true, [&](const Object& texture) {
+      Index(texture, "sampler");
+      Index(texture, "source");
+    });
+    Each(file, "samplers", "sampler ", true, [&](const Object& sampler) {
+      for (const char* key : {"magFilter", "minFilter", "wrapS", "wrapT"}) Size(sampler, key);
+    });
     Index(file, "scene");
     Strings(file, "extensionsUsed");
     Strings(file, "extensionsRequired");
@@ -357,7 +381,11 @@ class Checker {
     Each(file, "animations", "animation ", true, [&](const Object& a) { Animation(a); });
     for (const Object& extensions : Children(file, "extensions")) {
       for (const Object& lights : Children(extensions, "KHR_lights_punctual")) {
-        Each(lights, "lights", "light ", true, [&](const Object& light) { String(light, "type"); });
+        Each(lights, "lights", "light ", true, [&](const Object& light) {
+          String(light, "type");
+          Numbers(light, "color", 3);
+          Number(light, "intensity");
+        });
       }
     }
   }
@@ -512,16 +540,46 @@ class Checker {
   void Material(const Object& material) const {
     Bool(material, "doubleSided");
     String(material, "alphaMode");
+    Number(material, "alphaCutoff");
+    Numbers(material, "emissiveFactor", 3);
     auto texture = [&](const Object& o, const char* key) {
-      for (const Object& t : Children(o, key)) Index(t, "index");
+      for (const Object& t : Children(o, key)) {
+        Required(t, {"index"});
+        Index(t, "index");
+        Index(t, "texCoord");
+        Number(t, "scale");
+        Number(t, "strength");
+        for (const Object& extensions : Children(t, "extensions")) {
+          for (const Object& x : Children(extensions, "KHR_texture_transform")) {
+            Numbers(x, "offset", 2);
+            Number(x, "rotation");
+            Numbers(x, "scale", 2);
+            Index(x, "texCoord");
+          }
+        }
+      }
     };
     for (const Object& pbr : Children(material, "pbrMetallicRoughness")) {
       Numbers(pbr, "baseColorFactor", 4);
+      Number(pbr, "metallicFactor");
+      Number(pbr, "roughnessFactor");
       texture(pbr, "baseColorTexture");
       texture(pbr, "metallicRoughnessTexture");
     }
     for (const char* key : {"normalTexture", "occlusionTexture", "emissiveTexture"})
       texture(material, key);
+    for (const Object& extensions : Children(material, "extensions")) {
+      for (const Object& x : Children(extensions, "KHR_materials_emissive_strength"))
+        Number(x, "emissiveStrength");
+    }
+  }
+
+  // A value Index() has accepted.
+  int Whole(Value v) const {
+    if (!r.Whole(v, kMaxIndex)) return -1;
+    int n = 0;
+    for (char c : r.Raw(v)) n = n * 10 + (c - '0');
+    return n;
   }
 
   void Animation(const Object& animation) const {
@@ -543,6 +601,7 @@ class Checker {
   }
 
   const Reader& r;
+  JsonImages* mImages;
 };
 
 }  // namespace
@@ -571,10 +630,11 @@ void CheckNesting(std::string_view json, const std::string& path) {
   }
 }
 
-bool CheckDocument(std::string_view json, std::size_t* where) {
+bool CheckDocument(std::string_view json, std::size_t* where, JsonImages* images) {
+  JsonImages ignored;
   try {
     const Reader reader(json);
-    Checker(reader).File(reader.Root());
+    Checker(reader, images != nullptr ? images : &ignored).File(reader.Root());
     return true;
   } catch (const Malformed& m) {
     *where = m.at;

@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace gltfimport {
 
@@ -19,10 +21,24 @@ constexpr int kMaxJsonDepth = 512;
 // kMaxJsonDepth. A scan of the bytes that needs no valid JSON.
 void CheckNesting(std::string_view json, const std::string& path);
 
+// The file's images as its JSON gives them. The importer reads and decodes
+// them itself, so that an image that cannot be read or decoded is a
+// warning rather than a file tinygltf refuses.
+struct JsonImage {
+  std::string name, uri, mimeType;
+  int bufferView = -1;
+};
+struct JsonImages {
+  std::vector<JsonImage> images;
+  // Where the top-level "images" keys lie in the text, quotes included.
+  std::vector<std::pair<std::size_t, std::size_t>> keys;
+};
+
 // Throws ImportError naming the object (kind, index and name) and the
 // property when a property the importer reads has the wrong type or value.
 // Returns false, checking nothing further, when the text is not JSON that
 // this reader understands; `where` is then the byte offset it stopped at.
-bool CheckDocument(std::string_view json, std::size_t* where);
+// Fills `images` (when given) with the images and their keys.
+bool CheckDocument(std::string_view json, std::size_t* where, JsonImages* images = nullptr);
 
 }  // namespace gltfimport

@@ -2,9 +2,24 @@
 
 // gltfimport: converts a glTF 2.0 scene (.gltf with its buffers, or .glb)
 // into the engine's files: OUT.demo, the meshes OUT.demo_scene/<mesh>.vlx
-// with a starting material <mesh>.vlx.efx each, and the lit effect those
-// materials name, fx/velox_lit.fx beside OUT.demo (written only when that
-// file is not there yet).
+// (one per glTF mesh and material) with a material <mesh>.vlx.efx each,
+// their textures OUT.demo_scene/textures/<image>.dds, the cameras'
+// projections OUT.demo_scene/cameras.txt, and the lit effect those
+// materials name, fx/velox_lit.fx beside OUT.demo, with a small effect per
+// set of sampler states that includes it (each written only when that file
+// is not there yet).
+//
+// Materials. glTF's metallic-roughness material drives the lit effect:
+// base colour (factor, map, COLOR_0), metallic and roughness (factors and
+// map), normal map (with the file's tangents, else tangents the importer
+// computes from the map's texture coordinates), occlusion, emissive (with
+// KHR_materials_emissive_strength), alpha modes (MASK discards below the
+// cutoff; BLEND draws after the opaque meshes without writing depth),
+// double-sidedness, either texture coordinate set and KHR_texture_transform
+// per map. Lights reach the materials as values: the first directional
+// light is the sun, point and spot lights are lamps (Light0..3 give their
+// places); intensities are read in glTF's units as Blender writes them
+// (683 lm/W). A file without lights gets a sun over the camera's shoulder.
 //
 // Axes. glTF is right-handed with y up; the engine is left-handed the
 // Direct3D way (y up, a camera looks along its +z). The one conversion is a
@@ -47,6 +62,14 @@ struct Options {
   int scene = -1;         // the file's default scene, else its first
   std::string animation;  // an animation's name or index; empty: all of them
   int length = -1;        // the scene's length in frames; -1: the animation's end
+  // Where the program finds the scene's folder; materials name their
+  // textures under it. Import sets it from the output's name.
+  std::string sceneFolder = "data/scene.demo_scene";
+};
+
+struct NamedFile {
+  std::string name;   // file name
+  std::string bytes;  // its contents
 };
 
 struct MeshFile {
@@ -58,6 +81,12 @@ struct MeshFile {
 struct Conversion {
   content::Scene scene;
   std::vector<MeshFile> meshes;
+  std::vector<NamedFile> textures;  // in the scene folder's textures/
+  std::vector<NamedFile> effects;   // beside the lit effect: its sampler variants
+  // One line per camera object: name, then "perspective" with the vertical
+  // field of view (radians), aspect ratio (0: the window's), near and far
+  // (0: none), or "orthographic" with half width, half height, near, far.
+  std::string cameras;
   std::vector<std::string> warnings;  // what was left out or approximated
 };
 

@@ -70,9 +70,9 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "gltfimport: warning: %s\n", OneLine(w).c_str());
     std::size_t curves = 0;
     for (const auto& object : done.scene.objects) curves += object.curves.size();
-    std::printf("gltfimport: wrote %s: %zu objects, %zu meshes, %zu curves, %d frames\n",
-                files[1].c_str(), done.scene.objects.size(), done.meshes.size(), curves,
-                done.scene.length);
+    std::printf("gltfimport: wrote %s: %zu objects, %zu meshes, %zu textures, %zu curves, %d frames\n",
+                files[1].c_str(), done.scene.objects.size(), done.meshes.size(),
+                done.textures.size(), curves, done.scene.length);
   } catch (const gltfimport::ImportError& e) {
     std::fprintf(stderr, "gltfimport: error: %s\n", OneLine(e.what()).c_str());
     return 1;
