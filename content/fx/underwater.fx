@@ -42,6 +42,25 @@ float3 UnderwaterFog(float3 c, float3 worldPos) {
   return c * t + WaterColour(dir, SunDirFrom(ViewPos.xyz)) * (1.0 - t);
 }
 
+// The water between the eye and a point, for a vertex shader: what shows
+// through (rgb) and the water's own colour over it. Across a triangle of the
+// sea floor or the creature both change too slowly to be worth a pixel's
+// work.
+struct WaterOut {
+  float3 through : TEXCOORD5;
+  float3 water : TEXCOORD6;
+};
+
+WaterOut WaterBetween(float3 worldPos) {
+  WaterOut o;
+  float3 toP = worldPos - ViewPos.xyz;
+  float d = length(toP);
+  float3 dir = toP / max(d, 1e-3);
+  o.through = exp(-Absorption * d);
+  o.water = WaterColour(dir, SunDirFrom(ViewPos.xyz)) * (1.0 - o.through);
+  return o;
+}
+
 // Two sheets of the caustic network drifting across each other.
 float Caustics(float2 p, float sharp) {
   float2 warp = (tex2D(NoiseSampler, p * 0.11 + Time * 0.013).rg - 0.5) * 0.18;
@@ -132,14 +151,34 @@ float3 SandColour(float2 uv) {
   return sand * (0.8 + 0.4 * n.b);
 }
 
-float4 Seabed30PS(float3 world : TEXCOORD0, float2 uv : TEXCOORD1, float3 normal : TEXCOORD2) : COLOR0 {
+struct SeabedOut {
+  float4 pos : POSITION;
+  float3 world : TEXCOORD0;
+  float2 uv : TEXCOORD1;
+  float3 normal : TEXCOORD2;
+  WaterOut water;
+};
+
+SeabedOut SeabedVS(float3 pos : POSITION, float3 normal : NORMAL, float2 uv : TEXCOORD0) {
+  WorldOut w = WorldVS(pos, normal, uv);
+  SeabedOut o;
+  o.pos = w.pos;
+  o.world = w.world;
+  o.uv = w.uv;
+  o.normal = w.normal;
+  o.water = WaterBetween(w.world);
+  return o;
+}
+
+float4 Seabed30PS(float3 world : TEXCOORD0, float2 uv : TEXCOORD1, float3 normal : TEXCOORD2,
+                  float3 through : TEXCOORD5, float3 water : TEXCOORD6) : COLOR0 {
   float3 n = normalize(normal);
   float3 sun = SunDirFrom(world);
   float lit = saturate(dot(n, sun)) * 0.7 + 0.3;
   float3 sand = SandColour(uv);
   float3 c = sand * lit * float3(0.35, 0.55, 0.6);
   c += sand * CausticsRGB(world.xz * 0.035) * saturate(n.y) * float3(0.7, 1.0, 0.95) * 1.4;
-  return float4(UnderwaterFog(c * Brightness, world), 1.0);
+  return float4(c * Brightness * through + water, 1.0);
 }
 
 float4 Seabed20PS(float3 world : TEXCOORD0, float2 uv : TEXCOORD1, float3 normal : TEXCOORD2) : COLOR0 {
@@ -245,7 +284,29 @@ float Photophores(float2 uv) {
   return on * saturate(1.0 - dot(f, f) * 9.0);
 }
 
-float4 Creature30PS(float2 uv : TEXCOORD0, float2 curve : TEXCOORD1, float3 world : TEXCOORD2, float3 normal : TEXCOORD3) : COLOR0 {
+struct CreatureWaterOut {
+  float4 pos : POSITION;
+  float2 uv : TEXCOORD0;
+  float2 curve : TEXCOORD1;
+  float3 world : TEXCOORD2;
+  float3 normal : TEXCOORD3;
+  WaterOut water;
+};
+
+CreatureWaterOut CreatureWaterVS(float3 pos : POSITION, float3 normal : NORMAL, float2 uv : TEXCOORD0, float2 curve : TEXCOORD1) {
+  CreatureOut c = CreatureVS(pos, normal, uv, curve);
+  CreatureWaterOut o;
+  o.pos = c.pos;
+  o.uv = c.uv;
+  o.curve = c.curve;
+  o.world = c.world;
+  o.normal = c.normal;
+  o.water = WaterBetween(c.world);
+  return o;
+}
+
+float4 Creature30PS(float2 uv : TEXCOORD0, float2 curve : TEXCOORD1, float3 world : TEXCOORD2, float3 normal : TEXCOORD3,
+                    float3 through : TEXCOORD5, float3 water : TEXCOORD6) : COLOR0 {
   float3 n = normalize(normal);
   float3 v = normalize(ViewPos.xyz - world);
   float3 sun = SunDirFrom(world);
@@ -254,17 +315,20 @@ float4 Creature30PS(float2 uv : TEXCOORD0, float2 curve : TEXCOORD1, float3 worl
   float frill = saturate((uv.x - 0.5) * 2.0);
   float3 c = BodyColour(uv) * (0.25 + 0.75 * wrap) * float3(0.5, 0.75, 0.85);
   c += Caustics(world.xz * 0.035, 2.0) * saturate(n.y) * float3(0.25, 0.4, 0.4);
-  c += pow(1.0 - ndv, 3.0) * float3(0.1, 0.45, 0.55);
+  float rim = 1.0 - ndv;
+  c += rim * rim * rim * float3(0.1, 0.45, 0.55);
   // Comb rows: rainbow light running along the frills.
-  float comb = pow(saturate(sin(uv.y * 25.0 - Time * 4.0) * 0.5 + 0.5), 6.0);
+  float comb = saturate(sin(uv.y * 25.0 - Time * 4.0) * 0.5 + 0.5);
+  comb *= comb;
+  comb *= comb * comb;
   float3 rainbow = Hue(frac(curve.x * 5.0 + uv.x - Time * 0.15));
   c += rainbow * comb * frill * (0.25 + 0.75 * frill) * (0.3 + 0.7 * Glow);
   // Photophores and the pulses through the body.
   float pulse = Pulses(curve.x);
   float3 lum = lerp(float3(0.2, 1.0, 0.85), float3(0.55, 0.4, 1.0), curve.x);
   c += lum * Photophores(uv) * (0.35 + pulse * 1.6) * Glow;
-  c += lum * pulse * Glow * (0.12 + 0.35 * pow(1.0 - ndv, 2.0)) * (1.0 - frill * 0.6);
-  return float4(UnderwaterFog(c * Brightness, world), 1.0);
+  c += lum * pulse * Glow * (0.12 + 0.35 * rim * rim) * (1.0 - frill * 0.6);
+  return float4(c * Brightness * through + water, 1.0);
 }
 
 float4 Creature20PS(float2 uv : TEXCOORD0, float2 curve : TEXCOORD1, float3 world : TEXCOORD2, float3 normal : TEXCOORD3) : COLOR0 {
@@ -406,11 +470,11 @@ float4 PlanktonPS(float2 uv : TEXCOORD0, float4 colour : TEXCOORD1, float keep :
 
 technique Backdrop30 { pass P0 { VertexShader = compile vs_3_0 BackdropVS(); PixelShader = compile ps_3_0 Backdrop30PS(); BACKDROP } }
 technique Backdrop20 { pass P0 { VertexShader = compile vs_2_0 BackdropVS(); PixelShader = compile ps_2_0 Backdrop20PS(); BACKDROP } }
-technique Seabed30 { pass P0 { VertexShader = compile vs_3_0 WorldVS(); PixelShader = compile ps_3_0 Seabed30PS(); OPAQUE } }
+technique Seabed30 { pass P0 { VertexShader = compile vs_3_0 SeabedVS(); PixelShader = compile ps_3_0 Seabed30PS(); OPAQUE } }
 technique Seabed20 { pass P0 { VertexShader = compile vs_2_0 WorldVS(); PixelShader = compile ps_2_0 Seabed20PS(); OPAQUE } }
 technique Shafts30 { pass P0 { VertexShader = compile vs_3_0 ShaftVS(); PixelShader = compile ps_3_0 Shaft30PS(); ADDITIVE CullMode = CCW; } }
 technique Shafts20 { pass P0 { VertexShader = compile vs_2_0 ShaftVS(); PixelShader = compile ps_2_0 Shaft20PS(); ADDITIVE CullMode = CCW; } }
-technique Creature30 { pass P0 { VertexShader = compile vs_3_0 CreatureVS(); PixelShader = compile ps_3_0 Creature30PS(); OPAQUE } }
+technique Creature30 { pass P0 { VertexShader = compile vs_3_0 CreatureWaterVS(); PixelShader = compile ps_3_0 Creature30PS(); OPAQUE } }
 technique Creature20 { pass P0 { VertexShader = compile vs_2_0 CreatureVS(); PixelShader = compile ps_2_0 Creature20PS(); OPAQUE } }
 technique Flash30 { pass P0 { VertexShader = compile vs_3_0 FlashVS(); PixelShader = compile ps_3_0 Flash30PS(); ADDITIVE } }
 technique Flash20 { pass P0 { VertexShader = compile vs_2_0 FlashVS(); PixelShader = compile ps_2_0 Flash20PS(); ADDITIVE } }
