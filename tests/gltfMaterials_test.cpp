@@ -10,6 +10,8 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <map>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -18,6 +20,7 @@
 
 #include "audio_support.h"
 #include "content/formats/image.h"
+#include "engine/VLXMesh.h"
 #include "engine/demoFile.h"
 #include "engine/mesh.h"
 #include "engine/sceneNodes.h"
@@ -246,6 +249,126 @@ TEST_F(GltfMaterialsTest, SceneExportedByBlenderRendersLikeBlendersPicture) {
       std::string(VELOX_SOURCE_DIR) + "/tests/gltf/blender_scene.glb", 256, 192,
       "gltf_blender.png");
   EXPECT_EQ(c.textures.size(), 4u);  // three pictures and the white one
+}
+
+// Pictures that cannot be used leave their material its factors, with one
+// warning naming the picture and the material, and the import succeeds; a
+// picture several materials use is one texture. The mesh, one primitive per
+// material, becomes one mesh file per material on one node.
+TEST(GltfMaterialsImportTest, UnusablePicturesFallBackToTheFactorsWithOneWarningEach) {
+  velox_test::ScopedWorkDir dir;
+  Gltf g;
+  const std::string good = Png(4, Checker);
+  const int truncated = g.View(good.substr(0, 40));
+  const int shared = g.View(good);
+  // A PNG whose header claims 20000 x 4 pixels.
+  std::string huge = good.substr(0, 33);
+  huge[18] = 0x4E, huge[19] = 0x20;
+  const int absurd = g.View(huge);
+  std::string primitives;
+  for (int m = 0; m < 7; ++m) primitives += (m ? "," : "") + WithMaterial(Quad(g), m);
+  g.meshes = {"{\"name\":\"Parts\",\"primitives\":[" + primitives + "]}"};
+  g.more = R"("images":[{"uri":"gone.png"},{"bufferView":)" + std::to_string(truncated) +
+           R"(,"mimeType":"image/png"},{"uri":"data:image/png;base64,AAAA"},{"bufferView":)" +
+           std::to_string(absurd) +
+           R"(,"mimeType":"image/png","name":"huge"},{"uri":"data:image/gif;base64,R0lGODdh"},)"
+           R"({"bufferView":)" + std::to_string(shared) + R"(,"mimeType":"image/png","name":"tiles"}],)"
+           R"("textures":[{"source":0},{"source":1},{"source":2},{"source":3},{"source":4},{"source":5}],)"
+           R"("materials":[)";
+  for (int m = 0; m < 7; ++m) {
+    g.more += std::string(m ? "," : "") + R"({"name":"M)" + std::to_string(m) +
+              R"(","pbrMetallicRoughness":{"baseColorFactor":[0.5,0.25,1,1],"baseColorTexture":{"index":)" +
+              std::to_string(std::min(m, 5)) + "}}}";
+  }
+  g.more += "],";
+  g.nodes = {"{\"name\":\"Parts\",\"mesh\":0}"};
+  g.roots = {0};
+  g.Save("in/pictures.gltf");
+  const gltfimport::Conversion c = gltfimport::Import("in/pictures.gltf", "data/scene.demo", {});
+
+  const std::vector<std::string> expected = {
+      "material 0 \"M0\" baseColorTexture: image 0 (gone.png): it cannot be read",
+      "material 1 \"M1\" baseColorTexture: image 1: it cannot be decoded",
+      "material 2 \"M2\" baseColorTexture: image 2: it is not a image/png file",
+      "material 3 \"M3\" baseColorTexture: image 3 \"huge\": its size 20000 x 4 is beyond",
+      "material 4 \"M4\" baseColorTexture: image 4: its type image/gif is neither PNG nor JPEG"};
+  ASSERT_EQ(c.warnings.size(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(c.warnings[i].rfind(expected[i], 0), 0u) << c.warnings[i];
+    EXPECT_NE(c.warnings[i].find("the material uses its factors"), std::string::npos);
+  }
+  ASSERT_EQ(c.meshes.size(), 7u);
+  for (int m = 0; m < 7; ++m) {
+    const std::string& script = c.meshes[static_cast<std::size_t>(m)].material;
+    EXPECT_NE(script.find("{ 'BaseColor', 'float4', { 0.5, 0.25, 1, 1 } }"), std::string::npos);
+    EXPECT_NE(script.find(m < 5 ? "'BaseColorMap', 'tex', 'data/scene.demo_scene/textures/white.dds'"
+                                : "'BaseColorMap', 'tex', 'data/scene.demo_scene/textures/tiles.dds'"),
+              std::string::npos)
+        << script;
+  }
+  EXPECT_EQ(c.meshes[1].name, "Parts_M1");
+  ASSERT_EQ(c.textures.size(), 2u);  // tiles.dds and white.dds
+  EXPECT_TRUE(fs::exists("data/scene.demo_scene/textures/tiles.dds"));
+  // Level 0 of 4 x 4 and three smaller levels.
+  EXPECT_EQ(fs::file_size("data/scene.demo_scene/textures/tiles.dds"), 128u + 4 * (16 + 4 + 1));
+  EXPECT_EQ(c.scene.objects.size(), 7u);
+  EXPECT_EQ(c.scene.objects[6].parent, "Parts");
+  EXPECT_EQ(c.scene.objects[6].data, "Parts_M6");
+}
+
+// Mesh files carry the colours, the second texture coordinates and the
+// tangents into the engine; the tangents the importer computes for a normal
+// map agree with those glTF writers put in the file (mirrored with the
+// scene, so the binormal's sign turns).
+TEST(GltfMaterialsImportTest, ColoursSecondCoordinatesAndTangentsReachTheEngine) {
+  velox_test::ScopedWorkDir dir;
+  velox_test::OpenNullWindow();
+  auto import = [](bool fileTangents) {
+    Gltf g;
+    std::string quad = WithMaterial(Quad(g, true), 0);
+    if (fileTangents) {
+      const int tangents = g.Floats({1, 0, 0, 1, 1, 0, 0, 1, 1, 0, 0, 1, 1, 0, 0, 1}, "VEC4");
+      quad.insert(quad.find("\"TEXCOORD_0\""), "\"TANGENT\":" + std::to_string(tangents) + ",");
+    }
+    g.meshes = {"{\"name\":\"Quad\",\"primitives\":[" + quad + "]}"};
+    g.more = R"("images":[{"uri":"data:image/png;base64,)" + Base64(Png(2, Checker)) +
+             R"("}],"textures":[{"source":0}],"materials":[{"normalTexture":{"index":0}}],)";
+    g.nodes = {"{\"name\":\"Quad\",\"mesh\":0}"};
+    g.roots = {0};
+    g.Save("in/quad.gltf");
+    gltfimport::Import("in/quad.gltf", "data/scene.demo", {});
+    return std::unique_ptr<engine::gfx::LoadMesh>(
+        new engine::gfx::LoadVLXMesh(L"data/scene.demo_scene/Quad.vlx"));
+  };
+  for (bool fileTangents : {false, true}) {
+    SCOPED_TRACE(fileTangents ? "the file's tangents" : "computed tangents");
+    const auto mesh = import(fileTangents);
+    std::map<std::pair<int, int>, const engine::gfx::PVData*> arrays;
+    for (unsigned i = 0; i < mesh->NumData(); ++i)
+      arrays[{mesh->GetData(i)->usage, mesh->GetData(i)->usageIndex}] = mesh->GetData(i);
+    const auto* colours = arrays.at({10, 0});
+    const auto* uv1 = arrays.at({5, 1});
+    const auto* tangents = arrays.at({6, 0});
+    ASSERT_EQ(colours->type, 3);
+    ASSERT_EQ(uv1->type, 1);
+    ASSERT_EQ(tangents->type, 3);
+    const auto* c = static_cast<const float*>(colours->data);
+    const auto* t = static_cast<const float*>(tangents->data);
+    const auto* v = static_cast<const float*>(uv1->data);
+    for (int i = 0; i < 4; ++i) {
+      EXPECT_EQ(c[4 * i + 3], 1.0f);  // RGB colours are opaque
+      // Along +x; the binormal cross(n, t) * w, with n = (0, 0, -1) after
+      // the mirror, is +y: towards the picture's top.
+      EXPECT_NEAR(t[4 * i], 1, 1e-5);
+      EXPECT_NEAR(t[4 * i + 1], 0, 1e-5);
+      EXPECT_NEAR(t[4 * i + 2], 0, 1e-5);
+      EXPECT_EQ(t[4 * i + 3], -1.0f);
+    }
+    // The second corner: green, and (1, 0) in the second set.
+    EXPECT_EQ(std::vector<float>(c + 4, c + 7), std::vector<float>({0, 1, 0}));
+    EXPECT_EQ(std::vector<float>(v + 2, v + 4), std::vector<float>({1, 0}));
+  }
+  engine::ShutDownEngine();
 }
 
 }  // namespace
