@@ -441,6 +441,10 @@ TEST(GltfImportProgramTest, WrongPropertiesFailByNameAndWriteNothing) {
       "{\"channels\":[{\"sampler\":0,\"target\":{\"node\":1,\"path\":\"translation\"}}],"
       "\"samplers\":[{\"input\":" +
       std::to_string(times) + ",\"output\":" + std::to_string(moves) + "}]}"};
+  g.more = R"("images":[{"uri":"a.png"}],"textures":[{"source":0,"sampler":0}],)"
+           R"("samplers":[{"wrapS":33071}],"materials":[{"name":"Mat","emissiveFactor":[1,1,1],)"
+           R"("normalTexture":{"index":0,"scale":1,)"
+           R"("extensions":{"KHR_texture_transform":{"offset":[0,0]}}}}],)";
   g.Save("in/good.gltf");
   ASSERT_EQ(RunImporter("in/good.gltf").first, 0);
   fs::remove_all("out");
@@ -465,6 +469,14 @@ TEST(GltfImportProgramTest, WrongPropertiesFailByNameAndWriteNothing) {
       {"{\"sampler\":0,", "{\"sampler\":\"0\",", "animation 0 channel 0: sampler must be an index"},
       {"\"input\":" + std::to_string(times), "\"input\":" + std::to_string(late),
        "animation 0 channel 0 input: accessor " + std::to_string(late) + ": key times run past"},
+      {"\"uri\":\"a.png\"", "\"uri\":5", "image 0: uri must be a string"},
+      {"\"source\":0", "\"source\":-1", "texture 0: source must be an index"},
+      {"\"wrapS\":33071", "\"wrapS\":\"CLAMP\"", "sampler 0: wrapS must be a whole number"},
+      {"[1,1,1],", "1,", "material 0 \"Mat\": emissiveFactor must be an array of 3 numbers"},
+      {"\"scale\":1,", "\"scale\":\"big\",", "material 0 \"Mat\": normalTexture.scale must be a number"},
+      {"[0,0]", "[0]",
+       "material 0 \"Mat\": normalTexture.extensions.KHR_texture_transform.offset must be an array "
+       "of 2 numbers"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.replace);
