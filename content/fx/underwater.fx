@@ -400,11 +400,13 @@ float3 BoxMin = {-70.0, -110.0, -25.0};
 float3 BoxSize = {100.0, 140.0, 40.0};
 float SpriteSize = 1.0;
 
+// Most specks cover a few pixels, where the rasterizer's cost is setting up
+// each triangle's interpolants: a speck carries six.
 struct SpriteOut {
   float4 pos : POSITION;
   float2 uv : TEXCOORD0;
-  float4 colour : TEXCOORD1;
-  float keep : TEXCOORD2;  // the square's side over the atlas cell's
+  float3 colour : TEXCOORD1;  // times the brightness
+  float keep : TEXCOORD2;     // the square's side over the atlas cell's
 };
 
 SpriteOut PlanktonSprite(float3 centre, float2 uv, float3 corner, float3 drift, float bokeh) {
@@ -442,7 +444,7 @@ SpriteOut PlanktonSprite(float3 centre, float2 uv, float3 corner, float3 drift, 
   o.uv = uv;
   o.keep = keep;
   float3 tint = lerp(float3(0.55, 1.0, 0.85), float3(1.0, 0.85, 0.55), step(0.86, seed));
-  o.colour = float4(tint * a * 0.7, a);
+  o.colour = tint * (a * 0.7 * Brightness);
   if (a < 0.004) o.pos = float4(0.0, 0.0, 2.0, 1.0);
   return o;
 }
@@ -455,11 +457,11 @@ SpriteOut Plankton20VS(float3 centre : POSITION, float2 uv : TEXCOORD0, float3 c
   return PlanktonSprite(centre, uv, corner, drift, 0.0);
 }
 
-float4 PlanktonPS(float2 uv : TEXCOORD0, float4 colour : TEXCOORD1, float keep : TEXCOORD2) : COLOR0 {
+float4 PlanktonPS(float2 uv : TEXCOORD0, float3 colour : TEXCOORD1, float keep : TEXCOORD2) : COLOR0 {
   // The corners still carry the whole cell: scale back about its centre.
   float2 cell = floor(uv * 2.0) * 0.5 + 0.25;
   float4 s = tex2D(SpriteSampler, cell + (uv - cell) * keep);
-  return float4(colour.rgb * s.rgb * s.a * Brightness, 1.0);
+  return float4(colour * s.rgb * s.a, 1.0);
 }
 
 // ---- techniques -----------------------------------------------------------------
