@@ -22,6 +22,7 @@
 #include "content/formats/image.h"
 #include "engine/VLXMesh.h"
 #include "engine/demoFile.h"
+#include "engine/effectPool.h"
 #include "engine/mesh.h"
 #include "engine/sceneNodes.h"
 #include "engine/wrapper.h"
@@ -124,14 +125,15 @@ class GltfMaterialsTest : public ::testing::Test {
     platform::EnableTestClock(true);
     ASSERT_TRUE(velox_test::MakeToneMp3("data/xt_tunefordemo.mp3", 1.0));
     velox_test::WriteText("data/wireframe.efx",
-                          "effect = { { pass = { { fx = 'velox_lit', tec = 'Lit', params = {}, "
+                          "effect = { { pass = { { fx = 'velox_lit', tec = 'Lit20', params = {}, "
                           "streams = { 'pos', 'normal' } } } } }");
   }
 
   // Imports `input` as data/scene.demo and takes one picture with the
-  // projection of the file's first camera, as cameras.txt gives it.
+  // projection of the file's first camera, as cameras.txt gives it, and
+  // pixel shaders up to `shaderVersion` (0: any).
   gltfimport::Conversion RenderLike(const std::string& input, int width, int height,
-                                    const std::string& reference) {
+                                    const std::string& reference, unsigned long shaderVersion = 0) {
     gltfimport::Conversion c = gltfimport::Import(input, "data/scene.demo", {});
     std::istringstream cameras(velox_test::ReadFile("data/scene.demo_scene/cameras.txt"));
     std::string line, name, kind;
@@ -144,6 +146,7 @@ class GltfMaterialsTest : public ::testing::Test {
     settings.width = width;
     settings.height = height;
     velox_test::Director director({3}, 4);
+    engine::SetTargetShaderVersion(shaderVersion);
     velox_test::RunFrames(settings, static_cast<float>(fov), static_cast<float>(zFar), &director);
     velox_test::ExpectMatchesReference(mDir.Path() / "screenshots" / "screenshot0.png", reference);
     return c;
@@ -157,7 +160,7 @@ class GltfMaterialsTest : public ::testing::Test {
 // emissive stripes (KHR_materials_emissive_strength) follow the second
 // texture coordinates; a checker rotated, scaled and moved by
 // KHR_texture_transform, clamped at its edges, magnified without filtering.
-TEST_F(GltfMaterialsTest, TexturedNormalMappedEmissiveModelsRenderLikeTheirPicture) {
+void SaveTexturedFile() {
   Gltf g;
   const int checker = g.View(Jpeg(16, Checker));
   const std::string ridges = Png(32, [](int x, int, float* c) {
@@ -198,7 +201,10 @@ TEST_F(GltfMaterialsTest, TexturedNormalMappedEmissiveModelsRenderLikeTheirPictu
   g.Save("in/textured.gltf");
   velox_test::WriteText("in/stripes.png", stripes);
   velox_test::WriteText("in/shade.png", dark);
+}
 
+TEST_F(GltfMaterialsTest, TexturedNormalMappedEmissiveModelsRenderLikeTheirPicture) {
+  SaveTexturedFile();
   const gltfimport::Conversion c =
       RenderLike("in/textured.gltf", 192, 96, "gltf_textured.png");
   EXPECT_TRUE(c.warnings.empty()) << c.warnings.front();
@@ -208,6 +214,13 @@ TEST_F(GltfMaterialsTest, TexturedNormalMappedEmissiveModelsRenderLikeTheirPictu
                                     "Clamp; MagFilter = Point; MinFilter = Linear; MipFilter = Linear;"),
             std::string::npos);
   EXPECT_TRUE(fs::exists("data/fx/" + c.effects[0].name));
+}
+
+// Limited to pixel shader 2.0, the materials' second candidates draw:
+// without the normal and occlusion maps, the rest as before.
+TEST_F(GltfMaterialsTest, PixelShader2CandidatesRenderLikeTheirPicture) {
+  SaveTexturedFile();
+  RenderLike("in/textured.gltf", 192, 96, "gltf_textured_ps20.png", 0xFFFF0200);
 }
 
 // A wall of vertex colours behind a MASK quad (a disc cut out of a
@@ -289,7 +302,7 @@ TEST(GltfMaterialsImportTest, UnusablePicturesFallBackToTheFactorsWithOneWarning
   const std::vector<std::string> expected = {
       "material 0 \"M0\" baseColorTexture: image 0 (gone.png): it cannot be read",
       "material 1 \"M1\" baseColorTexture: image 1: it cannot be decoded",
-      "material 2 \"M2\" baseColorTexture: image 2: it is not a image/png file",
+      "material 2 \"M2\" baseColorTexture: image 2: it is not a PNG file",
       "material 3 \"M3\" baseColorTexture: image 3 \"huge\": its size 20000 x 4 is beyond",
       "material 4 \"M4\" baseColorTexture: image 4: its type image/gif is neither PNG nor JPEG"};
   ASSERT_EQ(c.warnings.size(), expected.size());

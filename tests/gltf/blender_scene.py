@@ -3,6 +3,9 @@
 # renders the scene with Cycles to PATH, the picture the import is compared
 # with by eye. Run headless:
 #   blender -b --factory-startup --python tests/gltf/blender_scene.py -- OUT.glb [--render PATH]
+# (Debian: apt-get install blender python3-numpy; the exporter needs numpy).
+# The files here came from Blender 3.4:
+#   ... -- tests/gltf/blender_scene.glb --render tests/gltf/blender_scene_cycles.png
 import math
 import sys
 

@@ -1075,12 +1075,13 @@ class Converter {
         encoded.assign(buffer.begin() + static_cast<std::ptrdiff_t>(view.byteOffset),
                        buffer.begin() + static_cast<std::ptrdiff_t>(view.byteOffset + view.byteLength));
       }
-      if (mime.empty()) mime = "(none)";  // glTF requires one here
-    } else if (image.uri.rfind("data:", 0) == 0 && encoded.empty()) {
-      why->clear();
     }
-    std::string file;
-    const std::string dds = TextureFile(encoded, mime, colour, why);
+    std::string file, dds;
+    if (image.uri.rfind("data:", 0) == 0 && encoded.empty()) {
+      *why = "its data URI does not decode";
+    } else {
+      dds = TextureFile(encoded, mime, colour, why);
+    }
     if (!dds.empty()) {
       std::string base = FileName(image.name);
       if (base.empty() && !image.uri.empty() && image.uri.rfind("data:", 0) != 0) {

@@ -32,7 +32,9 @@ std::string TextureFile(const std::string& encoded, const std::string& mimeType,
     return "";
   }
   if ((!png && !jpeg) || (mimeType == "image/png" && !png) || (mimeType == "image/jpeg" && !jpeg)) {
-    *why = "it is not a " + (mimeType.empty() ? std::string("PNG or JPEG") : mimeType) + " file";
+    *why = std::string("it is not a ") +
+           (mimeType == "image/png" ? "PNG" : mimeType == "image/jpeg" ? "JPEG" : "PNG or JPEG") +
+           " file";
     return "";
   }
   if (encoded.size() > 0x7FFFFFFFu) {
