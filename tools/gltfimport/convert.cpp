@@ -492,8 +492,16 @@ class Converter {
 
   // One object for the node (and one more per further attachment), then its
   // children: parents come before their children in the file, as the
-  // loader's camera rule needs.
+  // loader's camera rule needs. The recursion keeps its frame small (deep
+  // hierarchies); the node's own work is done in AddObjects.
   void AddNode(int index, int parentObject, int depth) {
+    const int self = AddObjects(index, parentObject, depth);
+    for (int child : mModel.nodes[static_cast<std::size_t>(index)].children)
+      AddNode(child, self, depth + 1);
+  }
+
+  // The node's objects; returns the index of the first.
+  int AddObjects(int index, int parentObject, int depth) {
     const tinygltf::Node& node = mModel.nodes[static_cast<std::size_t>(index)];
     const std::string label = NodeName(index);
     if (depth > kMaxNodeDepth)
@@ -552,7 +560,7 @@ class Converter {
     }
     if (node.camera >= 0) NoteCamera(node.camera, Object(self).name);
     if (light >= 0) NoteLight(light, index, Object(self).name);
-    for (int child : node.children) AddNode(child, self, depth + 1);
+    return self;
   }
 
   content::SceneObject& Object(int index) {
