@@ -133,12 +133,21 @@ void Timer::SeekMusic(double seconds) {
   if (mStream == 0) return;
   // The rate from the library, the sample in double: a float time is a
   // few samples off after two minutes.
-  const std::uint64_t bytesPerSecond = platform::audio::ChannelSeconds2Bytes(mStream, 1.0f);
+  std::uint64_t bytesPerSecond = platform::audio::ChannelSeconds2Bytes(mStream, 1.0f);
+  if (bytesPerSecond == ~std::uint64_t{0} &&
+      platform::audio::ErrorGetCode() == platform::audio::kErrorHandle) {
+    // The stream frees itself at its end: a clock that comes back (a seek,
+    // a demo that starts again) opens the music afresh.
+    mStream = platform::audio::StreamCreateFile(kMusicFile, 0, 0, platform::audio::kStreamAutoFree);
+    if (mStream == 0) return;
+    bytesPerSecond = platform::audio::ChannelSeconds2Bytes(mStream, 1.0f);
+  }
   if (bytesPerSecond == ~std::uint64_t{0}) return;
   const std::uint64_t frameBytes = 4;
   const auto frame = static_cast<std::uint64_t>(
       std::llround(seconds * static_cast<double>(bytesPerSecond / frameBytes)));
-  if (platform::audio::ChannelSetPosition(mStream, frame * frameBytes)) {
+  const bool placed = platform::audio::ChannelSetPosition(mStream, frame * frameBytes);
+  if (placed) {
     if (!mPaused && !SteppingExactly()) platform::audio::ChannelPlay(mStream, false);
     return;
   }

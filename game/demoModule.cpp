@@ -170,6 +170,7 @@ bool TestScene1::Start() {
   mUnwritten.clear();
   mSceneIndex = 0;
   mCurrentScene = nullptr;
+  mPlays = 1;
 
   mStepsDone = 0;
   if (mProgress) mProgress(0, kLoadSteps, "");
@@ -374,7 +375,18 @@ void TestScene1::Update() {
 
   if (time > mCurrentScene->GetLength() * 0.04) {
     if (mSceneIndex + 1 >= kSceneCount) {
-      engine::QuitApplication();
+      if (mRepeatTimes != 0 && mPlays >= mRepeatTimes) {
+        engine::QuitApplication();
+        return;
+      }
+      // The clock and the music go back together, as a seek does; the clock
+      // is read again so that this very frame draws the start (a stepping
+      // clock would otherwise report the old time once more).
+      ++mPlays;
+      engine::core::Timer* timer = engine::core::Timer::Get();
+      timer->Seek(0.0);
+      timer->Update();
+      Show(0);
       return;
     }
     Show(mSceneIndex + 1);

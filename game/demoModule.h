@@ -44,6 +44,12 @@ class TestScene1 : public engine::core::Module {
   // Frames run and the highest scene shown, for the closing summary.
   long long Frames() const { return mFrames; }
 
+  // After the last scene the demo starts again at 0, clock and music, until
+  // it has played `times` times in all (0: forever; 1, the default: once).
+  void Repeat(int times) { mRepeatTimes = times; }
+  // Plays begun, this one included.
+  int Plays() const { return mPlays; }
+
   // Shows the scene that plays at time at once (the last one past the end).
   // Update passes one cut per frame, which suits a clock that runs; a clock
   // that jumps (a seek, a recording that starts late) comes here.
@@ -83,6 +89,8 @@ class TestScene1 : public engine::core::Module {
   std::vector<std::string> mUnwritten;
   bool mCachesUsable = false;
   long long mFrames = 0;
+  int mRepeatTimes = 1;
+  int mPlays = 1;
   Progress mProgress;
   int mStepsDone = 0;
 };

@@ -239,6 +239,7 @@ int RunProgram(const std::vector<std::string>& arguments) {
     engine::core::Timer::Get()->StepExactly(from, options.fps);
     demo->ShowAt(from);
   }
+  if (options.repeat) demo->Repeat(options.repeatTimes);
 
   std::unique_ptr<Capture> capture;
   if (options.Records()) {
@@ -320,8 +321,8 @@ int RunProgram(const std::vector<std::string>& arguments) {
     }
     return 0;
   }
-  std::printf("Quiet Port: %lld frames, ended in scene %d of %d; log in data/log.html\n",
-              demo->Frames(), demo->SceneIndex() + 1, TestScene1::kSceneCount);
+  std::printf("Quiet Port: %lld frames, ended in scene %d of %d of play %d; log in data/log.html\n",
+              demo->Frames(), demo->SceneIndex() + 1, TestScene1::kSceneCount, demo->Plays());
   return 0;
 }
 

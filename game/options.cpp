@@ -75,7 +75,20 @@ bool Loop(const std::string& value, Options* o, std::string* error) {
   return true;
 }
 
+bool Repeat(const std::string* value, Options* o, std::string* error) {
+  o->repeat = true;
+  o->repeatTimes = 0;
+  long times = 0;
+  if (value != nullptr && (!Integer(*value, &times) || times < 1))
+    return Fail(error, "--repeat needs a whole number of plays, 1 or more, or no value for forever (got \"" +
+                           *value + "\")");
+  o->repeatTimes = static_cast<int>(times);
+  return true;
+}
+
 bool Option(const std::string& name, const std::string* value, Options* o, std::string* error) {
+  // The one option that goes with or without a value.
+  if (name == "repeat") return Repeat(value, o, error);
   // Options with a value must have one; switches must not.
   static const char* const kSwitches[] = {"bench", "controls", "help", "length"};
   bool isSwitch = false;
@@ -212,7 +225,12 @@ bool ParseOptions(const std::vector<std::string>& arguments, Options* options, s
   const double frames = o.segment * o.fps;
   if (o.segment > 0.0 && (frames < 0.5 || std::fabs(frames - std::round(frames)) > 1e-6))
     return Fail(error, "--segment must be a whole number of frames at " + std::to_string(o.fps) + " fps");
-  if (o.length && (o.FixedSteps() || o.controls))
+  if (o.repeat && (o.Records() || o.bench))
+    return Fail(error, "--repeat is for showing the demo, not for recording or --bench");
+  if (o.repeat && o.loop) return Fail(error, "--repeat plays the whole demo; --loop never reaches its end");
+  if (o.repeat && (o.fromGiven || o.to >= 0.0))
+    return Fail(error, "--repeat plays the whole demo; it goes without --from and --to");
+  if (o.length && (o.FixedSteps() || o.controls || o.repeat))
     return Fail(error, "--length only prints the demo's length; it goes with nothing else");
   *options = o;
   return true;
@@ -243,6 +261,8 @@ const char* OptionsHelp() {
          "  --controls           making-of keys and overlay: Space pause, Left/Right 1 s,\n"
          "                       PgUp/PgDn 10 s, Home start, 1-3 scene starts\n"
          "  --loop=FROM:TO       repeat that range (with --controls)\n"
+         "  --repeat[=N]         start again from the beginning after the last scene,\n"
+         "                       forever or N plays in all (with --fps: fixed steps)\n"
          "  --length             print the demo's length in seconds\n"
          "  --help               this list\n"
          "Recording and benchmark steps the clock by exactly 1/fps per frame.\n";

@@ -38,11 +38,17 @@ struct Options {
   double loopFrom = 0.0;
   double loopTo = 0.0;
 
+  // Kiosk: after the last scene the demo starts again from the beginning,
+  // music too, `repeatTimes` plays in all (0: forever). With --fps the clock
+  // steps exactly, for long unattended checks.
+  bool repeat = false;
+  int repeatTimes = 0;
+
   bool help = false;
   bool length = false;  // print the demo's length in seconds and end
 
   bool Records() const { return !framesDir.empty() || !video.empty() || !sheet.empty(); }
-  bool FixedSteps() const { return Records() || bench; }
+  bool FixedSteps() const { return Records() || bench || (repeat && fpsGiven); }
 };
 
 // Reads the options out of the program's arguments. False with a message

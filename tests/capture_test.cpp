@@ -86,6 +86,14 @@ TEST(OptionsTest, BadInputIsRefusedBeforeAnyWorkWithExitCodeTwo) {
       {"nodialog --fps=30", "recordings"},
       {"--video=v.mp4 --segment=0.3", "whole number of frames"},
       {"--frames=f --segment=2", "--segment is for --video"},
+      {"--repeat=0", "--repeat needs"},
+      {"--repeat=2x", "--repeat needs"},
+      {"--repeat=", "--repeat needs"},
+      {"--repeat --video=v.mp4", "--repeat is for showing"},
+      {"--repeat=3 --bench", "--repeat is for showing"},
+      {"--repeat --loop=1:2", "--loop never"},
+      {"--repeat --controls --to=20", "without --from and --to"},
+      {"--repeat --length", "--length"},
   };
   for (const auto& c : cases) {
     demo::Options options;
@@ -128,6 +136,10 @@ TEST(OptionsTest, OptionsAreReadAndOtherWordsLeftToTheStartUp) {
   ASSERT_TRUE(demo::ParseOptions("--loop=56:60.5", &o, &error));
   EXPECT_TRUE(o.controls && o.loop);
   EXPECT_EQ(o.loopTo, 60.5);
+  ASSERT_TRUE(demo::ParseOptions("--repeat", &o, &error)) << error;
+  EXPECT_TRUE(o.repeat && o.repeatTimes == 0 && !o.FixedSteps());
+  ASSERT_TRUE(demo::ParseOptions("--repeat=20 --fps=50", &o, &error)) << error;
+  EXPECT_TRUE(o.repeat && o.repeatTimes == 20 && o.FixedSteps() && o.fps == 50);
   EXPECT_EQ(demo::FrameCount(0, 152, 25), 3800);
   EXPECT_EQ(demo::FrameCount(1, 1.05, 25), 2);
 }

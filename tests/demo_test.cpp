@@ -206,6 +206,30 @@ TEST(DemoTest, ScenesFollowTheClockAndTheLastOneQuits) {
   EXPECT_EQ(run.demo.Frames(), 4);  // two above, two in the loop
 }
 
+TEST(DemoTest, RepeatStartsAgainFromTheBeginningUntilItsPlaysAreDone) {
+  ScopedWorkDir dir;
+  CloseLog();
+  WriteDemoData();
+  DemoRun run;
+  ASSERT_TRUE(run.demo.Ready());
+  run.demo.Repeat(2);
+  // One cut a frame up to the last scene; past its end the same frame
+  // shows the first scene at 0 instead of quitting.
+  run.SetTime(5);
+  for (int frame = 0; frame < 3; ++frame) run.demo.Update();
+  EXPECT_EQ(run.demo.Plays(), 2);
+  EXPECT_EQ(run.demo.SceneIndex(), 0);
+  EXPECT_EQ(engine::GetTime(), 0.0);
+  run.SetTime(0.5);
+  run.demo.Update();
+  EXPECT_EQ(run.demo.SceneIndex(), 0);
+  // The second play is the last: it ends the main loop as a single one does.
+  run.SetTime(5);
+  engine::core::Kernel::Get()->Run();
+  EXPECT_EQ(run.demo.Plays(), 2);
+  EXPECT_EQ(run.demo.SceneIndex(), 2);
+}
+
 TEST(DemoTest, MissingFilesStopTheStartNamingThem) {
   ScopedWorkDir dir;
   CloseLog();

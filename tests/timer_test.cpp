@@ -1,6 +1,9 @@
 // The clock module and the music that follows it.
+#include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <string>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -170,6 +173,20 @@ TEST_F(TimerTest, ExactStepsWhateverTheRealTimeAndTheMusicNeverPlays) {
   EXPECT_EQ(engine::GetTime(), 10.0);
   Frame(0.3);
   EXPECT_EQ(engine::GetTime(), 10.04);
+}
+
+TEST_F(TimerTest, MusicThatPlayedToItsEndAndFreedItselfPlaysAgainAfterASeekBack) {
+  StartWithMusic(0.3);
+  const std::uint32_t first = Timer::Get()->Stream();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (audio::ChannelGetLength(first) != ~std::uint64_t{0} && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ASSERT_EQ(audio::ChannelGetLength(first), ~std::uint64_t{0}) << "the music never ended";
+  Timer::Get()->Seek(0.1);
+  ASSERT_NE(Timer::Get()->Stream(), 0u);
+  EXPECT_NE(Timer::Get()->Stream(), first);
+  EXPECT_GE(MusicTime(), 0.1);
+  EXPECT_LT(MusicTime(), 0.3);
 }
 
 TEST_F(TimerTest, SeekPutsTheClockAndTheMusicOnTheSameSample) {
