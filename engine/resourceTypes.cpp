@@ -268,7 +268,16 @@ std::vector<std::string> FXEffect::ReloadFailures() {
 
 void FXEffect::Update() {
   std::uint64_t time = 0;
-  if (!LastWriteTime(mName, &time)) ENGINE_ERROR("Could not get file attributes");
+  if (!LastWriteTime(mName, &time)) {
+    if (mObject == nullptr) ENGINE_ERROR("Could not get file attributes");
+    // Removed, or in the middle of being replaced: the last good version
+    // draws until the file is back.
+    std::string& failure = ReloadFailureTexts()[mName];
+    const std::string text = ToNarrow(mName) + ": file missing";
+    if (failure != text) ENGINE_WARNING("Effect " + text + "; drawing with the last good one");
+    failure = text;
+    return;
+  }
   if (time == mLastWrite) return;
   ENGINE_MESSAGE("Updating " + ToNarrow(mName));
   if (mObject == nullptr) {

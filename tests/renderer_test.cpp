@@ -3,6 +3,7 @@
 // recovery of a lost device, read from the device's call record.
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
@@ -182,22 +183,35 @@ TEST_F(RendererTest, ScreenshotsTakeTheFirstFreeNumber) {
 
 // The kernel catches only the engine's exception, and skips the input
 // module after it: the failed press must not be acted on again.
-TEST_F(RendererTest, AKeyPressThatFailsEndsOnlyItsFrameAndIsNotRetried) {
+TEST_F(RendererTest, AKeyPressThatFailsEndsOnlyItsFrameAndIsNotRetriedAndARemovedEffectKeepsDrawing) {
   std::ofstream("screenshots") << "x";  // a file where the folder belongs
   engine::core::Input::Get()->SetKey(0x7A, true);
   EXPECT_THROW(Frame(), engine::core::Exception);
   EXPECT_EQ(CountOf(Frame(), "Present"), 1);
 
+  // A removed effect is no failure of the frame: the last good one draws
+  // and the reason waits in the reload failures until the file is back.
   using engine::core::resources::FXEffect;
-  engine::core::ResourceManager::Get()->Get<FXEffect>(L"data/fx/r.fx");
-  std::filesystem::remove("data/fx/r.fx");  // the reload cannot read its time
-  engine::core::Input::Get()->SetKey(0x78, true);
-  EXPECT_THROW(Frame(), engine::core::Exception);
-  EXPECT_EQ(CountOf(Frame(), "Present"), 1);
+  const auto effect = engine::core::ResourceManager::Get()->Get<FXEffect>(L"data/fx/r.fx");
+  std::ifstream in("data/fx/r.fx", std::ios::binary);
+  const std::string source((std::istreambuf_iterator<char>(in)), {});
+  in.close();
+  std::filesystem::remove("data/fx/r.fx");
+  for (int press = 0; press < 2; ++press) {
+    engine::core::Input::Get()->SetKey(0x78, true);
+    EXPECT_EQ(CountOf(Frame(), "Present"), 1);
+    engine::core::Input::Get()->SetKey(0x78, false);
+    Frame();
+  }
+  EXPECT_NE(effect->Retrieve(), nullptr);
+  EXPECT_EQ(FXEffect::ReloadFailures(), std::vector<std::string>{"data/fx/r.fx: file missing"});
+  velox_test::WriteText("data/fx/r.fx", source);
+  engine::core::ResourceManager::Get()->UpdateAll();
+  EXPECT_TRUE(FXEffect::ReloadFailures().empty());
 
   const std::string rows = velox_test::CloseLogAndReadRows(mDir.Path());
   EXPECT_EQ(velox_test::Count(rows, "Failed to save screenshot"), 1);
-  EXPECT_EQ(velox_test::Count(rows, "Could not get file attributes"), 1);
+  EXPECT_EQ(velox_test::Count(rows, "data/fx/r.fx: file missing"), 1);
 }
 
 TEST_F(RendererTest, LastFrameIsCopiedAtMostEveryFortyMilliseconds) {
