@@ -792,6 +792,18 @@ void Mesh::Destroy() {
 
 void Mesh::Update() {}
 
+void Mesh::ReplaceEffect(boost::shared_ptr<Effect> effect) {
+  boost::shared_ptr<Effect> old = std::move(mEffect);
+  mEffect = std::move(effect);
+  try {
+    Create();
+  } catch (const core::Exception&) {
+    mEffect = std::move(old);
+    Create();
+    throw;
+  }
+}
+
 void Mesh::OnLost() {
   ENGINE_MESSAGE("Lost mesh " + ToNarrow(mName));
   ReleaseDeviceObjects();

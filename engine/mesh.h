@@ -147,6 +147,10 @@ class ENGINE_API Mesh : public core::UnmanagedResource {
   static boost::shared_ptr<Mesh> CreateQuad(boost::shared_ptr<Effect> effect);
 
   boost::shared_ptr<Effect> GetEffect() const { return mEffect; }
+  // Draws with another material from now on, the vertex layout made again
+  // for its streams. When the mesh lacks a stream the material needs, the
+  // old material stays and the error is thrown.
+  void ReplaceEffect(boost::shared_ptr<Effect> effect);
   LoadMesh* GetLoadMesh() const { return mLoadMesh; }
   int NumVertices() const { return mNumVertices; }
   int NumTriangles() const { return mNumTriangles; }

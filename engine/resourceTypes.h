@@ -91,6 +91,13 @@ class ENGINE_API ResourceManager : public pattern::Singleton<ResourceManager> {
     return created;
   }
 
+  // The resource of that name and class when one is registered; never
+  // creates one.
+  template <class T>
+  boost::shared_ptr<T> Registered(const std::wstring& name) const {
+    return boost::dynamic_pointer_cast<T>(Find(name));
+  }
+
   void LostDevice();
   void ResetDevice();
   void UpdateAll();

@@ -82,7 +82,12 @@ std::vector<std::string> Overlay::Lines(double time, double fps, double frameSec
     lines.push_back("loop " + ClockText(mConfig.loopFrom) + " - " + ClockText(mConfig.loopTo));
   }
   for (const std::string& pass : mPassLines) lines.push_back(pass.substr(0, std::max<std::size_t>(columns, 20)));
-  for (const std::string& failure : engine::core::resources::FXEffect::ReloadFailures()) {
+  std::vector<std::string> failures = engine::core::resources::FXEffect::ReloadFailures();
+  if (mFailures) {
+    const std::vector<std::string> more = mFailures();
+    failures.insert(failures.end(), more.begin(), more.end());
+  }
+  for (const std::string& failure : failures) {
     const std::size_t kWidth = std::max<std::size_t>(columns, 20) - 2;
     std::size_t at = 0;
     while (at < failure.size() && lines.size() < 16) {

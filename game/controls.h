@@ -71,9 +71,13 @@ class Overlay {
   std::vector<std::string> Lines(double time, double fps, double frameSeconds, bool paused,
                                  std::size_t columns = 90) const;
   void Draw(platform::Device* device);
+  // More reasons why a change did not load (beside the effects' own), shown
+  // as the effects' are.
+  void SetFailures(std::function<std::vector<std::string>()> failures) { mFailures = std::move(failures); }
 
  private:
   std::function<std::string()> mScene;
+  std::function<std::vector<std::string>()> mFailures;
   Controls::Config mConfig;
   double mLastWall = -1.0;
   double mFrameSeconds = 0.0;

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 #include <system_error>
+#include <utility>
 
 #include "engine/demoFile.h"
 #include "engine/effectPool.h"
@@ -213,6 +214,13 @@ bool TestScene1::Start() {
     if (mProgress) mProgress(++mStepsDone, kLoadSteps, kSceneNames[i]);
   }
 
+  FindGodRays();
+  Show(0);
+  platform::ShowCursor(false);
+  return true;
+}
+
+void TestScene1::FindGodRays() {
   boost::shared_ptr<engine::gfx::Node> rays = mScenes[2]->GetNode("GodRays");
   int floats = 0;
   mGodRaysDirection = rays ? engine::GetFirstParameterValue(rays, &floats) : nullptr;
@@ -223,10 +231,20 @@ bool TestScene1::Start() {
     ENGINE_WARNING("The city scene has no GodRays node with a three-float first parameter; "
                    "the god rays get no light direction");
   }
+}
 
-  Show(0);
-  platform::ShowCursor(false);
-  return true;
+void TestScene1::ReloadScene(const std::string& path) {
+  if (mCurrentScene == nullptr) return;
+  for (int i = 0; i < kSceneCount; ++i) {
+    if (path != "data/" + std::string(kSceneNames[i]) + ".demo") continue;
+    // Loaded beside the old version, which goes only once the new one stands.
+    engine::gfx::DemoLoader* fresh = engine::gfx::DemoLoader::CreateInstance(engine::ToWide(path));
+    engine::gfx::DemoLoader* old = std::exchange(mScenes[i], fresh);
+    if (i == 2) FindGodRays();
+    if (mSceneIndex == i) Show(i);
+    old->DestroyInstance();
+    return;
+  }
 }
 
 void TestScene1::LoadMeshes() {

@@ -35,6 +35,7 @@ class TestScene1 : public engine::core::Module {
   // and the module must not be run.
   bool Ready() const { return mCurrentScene != nullptr; }
   int SceneIndex() const { return mSceneIndex; }
+  engine::gfx::DemoLoader* Scene(int index) const { return mScenes[index]; }
   // What the last start made from scratch and cached, what it read from
   // caches, and what it made but could not cache (a warning in the log
   // names each file), as "<scene>_<Mesh>".
@@ -54,6 +55,11 @@ class TestScene1 : public engine::core::Module {
   // Update passes one cut per frame, which suits a clock that runs; a clock
   // that jumps (a seek, a recording that starts late) comes here.
   void ShowAt(double time);
+  // Replaces a scene by the new version of its file (a path that is no
+  // scene's file is left alone); the one on screen goes on at the same clock
+  // time with the file's nodes, animation and cameras. A file that does not
+  // load throws and the old version stays.
+  void ReloadScene(const std::string& path);
   // When a scene ends, in seconds; 0 before a successful start.
   double SceneEnd(int index) const;
   double EndTime() const { return SceneEnd(kSceneCount - 1); }
@@ -73,6 +79,7 @@ class TestScene1 : public engine::core::Module {
   void Register(engine::gfx::LoadMesh* mesh, const std::string& scene, const std::string& name);
   void Show(int index);
   void FeedGodRays();
+  void FindGodRays();
 
   engine::gfx::DemoLoader* mCurrentScene = nullptr;
   engine::gfx::DemoLoader* mScenes[kSceneCount] = {nullptr, nullptr, nullptr};

@@ -23,11 +23,13 @@
 #include "game/capture.h"
 #include "game/controls.h"
 #include "game/demoModule.h"
+#include "game/liveReload.h"
 #include "game/loading.h"
 #include "game/options.h"
 #include "platform/display.h"
 #include "platform/graphics.h"
 #include "platform/system.h"
+#include "platform/watch.h"
 
 namespace demo {
 
@@ -271,6 +273,7 @@ int RunProgram(const std::vector<std::string>& arguments) {
 
   std::unique_ptr<Controls> controls;
   std::unique_ptr<Overlay> overlay;
+  std::unique_ptr<LiveReload> live;
   if (options.controls) {
     Controls::Config config;
     for (int i = 0; i < TestScene1::kSceneCount; ++i)
@@ -287,6 +290,16 @@ int RunProgram(const std::vector<std::string>& arguments) {
     overlay = std::make_unique<Overlay>(sceneName, config);
     if (auto* renderer = dynamic_cast<engine::gfx::Renderer*>(engine::core::Kernel::Get()->FindModule(10)))
       renderer->SetOverlay([o = overlay.get()](platform::Device* device) { o->Draw(device); });
+    // What is saved under data/ shows while the demo plays on.
+    std::string why;
+    std::unique_ptr<platform::FileWatcher> watcher = platform::WatchFolder("data", &why);
+    live = std::make_unique<LiveReload>("data", std::move(watcher), why);
+    live->On(".demo", [scenes](const std::string& path, std::string*) {
+      scenes->ReloadScene(path);
+      return true;
+    });
+    engine::AddModule(live.get(), 10600);
+    overlay->SetFailures([l = live.get()] { return l->Failures(); });
   }
 
   try {

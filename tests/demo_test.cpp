@@ -12,6 +12,11 @@
 #include "engine/VLXMesh.h"
 #include "engine/kernel.h"
 #include "engine/mesh.h"
+#include "engine/resourceTypes.h"
+#include "engine/Shader.h"
+#include "engine/effectPool.h"
+#include "engine/demoFile.h"
+#include "engine/sceneNodes.h"
 #include "engine/strings.h"
 #include "engine/timer.h"
 #include "engine/windowStuff.h"
@@ -20,12 +25,14 @@
 #include "game/demoModule.h"
 #include "game/entry.h"
 #include "game/generators.h"
+#include "game/liveReload.h"
 #include "game/postTargets.h"
 #include "game/random.h"
 #include "mesh_test_support.h"
 #include "platform/graphics.h"
 #include "platform/null/nullGraphics.h"
 #include "platform/system.h"
+#include "platform/watch.h"
 #include "test_support.h"
 
 namespace fs = std::filesystem;
@@ -228,6 +235,93 @@ TEST(DemoTest, RepeatStartsAgainFromTheBeginningUntilItsPlaysAreDone) {
   engine::core::Kernel::Get()->Run();
   EXPECT_EQ(run.demo.Plays(), 2);
   EXPECT_EQ(run.demo.SceneIndex(), 2);
+}
+
+// Files changed under the running demo: what it draws after each reload,
+// and a broken or removed file that keeps the last good version.
+TEST(DemoTest, SavedChangesShowAtTheSameClockTimeAndBrokenOnesKeepTheLastGood) {
+  ScopedWorkDir dir;
+  CloseLog();
+  WriteDemoData();
+  const auto scene = [](float to) {
+    DemoWriter(1, 250)
+        .Object("Mesh", "Body", "Mesh", "", {0, 0, 0}, {0, 0, 0}, 1)
+        .Curve("LocX", {{1, 0}, {251, to}})
+        .Save("data/underwater.demo");
+  };
+  scene(10);
+  DemoRun run;
+  ASSERT_TRUE(run.demo.Ready());
+  std::string why;
+  std::unique_ptr<platform::FileWatcher> watcher = platform::WatchFolder("data", &why);
+  demo::LiveReload live("data", std::move(watcher), why);
+  ASSERT_TRUE(live.Watching()) << why;
+  live.On(".demo", [&](const std::string& path, std::string*) {
+    run.demo.ReloadScene(path);
+    return true;
+  });
+  const auto bodyX = [&] {
+    run.demo.Scene(0)->GetBaseNode()->Update(nullptr);
+    return run.demo.Scene(0)->GetNode("Body")->Local().m[3][0];
+  };
+  run.SetTime(5);
+  run.SetTime(5);  // frame 125, and a frame that takes no time
+  EXPECT_NEAR(bodyX(), 4.96f, 1e-3);
+
+  // The scene: the same clock time, the new curve.
+  scene(20);
+  live.Update();
+  EXPECT_EQ(engine::GetTime(), 5.0);
+  EXPECT_NEAR(bodyX(), 9.92f, 1e-3);
+  // Garbage, a half-written file, a removed one: the last good version stays.
+  engine::gfx::DemoLoader* good = run.demo.Scene(0);
+  for (const std::string& bytes : {std::string("garbage"), std::string()}) {
+    WriteText("data/underwater.demo", bytes);
+    live.Update();
+    EXPECT_EQ(run.demo.Scene(0), good);
+    ASSERT_EQ(live.Failures().size(), 1u);
+    EXPECT_EQ(live.Failures()[0].rfind("data/underwater.demo: ", 0), 0u) << live.Failures()[0];
+  }
+  fs::remove("data/underwater.demo");
+  live.Update();
+  EXPECT_EQ(live.Failures(), std::vector<std::string>{"data/underwater.demo: file missing"});
+  scene(10);
+  live.Update();
+  EXPECT_TRUE(live.Failures().empty());
+  EXPECT_NEAR(bodyX(), 4.96f, 1e-3);
+
+  // A material script chooses its mesh's material again; a broken one keeps it.
+  const auto mesh = engine::core::ResourceManager::Get()->Registered<engine::gfx::Mesh>(
+      L"data/underwater.demo_scene/Mesh.vlx");
+  ASSERT_TRUE(mesh);
+  const auto fxPath = [&] { return mesh->GetEffect()->GetShader(0)->EffectPath(); };
+  EXPECT_EQ(fxPath(), "data/fx/flat.fx");
+  WriteText("data/fx/other.fx", ReadFile("data/fx/flat.fx"));
+  WriteText("data/underwater.demo_scene/Mesh.vlx.efx",
+            "effect = {{ pass = {{ fx = \"other\", tec = \"Flat\", params = {}, streams = { \"pos\" } }} }}\n");
+  live.Update();
+  EXPECT_EQ(fxPath(), "data/fx/other.fx");
+  WriteText("data/underwater.demo_scene/Mesh.vlx.efx", "effect = {{ pass = ");
+  live.Update();
+  EXPECT_EQ(fxPath(), "data/fx/other.fx");
+  ASSERT_EQ(live.Failures().size(), 1u);
+  EXPECT_NE(live.Failures()[0].find("Mesh.vlx.efx"), std::string::npos);
+
+  // An effect reloads on its own, as F9 would.
+  const auto effect = mesh->GetEffect()->GetShader(0)->GetEffect();
+  const std::uint64_t loaded = effect->LastWrite();
+  WriteText("data/fx/other.fx", ReadFile("data/fx/flat.fx") + "// saved again\n");
+  live.Update();
+  EXPECT_NE(effect->LastWrite(), loaded);
+  EXPECT_GT(live.Reloads(), 3);
+
+  // A watcher that cannot start leaves F9, and says so once.
+  std::unique_ptr<platform::FileWatcher> none = platform::WatchFolder("missing", &why);
+  demo::LiveReload off("data", std::move(none), why);
+  EXPECT_FALSE(off.Watching());
+  off.Start();
+  off.Update();
+  EXPECT_EQ(Count(CloseLogAndReadRows(dir.Path()), "Live reload is off (cannot watch missing"), 1);
 }
 
 TEST(DemoTest, MissingFilesStopTheStartNamingThem) {
