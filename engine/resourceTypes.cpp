@@ -1,6 +1,7 @@
 #include "engine/resourceTypes.h"
 
 #include <map>
+#include <utility>
 
 #include <sys/stat.h>
 
@@ -129,6 +130,18 @@ void ManagedTexture::Destroy() {
 }
 
 void ManagedTexture::Update() {}
+
+void ManagedTexture::Reload() {
+  platform::BaseTexture* old = std::exchange(mObject, nullptr);
+  try {
+    Create();
+  } catch (...) {
+    if (mObject != nullptr) mObject->Release();
+    mObject = old;
+    throw;
+  }
+  if (old != nullptr) old->Release();
+}
 int ManagedTexture::TextureType() { return 0; }
 
 void ManagedCubeTexture::Create() {

@@ -124,6 +124,9 @@ class ENGINE_API ManagedTexture : public Resource, public ResourceRetriever<plat
   void Create() override;
   void Destroy() override;
   void Update() override;
+  // Loads the file again beside the texture in use, which is replaced only
+  // when the new one loads (the error is thrown, the old one kept).
+  void Reload();
   // 0 for a plain texture, 2 for a cube texture.
   virtual int TextureType();
 };

@@ -33,6 +33,16 @@ LiveReload::LiveReload(std::string root, std::unique_ptr<platform::FileWatcher> 
     return true;
   });
   On(".efx", [this](const std::string& path, std::string* error) { return ReloadMaterial(path, error); });
+  // A texture in use is loaded again in place: every material drawing with
+  // it sees the new one.
+  for (const char* suffix : {".dds", ".png", ".jpg", ".jpeg", ".tga", ".bmp"}) {
+    On(suffix, [](const std::string& path, std::string*) {
+      using engine::core::resources::ManagedTexture;
+      if (auto texture = engine::core::ResourceManager::Get()->Registered<ManagedTexture>(engine::ToWide(path)))
+        texture->Reload();
+      return true;
+    });
+  }
 }
 
 LiveReload::~LiveReload() = default;

@@ -30,6 +30,7 @@
 #include "game/random.h"
 #include "mesh_test_support.h"
 #include "platform/graphics.h"
+#include "platform/image.h"
 #include "platform/null/nullGraphics.h"
 #include "platform/system.h"
 #include "platform/watch.h"
@@ -314,6 +315,26 @@ TEST(DemoTest, SavedChangesShowAtTheSameClockTimeAndBrokenOnesKeepTheLastGood) {
   live.Update();
   EXPECT_NE(effect->LastWrite(), loaded);
   EXPECT_GT(live.Reloads(), 3);
+
+  // A texture in use is replaced in place; one that does not load is not.
+  const std::uint32_t pixels[4] = {0xFF0000FFu, 0xFF00FF00u, 0xFFFF0000u, 0xFFFFFFFFu};
+  std::string error;
+  ASSERT_TRUE(platform::image::SavePng(L"data/t.png", 2, 2, pixels, 8, error)) << error;
+  using engine::core::resources::ManagedTexture;
+  const auto texture = engine::core::ResourceManager::Get()->Get<ManagedTexture>(L"data/t.png");
+  live.Update();
+  const platform::BaseTexture* first = texture->Retrieve();
+  ASSERT_TRUE(platform::image::SavePng(L"data/t.png", 1, 1, pixels, 4, error)) << error;
+  live.Update();
+  EXPECT_NE(texture->Retrieve(), first);
+  const platform::BaseTexture* second = texture->Retrieve();
+  WriteText("data/t.png", "not a picture");
+  live.Update();
+  EXPECT_EQ(texture->Retrieve(), second);
+  const std::vector<std::string> failures = live.Failures();
+  EXPECT_EQ(std::count_if(failures.begin(), failures.end(),
+                          [](const std::string& f) { return f.rfind("data/t.png: ", 0) == 0; }),
+            1);
 
   // A watcher that cannot start leaves F9, and says so once.
   std::unique_ptr<platform::FileWatcher> none = platform::WatchFolder("missing", &why);
