@@ -8,6 +8,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <utility>
 
 #include "engine/binaryReader.h"
 #include "engine/logging.h"
@@ -791,6 +792,19 @@ void Mesh::Destroy() {
 }
 
 void Mesh::Update() {}
+
+void Mesh::ReplaceData(LoadMesh* mesh) {
+  LoadMesh* old = std::exchange(mLoadMesh, mesh);
+  try {
+    Create();
+  } catch (const core::Exception&) {
+    mLoadMesh = old;
+    mesh->DestroyItself();
+    Create();
+    throw;
+  }
+  if (old != nullptr) old->DestroyItself();
+}
 
 void Mesh::ReplaceEffect(boost::shared_ptr<Effect> effect) {
   boost::shared_ptr<Effect> old = std::move(mEffect);

@@ -151,6 +151,9 @@ class ENGINE_API Mesh : public core::UnmanagedResource {
   // for its streams. When the mesh lacks a stream the material needs, the
   // old material stays and the error is thrown.
   void ReplaceEffect(boost::shared_ptr<Effect> effect);
+  // Draws `mesh` (taking ownership) from now on. When its buffers cannot be
+  // made, the old data stays, `mesh` is released and the error is thrown.
+  void ReplaceData(LoadMesh* mesh);
   LoadMesh* GetLoadMesh() const { return mLoadMesh; }
   int NumVertices() const { return mNumVertices; }
   int NumTriangles() const { return mNumTriangles; }

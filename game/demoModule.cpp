@@ -12,6 +12,7 @@
 #include "engine/input.h"
 #include "engine/logging.h"
 #include "engine/mesh.h"
+#include "engine/resourceTypes.h"
 #include "engine/sceneNodes.h"
 #include "engine/strings.h"
 #include "engine/timer.h"
@@ -179,18 +180,7 @@ bool TestScene1::Start() {
   FillRandomTable();
   CreatePostTargets();
 
-  const std::string underwaterCurves = "data/underwater.curves";
-  const CurveSet curves = ReadOrFail([](const std::string& p) { return ReadCurves(p); }, underwaterCurves);
-  mUnderwaterCurve = FirstSpline(curves, "Curve", underwaterCurves);
-  mMusicCurve = FirstSpline(curves, "MusicCurve", underwaterCurves);
-  std::stable_sort(mMusicCurve.points.begin(), mMusicCurve.points.end(),
-                   [](const SplinePoint& a, const SplinePoint& b) { return a.knot.x < b.knot.x; });
-  mUnderwaterMatrices =
-      ReadOrFail([](const std::string& p) { return ReadMatrices(p); }, "data/underwater.matrix");
-  const std::string cityCurves = "data/city.curves";
-  mCityCurve = FirstSpline(ReadOrFail([](const std::string& p) { return ReadCurves(p); }, cityCurves),
-                           "CityCurve", cityCurves);
-  mCityMatrices = ReadOrFail([](const std::string& p) { return ReadMatrices(p); }, "data/city.matrix");
+  ReadCurveFiles(true, true);
 
   // Without a cache folder the meshes are made every time (each unwritten
   // cache is warned about), but the demo runs.
@@ -218,6 +208,79 @@ bool TestScene1::Start() {
   Show(0);
   platform::ShowCursor(false);
   return true;
+}
+
+void TestScene1::ReadCurveFiles(bool underwater, bool city) {
+  // Both files of a scene are read before any member changes: a reload
+  // that fails keeps the curves it had.
+  if (underwater) {
+    const std::string path = "data/underwater.curves";
+    const CurveSet curves = ReadOrFail([](const std::string& p) { return ReadCurves(p); }, path);
+    Spline along = FirstSpline(curves, "Curve", path);
+    Spline music = FirstSpline(curves, "MusicCurve", path);
+    std::stable_sort(music.points.begin(), music.points.end(),
+                     [](const SplinePoint& a, const SplinePoint& b) { return a.knot.x < b.knot.x; });
+    MatrixSet matrices = ReadOrFail([](const std::string& p) { return ReadMatrices(p); }, "data/underwater.matrix");
+    mUnderwaterCurve = std::move(along);
+    mMusicCurve = std::move(music);
+    mUnderwaterMatrices = std::move(matrices);
+  }
+  if (city) {
+    const std::string path = "data/city.curves";
+    Spline along = FirstSpline(ReadOrFail([](const std::string& p) { return ReadCurves(p); }, path),
+                               "CityCurve", path);
+    MatrixSet matrices = ReadOrFail([](const std::string& p) { return ReadMatrices(p); }, "data/city.matrix");
+    mCityCurve = std::move(along);
+    mCityMatrices = std::move(matrices);
+  }
+}
+
+void TestScene1::ReloadSource(const std::string& path) {
+  if (mCurrentScene == nullptr) return;
+  std::vector<std::string> names;
+  const bool underwaterCurves = path == "data/underwater.curves" || path == "data/underwater.matrix";
+  const bool cityCurves = path == "data/city.curves" || path == "data/city.matrix";
+  if (underwaterCurves) names = {"underwater_Mesh"};
+  if (cityCurves) names = {"city_Mesh", "city_Ground", "city_RegionCenter", "city_RegionSuburbs"};
+  for (const char* scene : kSceneNames) {
+    const std::string folder = "data/" + std::string(scene) + ".demo_scene/";
+    const std::string suffix = ".vlx";
+    if (path.rfind(folder, 0) == 0 && path.size() > folder.size() + suffix.size() &&
+        path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0)
+      names = {scene + ("_" + path.substr(folder.size(), path.size() - folder.size() - suffix.size()))};
+  }
+  if (names.empty()) return;
+
+  // Everything is made before anything is replaced.
+  const Spline music = mMusicCurve, underwater = mUnderwaterCurve, city = mCityCurve;
+  const MatrixSet underwaterMatrices = mUnderwaterMatrices, cityMatrices = mCityMatrices;
+  std::size_t handed = 0;
+  bool replacing = false;
+  try {
+    ReadCurveFiles(underwaterCurves, cityCurves);
+    mRemaking = &names;
+    LoadMeshes();
+    mRemaking = nullptr;
+    replacing = true;
+    for (; handed < mRemade.size(); ++handed) {
+      const Remade& r = mRemade[handed];
+      const auto gpu = engine::core::ResourceManager::Get()->Registered<engine::gfx::Mesh>(
+          engine::ToWide(SourcePath(r.scene, r.name)));
+      if (!gpu) ENGINE_ERROR("No mesh " + SourcePath(r.scene, r.name) + " to replace");
+      gpu->ReplaceData(r.mesh);  // owns it from here, even when it throws
+    }
+  } catch (...) {
+    mRemaking = nullptr;
+    for (std::size_t i = replacing ? handed + 1 : 0; i < mRemade.size(); ++i) mRemade[i].mesh->DestroyItself();
+    mRemade.clear();
+    mMusicCurve = music;
+    mUnderwaterCurve = underwater;
+    mCityCurve = city;
+    mUnderwaterMatrices = underwaterMatrices;
+    mCityMatrices = cityMatrices;
+    throw;
+  }
+  mRemade.clear();
 }
 
 void TestScene1::FindGodRays() {
@@ -266,7 +329,22 @@ void TestScene1::LoadMeshes() {
     mCached.push_back(scene + "_" + b);
     return true;
   };
-  const auto single = [this](const std::string& scene, const std::string& name, auto make) {
+  const auto remaking = [this](const std::string& scene, const std::string& name) {
+    return std::find(mRemaking->begin(), mRemaking->end(), scene + "_" + name) != mRemaking->end();
+  };
+  // Made again, never read from a cache, and kept for ReloadSource to hand on.
+  const auto remade = [this](MeshGuard* made, const std::string& scene, const std::string& name) {
+    WriteCache(made->mesh, scene, name);
+    mRemade.push_back({scene, name, made->mesh});
+    made->Release();
+  };
+  const auto single = [&, this](const std::string& scene, const std::string& name, auto make) {
+    if (mRemaking != nullptr) {
+      if (!remaking(scene, name)) return;
+      MeshGuard made(make());
+      remade(&made, scene, name);
+      return;
+    }
     LoadMesh* mesh = ReadCache(scene, name);
     if (mesh != nullptr) {
       mCached.push_back(scene + "_" + name);
@@ -279,6 +357,14 @@ void TestScene1::LoadMeshes() {
   };
   // Two meshes made together and cached as a pair.
   const auto pair = [&](const std::string& scene, const std::string& a, const std::string& b, auto make) {
+    if (mRemaking != nullptr) {
+      if (!remaking(scene, a) && !remaking(scene, b)) return;
+      MeshGuard madeA(nullptr), madeB(nullptr);
+      make(&madeA, &madeB);
+      remade(&madeA, scene, a);
+      remade(&madeB, scene, b);
+      return;
+    }
     LoadMesh *first = nullptr, *second = nullptr;
     if (!readPair(scene, a, b, &first, &second)) {
       MeshGuard madeA(nullptr), madeB(nullptr);

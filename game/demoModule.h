@@ -60,6 +60,11 @@ class TestScene1 : public engine::core::Module {
   // time with the file's nodes, animation and cameras. A file that does not
   // load throws and the old version stays.
   void ReloadScene(const std::string& path);
+  // Makes the meshes made from `path` (a .vlx source, a curve or matrix
+  // file) again and writes their caches; a curve file brings the music curve
+  // with it. A path nothing is made from is left alone. When anything fails
+  // it throws and every mesh and curve stays as it was.
+  void ReloadSource(const std::string& path);
   // When a scene ends, in seconds; 0 before a successful start.
   double SceneEnd(int index) const;
   double EndTime() const { return SceneEnd(kSceneCount - 1); }
@@ -73,6 +78,7 @@ class TestScene1 : public engine::core::Module {
   static float Aspect(float aspectRatio, int width, int height);
 
  private:
+  void ReadCurveFiles(bool underwater, bool city);
   void LoadMeshes();
   engine::gfx::LoadMesh* ReadCache(const std::string& scene, const std::string& name);
   void WriteCache(engine::gfx::LoadMesh* mesh, const std::string& scene, const std::string& name);
@@ -95,6 +101,13 @@ class TestScene1 : public engine::core::Module {
   std::vector<std::string> mCached;
   std::vector<std::string> mUnwritten;
   bool mCachesUsable = false;
+  // While meshes are made again: which ("<scene>_<Mesh>"), and what was made.
+  const std::vector<std::string>* mRemaking = nullptr;
+  struct Remade {
+    std::string scene, name;
+    engine::gfx::LoadMesh* mesh;
+  };
+  std::vector<Remade> mRemade;
   long long mFrames = 0;
   int mRepeatTimes = 1;
   int mPlays = 1;

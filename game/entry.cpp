@@ -298,6 +298,12 @@ int RunProgram(const std::vector<std::string>& arguments) {
       scenes->ReloadScene(path);
       return true;
     });
+    for (const char* source : {".vlx", ".curves", ".matrix"}) {
+      live->On(source, [scenes](const std::string& path, std::string*) {
+        scenes->ReloadSource(path);
+        return true;
+      });
+    }
     engine::AddModule(live.get(), 10600);
     overlay->SetFailures([l = live.get()] { return l->Failures(); });
   }

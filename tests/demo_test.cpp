@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <map>
 #include <string>
 
 #include "content/formats/curves.h"
@@ -343,6 +344,81 @@ TEST(DemoTest, SavedChangesShowAtTheSameClockTimeAndBrokenOnesKeepTheLastGood) {
   off.Start();
   off.Update();
   EXPECT_EQ(Count(CloseLogAndReadRows(dir.Path()), "Live reload is off (cannot watch missing"), 1);
+}
+
+TEST(DemoTest, SavedSourcesRemakeTheirMeshesAndCachesOrNothingAtAll) {
+  ScopedWorkDir dir;
+  CloseLog();
+  WriteDemoData();
+  DemoRun run;
+  ASSERT_TRUE(run.demo.Ready());
+  demo::LiveReload live("data", nullptr, "off");
+  live.On(".curves", [&](const std::string& path, std::string*) {
+    run.demo.ReloadSource(path);
+    return true;
+  });
+  live.On(".matrix", [&](const std::string& path, std::string*) {
+    run.demo.ReloadSource(path);
+    return true;
+  });
+  live.On(".vlx", [&](const std::string& path, std::string*) {
+    run.demo.ReloadSource(path);
+    return true;
+  });
+  // What each mesh draws, and its cache's bytes.
+  const auto state = [] {
+    std::map<std::string, std::pair<const void*, std::string>> meshes;
+    for (const char* name : kAllMeshes) {
+      const std::string scene = std::string(name).substr(0, std::string(name).find('_'));
+      const std::string mesh = std::string(name).substr(scene.size() + 1);
+      const auto gpu = engine::core::ResourceManager::Get()->Registered<engine::gfx::Mesh>(
+          engine::ToWide("data/" + scene + ".demo_scene/" + mesh + ".vlx"));
+      meshes[name] = {gpu ? gpu->GetLoadMesh() : nullptr, ReadFile(std::string("data/serial/") + name + ".serial")};
+    }
+    return meshes;
+  };
+  const auto changed = [](const auto& before, const auto& after) {
+    std::vector<std::string> names;
+    for (const auto& [name, was] : before)
+      if (after.at(name).first != was.first) names.push_back(name);
+    return names;
+  };
+  auto before = state();
+  ASSERT_NE(before["city_Ground"].first, nullptr);
+
+  // A curve moves the meshes that follow it, caches included; no others.
+  WriteText("data/city.curves", content::CurvesBytes({Line("CityCurve", 5)}));
+  live.Changed("data/city.curves");
+  auto after = state();
+  EXPECT_EQ(changed(before, after),
+            (std::vector<std::string>{"city_Ground", "city_Mesh", "city_RegionCenter", "city_RegionSuburbs"}));
+  EXPECT_NE(after["city_Ground"].second, before["city_Ground"].second);
+  EXPECT_EQ(after["city_Fog"].second, before["city_Fog"].second);
+  // A source remakes what is made from it: the underwater mesh and its pair.
+  before = after;
+  WriteText("data/underwater.demo_scene/Mesh.vlx", engine::gfx::DefaultQuadFile());
+  live.Changed("data/underwater.demo_scene/Mesh.vlx");
+  after = state();
+  EXPECT_EQ(changed(before, after), (std::vector<std::string>{"underwater_HighPitch", "underwater_Mesh"}));
+
+  // A matrix file without one of the matrices: the first followers could be
+  // made, but nothing is replaced; garbage neither.
+  before = after;
+  WriteMatrices("data/city.matrix", {"CityCurve", "Ground"});
+  live.Changed("data/city.matrix");
+  WriteText("data/underwater.curves", "garbage");
+  live.Changed("data/underwater.curves");
+  after = state();
+  EXPECT_TRUE(changed(before, after).empty());
+  EXPECT_EQ(after, before);
+  ASSERT_EQ(live.Failures().size(), 2u);
+  EXPECT_NE(live.Failures()[0].find("No matrix RegionCenter in data/city.matrix"), std::string::npos)
+      << live.Failures()[0];
+  // The good version of each file comes back.
+  WriteMatrices("data/city.matrix", {"CityCurve", "Ground", "RegionCenter", "RegionSuburbs"});
+  live.Changed("data/city.matrix");
+  EXPECT_EQ(changed(before, state()).size(), 4u);
+  EXPECT_EQ(live.Failures().size(), 1u);
 }
 
 TEST(DemoTest, MissingFilesStopTheStartNamingThem) {
