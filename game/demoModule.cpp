@@ -256,6 +256,11 @@ void TestScene1::ReloadSource(const std::string& path) {
   const MatrixSet underwaterMatrices = mUnderwaterMatrices, cityMatrices = mCityMatrices;
   std::size_t handed = 0;
   bool replacing = false;
+  // The content build removes every cache when a source changes; the
+  // ones made here are written afresh.
+  std::error_code error;
+  std::filesystem::create_directories("data/serial", error);
+  mCachesUsable = !error && CachesUpToDate();
   try {
     ReadCurveFiles(underwaterCurves, cityCurves);
     mRemaking = &names;
