@@ -100,7 +100,7 @@ void LiveReload::Changed(const std::string& path) {
       }
     }
     if (loaded) {
-      if (mFailures.erase(path) != 0) ENGINE_MESSAGE("Reloaded " + path + "; it loads again");
+      ENGINE_MESSAGE("Reloaded " + path + (mFailures.erase(path) != 0 ? "; it loads again" : ""));
       ++mReloads;
     } else {
       if (error.empty()) error = "does not load";
