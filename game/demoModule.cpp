@@ -19,6 +19,7 @@
 #include "engine/windowStuff.h"
 #include "engine/wrapper.h"
 #include "game/generators.h"
+#include "game/liveReload.h"
 #include "game/postTargets.h"
 #include "game/random.h"
 #include "platform/d3dmath.h"
@@ -244,10 +245,8 @@ void TestScene1::ReloadSource(const std::string& path) {
   if (cityCurves) names = {"city_Mesh", "city_Ground", "city_RegionCenter", "city_RegionSuburbs"};
   for (const char* scene : kSceneNames) {
     const std::string folder = "data/" + std::string(scene) + ".demo_scene/";
-    const std::string suffix = ".vlx";
-    if (path.rfind(folder, 0) == 0 && path.size() > folder.size() + suffix.size() &&
-        path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0)
-      names = {scene + ("_" + path.substr(folder.size(), path.size() - folder.size() - suffix.size()))};
+    if (path.rfind(folder, 0) == 0 && path.size() > folder.size() + 4 && EndsWith(path, ".vlx"))
+      names = {scene + ("_" + path.substr(folder.size(), path.size() - folder.size() - 4))};
   }
   if (names.empty()) return;
 

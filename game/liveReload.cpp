@@ -14,14 +14,6 @@
 
 namespace demo {
 
-namespace {
-
-bool EndsWith(const std::string& text, const std::string& suffix) {
-  return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
-}  // namespace
-
 LiveReload::LiveReload(std::string root, std::unique_ptr<platform::FileWatcher> watcher, std::string why)
     : mRoot(std::move(root)), mWatcher(std::move(watcher)), mWhy(std::move(why)) {
   mName = L"LiveReload";

@@ -14,6 +14,10 @@ class FileWatcher;
 
 namespace demo {
 
+inline bool EndsWith(const std::string& text, const std::string& suffix) {
+  return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
 // Live editing: reloads what changed under the data folder while the demo
 // plays on, the clock and the music untouched. Effect files reload as F9
 // does; a material script chooses its mesh's material again; other kinds

@@ -341,27 +341,24 @@ CloudOut CloudVS(float3 pos : POSITION, float3 normal : NORMAL, float3 colour : 
 // Seen towards the sun, thin cloud glows through.
 float TowardsSun(float3 world) { return Pow4(saturate(dot(normalize(world - ViewPos.xyz), SunFrom(world)))); }
 
-// The puff's colour before the distance haze, and its cover.
-float4 CloudLook(float3 world, float3 normal, float3 colour, float towards, bool rich) {
-  float3 n = normalize(normal);
-  float3 v = normalize(ViewPos.xyz - world);
-  // The sun is about to set: it lights the clouds from a little below.
+// The puff's light before its edges, the night and the haze. The sun is
+// about to set: it lights the clouds from a little below.
+float3 CloudBody(float3 n, float3 world, float3 colour) {
   float3 sun = normalize(SunFrom(world) + float3(0.0, -0.3, 0.0));
-  float ndv = saturate(dot(n, v));
   float lit = saturate(dot(n, sun) * 0.6 + 0.4);
   float under = saturate(-n.y * 0.5 + 0.5);
   float3 shade = lerp(float3(0.22, 0.2, 0.34), float3(0.42, 0.3, 0.44), under);
-  float3 c = colour * shade + SunColour() * lit * lit * 0.9 * colour;
+  return (shade + SunColour() * lit * lit * 0.9) * colour;
+}
+
+// The ps_2_0 puff's colour before the distance haze, and its cover.
+float4 CloudLook(float3 world, float3 normal, float3 colour) {
+  float3 n = normalize(normal);
+  float ndv = saturate(dot(n, normalize(ViewPos.xyz - world)));
   // The edges burn where the sun is behind.
-  c += SunColour() * towards * (0.25 + (rich ? 1.2 : 0.5) * (1.0 - ndv) * (1.0 - ndv)) * colour;
+  float3 c = CloudBody(n, world, colour) + SunColour() * TowardsSun(world) * (0.25 + 0.5 * (1.0 - ndv) * (1.0 - ndv)) * colour;
   c = lerp(c, c * 0.55, Night());
-  float a = saturate(ndv * 1.8) * 0.9;
-  if (rich) {
-    // Wisps: noise eats into the puff from its edges.
-    float wisp = tex2D(NoiseSampler, world.xz * 0.05 + world.y * 0.03 + Time * 0.01).g;
-    a = saturate(ndv * 2.2 - (1.0 - wisp) * 0.9) * 0.9;
-  }
-  return float4(c, a);
+  return float4(c, saturate(ndv * 1.8) * 0.9);
 }
 
 // A puff spans a few metres: the distance haze, the sun's direction and the
@@ -383,14 +380,9 @@ CloudLitOut CloudLitVS(float3 pos : POSITION, float3 normal : NORMAL, float3 col
   o.pos = c.pos;
   o.world = c.world;
   o.normal = c.normal;
-  float3 n = normalize(c.normal);
-  float3 sun = normalize(SunFrom(c.world) + float3(0.0, -0.3, 0.0));
-  float lit = saturate(dot(n, sun) * 0.6 + 0.4);
-  float under = saturate(-n.y * 0.5 + 0.5);
-  float3 shade = lerp(float3(0.22, 0.2, 0.34), float3(0.42, 0.3, 0.44), under);
   float4 h = DistanceHaze(c.world);
   float k = (1.0 - 0.45 * Night()) * h.a * Brightness;
-  o.body = (shade + SunColour() * lit * lit * 0.9) * colour * k;
+  o.body = CloudBody(normalize(c.normal), c.world, colour) * k;
   o.edge = SunColour() * TowardsSun(c.world) * colour * k;
   o.haze = h.rgb * (1.0 - h.a) * Brightness;
   return o;
@@ -401,13 +393,14 @@ float4 Cloud30PS(float3 world : TEXCOORD0, float3 normal : TEXCOORD1, float3 bod
   float ndv = saturate(dot(normalize(normal), normalize(ViewPos.xyz - world)));
   float rim = 1.0 - ndv;
   float3 c = body + edge * (0.25 + 1.2 * rim * rim);
+  // Wisps: noise eats into the puff from its edges.
   float wisp = tex2D(NoiseSampler, world.xz * 0.05 + world.y * 0.03 + Time * 0.01).g;
   float a = saturate(ndv * 2.2 - (1.0 - wisp) * 0.9) * 0.9;
   return float4(c + haze, a);
 }
 
 float4 Cloud20PS(float3 world : TEXCOORD0, float3 normal : TEXCOORD1, float3 colour : TEXCOORD2) : COLOR0 {
-  float4 l = CloudLook(world, normal, colour, TowardsSun(world), false);
+  float4 l = CloudLook(world, normal, colour);
   return float4(CityFog(l.rgb, world) * Brightness, l.a);
 }
 
