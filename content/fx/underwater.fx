@@ -34,18 +34,10 @@ float3 WaterColour(float3 dir, float3 sun) {
   return c;
 }
 
-float3 UnderwaterFog(float3 c, float3 worldPos) {
-  float3 toP = worldPos - ViewPos.xyz;
-  float d = length(toP);
-  float3 dir = toP / max(d, 1e-3);
-  float3 t = exp(-Absorption * d);
-  return c * t + WaterColour(dir, SunDirFrom(ViewPos.xyz)) * (1.0 - t);
-}
-
-// The water between the eye and a point, for a vertex shader: what shows
-// through (rgb) and the water's own colour over it. Across a triangle of the
-// sea floor or the creature both change too slowly to be worth a pixel's
-// work.
+// The water between the eye and a point: what shows through (rgb) and the
+// water's own colour over it. The ps_3_0 sea floor and creature take it
+// from their vertices: across a triangle both change too slowly to be worth
+// a pixel's work.
 struct WaterOut {
   float3 through : TEXCOORD5;
   float3 water : TEXCOORD6;
@@ -59,6 +51,11 @@ WaterOut WaterBetween(float3 worldPos) {
   o.through = exp(-Absorption * d);
   o.water = WaterColour(dir, SunDirFrom(ViewPos.xyz)) * (1.0 - o.through);
   return o;
+}
+
+float3 UnderwaterFog(float3 c, float3 worldPos) {
+  WaterOut w = WaterBetween(worldPos);
+  return c * w.through + w.water;
 }
 
 // Two sheets of the caustic network drifting across each other.
