@@ -393,6 +393,37 @@ technique Wire { pass { FillMode = Wireframe; CullMode = None;
   EXPECT_LT(lit, 1024);  // but not the inside
 }
 
+// A pass may turn multisampling off: its edges then take the pixel centre's
+// colour, while the same pass with the default state is smoothed.
+TEST(EffectRenderMultisample, EdgesSmoothUnlessThePassTurnsItOff) {
+  EffectDevice device(Backend::GL, 64, 4);
+  if (!device.Ok()) GTEST_SKIP() << "no 4-sample back buffer: " << gl::LastError();
+  std::string messages;
+  Effect* effect = device.Create(R"(
+float4 VS(float4 p : POSITION) : POSITION { return p; }
+float4 White() : COLOR { return 1; }
+technique Smooth { pass { CullMode = None; VertexShader = compile vs_2_0 VS(); PixelShader = compile ps_2_0 White(); } }
+technique Hard { pass { CullMode = None; MultiSampleAntialias = false;
+  VertexShader = compile vs_2_0 VS(); PixelShader = compile ps_2_0 White(); } }
+)", &messages);
+  ASSERT_NE(effect, nullptr) << messages;
+  // A slanted edge across the picture.
+  auto v = [](float x, float y) { return Vertex{x, y, 0.5f, 0, 0, -1, 1, 1, 1, 1, 0, 0, 0, 0}; };
+  device.SetGeometry({v(-1, 1), v(1, 1), v(1, -0.6f)});
+  auto partial = [&](const char* technique) {
+    EXPECT_TRUE(device.Draw(effect, technique, 0xFF000000));
+    const Picture p = device.ReadBackBuffer();
+    p.Save(std::string("effect_multisample_") + technique);
+    int count = 0;
+    for (std::uint32_t c : p.pixels) count += (c & 0xFF) != 0 && (c & 0xFF) != 0xFF ? 1 : 0;
+    return count;
+  };
+  EXPECT_GT(partial("Smooth"), 32);
+  EXPECT_EQ(partial("Hard"), 0);
+  EXPECT_GT(partial("Smooth"), 32);  // the next pass has it back
+  EXPECT_EQ(effect->Release(), 0u);
+}
+
 TEST_F(EffectRenderTest, VaryingsLinkBySemanticWithWideningAndZeroes) {
   Load(R"(
 struct V { float4 p : POSITION; float4 second : TEXCOORD1; float4 first : TEXCOORD0; };

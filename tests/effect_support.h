@@ -54,11 +54,12 @@ struct Picture {
 class EffectDevice {
  public:
   // backend GL draws on the machine's OpenGL; Null compiles only.
-  explicit EffectDevice(Backend backend, std::uint32_t size = 64) : mSize(size) {
+  explicit EffectDevice(Backend backend, std::uint32_t size = 64, int samples = 0) : mSize(size) {
     mD3D = Direct3DCreate(backend);
     if (mD3D == nullptr) return;
     PresentParameters pp;
     pp.backBufferWidth = pp.backBufferHeight = size;
+    pp.multiSampleType = samples;
     pp.windowed = true;
     if (Failed(mD3D->CreateDevice(0, kDeviceHal, nullptr, kHardwareVertexProcessing, &pp,
                                   &mDevice))) {

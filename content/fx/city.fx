@@ -556,11 +556,11 @@ technique Ground30 { pass P0 { VertexShader = compile vs_3_0 WorldHazeVS(); Pixe
 technique Ground20 { pass P0 { VertexShader = compile vs_2_0 WorldVS(); PixelShader = compile ps_2_0 Ground20PS(); OPAQUE } }
 technique River30 { pass P0 { VertexShader = compile vs_3_0 WorldVS(); PixelShader = compile ps_3_0 River30PS(); OPAQUE } }
 technique River20 { pass P0 { VertexShader = compile vs_2_0 WorldVS(); PixelShader = compile ps_2_0 River20PS(); OPAQUE } }
-technique Clouds30 { pass P0 { VertexShader = compile vs_3_0 CloudLitVS(); PixelShader = compile ps_3_0 Cloud30PS(); BLENDED CULLED } }
-technique Clouds20 { pass P0 { VertexShader = compile vs_2_0 CloudVS(); PixelShader = compile ps_2_0 Cloud20PS(); BLENDED CULLED } }
-technique Haze30 { pass P0 { VertexShader = compile vs_3_0 HazeVS(); PixelShader = compile ps_3_0 Haze30PS(); BLENDED CULLED } }
-technique Haze20 { pass P0 { VertexShader = compile vs_2_0 HazeVS(); PixelShader = compile ps_2_0 Haze20PS(); BLENDED CULLED } }
-technique Fog30 { pass P0 { VertexShader = compile vs_3_0 FogVS(); PixelShader = compile ps_3_0 Fog30PS(); PREMULTIPLIED } }
-technique Fog20 { pass P0 { VertexShader = compile vs_2_0 SpriteVS(); PixelShader = compile ps_2_0 Fog20PS(); PREMULTIPLIED } }
-technique Notes30 { pass P0 { VertexShader = compile vs_3_0 SpriteVS(); PixelShader = compile ps_3_0 Note30PS(); ADDITIVE } }
-technique Notes20 { pass P0 { VertexShader = compile vs_2_0 SpriteVS(); PixelShader = compile ps_2_0 Note20PS(); ADDITIVE } }
+technique Clouds30 { pass P0 { VertexShader = compile vs_3_0 CloudLitVS(); PixelShader = compile ps_3_0 Cloud30PS(); BLENDED CULLED NO_EDGES } }
+technique Clouds20 { pass P0 { VertexShader = compile vs_2_0 CloudVS(); PixelShader = compile ps_2_0 Cloud20PS(); BLENDED CULLED NO_EDGES } }
+technique Haze30 { pass P0 { VertexShader = compile vs_3_0 HazeVS(); PixelShader = compile ps_3_0 Haze30PS(); BLENDED CULLED NO_EDGES } }
+technique Haze20 { pass P0 { VertexShader = compile vs_2_0 HazeVS(); PixelShader = compile ps_2_0 Haze20PS(); BLENDED CULLED NO_EDGES } }
+technique Fog30 { pass P0 { VertexShader = compile vs_3_0 FogVS(); PixelShader = compile ps_3_0 Fog30PS(); PREMULTIPLIED NO_EDGES } }
+technique Fog20 { pass P0 { VertexShader = compile vs_2_0 SpriteVS(); PixelShader = compile ps_2_0 Fog20PS(); PREMULTIPLIED NO_EDGES } }
+technique Notes30 { pass P0 { VertexShader = compile vs_3_0 SpriteVS(); PixelShader = compile ps_3_0 Note30PS(); ADDITIVE NO_EDGES } }
+technique Notes20 { pass P0 { VertexShader = compile vs_2_0 SpriteVS(); PixelShader = compile ps_2_0 Note20PS(); ADDITIVE NO_EDGES } }

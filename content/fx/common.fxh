@@ -56,3 +56,11 @@ float3 CameraRight() { return ViewInverse[0].xyz; }
 float3 CameraUp() { return ViewInverse[1].xyz; }
 
 #endif
+
+// Pass state for passes whose edges cannot be seen: full-screen passes, and
+// sprites and puffs that fade out before their outline. Every sample of the
+// multisampled frame then takes the pixel centre's value, at the cost of one
+// sample instead of four. Not for opaque passes that fill in behind others
+// (a backdrop drawn last): the software rasterizer then also tests depth
+// once per pixel, which would make the edges in front of it jagged.
+#define NO_EDGES MultiSampleAntialias = false;

@@ -81,7 +81,7 @@ float4 AddPS(float2 uv : TEXCOORD0) : COLOR0 {
   return float4(tex2D(RaysSampler, uv).rgb * RaysTint * Strength, 1.0);
 }
 
-#define SCREEN ZEnable = false; ZWriteEnable = false; CullMode = None;
+#define SCREEN ZEnable = false; ZWriteEnable = false; CullMode = None; NO_EDGES
 
 technique Rays30 { pass P0 { VertexShader = compile vs_3_0 RaysVS(); PixelShader = compile ps_3_0 Rays30PS(); SCREEN AlphaBlendEnable = false; } }
 technique Rays20 { pass P0 { VertexShader = compile vs_2_0 RaysVS(); PixelShader = compile ps_2_0 Rays20PS(); SCREEN AlphaBlendEnable = false; } }

@@ -219,9 +219,9 @@ float4 Final20PS(float2 uv : TEXCOORD0) : COLOR0 {
 
 // --- techniques ------------------------------------------------------------
 
-#define SCREEN_STATES ZEnable = false; ZWriteEnable = false; CullMode = None; AlphaBlendEnable = false;
+#define SCREEN_STATES ZEnable = false; ZWriteEnable = false; CullMode = None; AlphaBlendEnable = false; NO_EDGES
 // target = source * AddScale + target * Keep
-#define ADD_STATES ZEnable = false; ZWriteEnable = false; CullMode = None; AlphaBlendEnable = true; SrcBlend = One; DestBlend = SrcAlpha;
+#define ADD_STATES ZEnable = false; ZWriteEnable = false; CullMode = None; AlphaBlendEnable = true; SrcBlend = One; DestBlend = SrcAlpha; NO_EDGES
 
 technique Grab30 { pass P0 { VertexShader = compile vs_3_0 NothingVS(); PixelShader = compile ps_3_0 NothingPS(); SCREEN_STATES } }
 technique Grab20 { pass P0 { VertexShader = compile vs_2_0 NothingVS(); PixelShader = compile ps_2_0 NothingPS(); SCREEN_STATES } }

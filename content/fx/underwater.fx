@@ -474,11 +474,11 @@ technique Backdrop30 { pass P0 { VertexShader = compile vs_3_0 BackdropVS(); Pix
 technique Backdrop20 { pass P0 { VertexShader = compile vs_2_0 BackdropVS(); PixelShader = compile ps_2_0 Backdrop20PS(); BACKDROP } }
 technique Seabed30 { pass P0 { VertexShader = compile vs_3_0 SeabedVS(); PixelShader = compile ps_3_0 Seabed30PS(); OPAQUE } }
 technique Seabed20 { pass P0 { VertexShader = compile vs_2_0 WorldVS(); PixelShader = compile ps_2_0 Seabed20PS(); OPAQUE } }
-technique Shafts30 { pass P0 { VertexShader = compile vs_3_0 ShaftVS(); PixelShader = compile ps_3_0 Shaft30PS(); ADDITIVE CullMode = CCW; } }
-technique Shafts20 { pass P0 { VertexShader = compile vs_2_0 ShaftVS(); PixelShader = compile ps_2_0 Shaft20PS(); ADDITIVE CullMode = CCW; } }
+technique Shafts30 { pass P0 { VertexShader = compile vs_3_0 ShaftVS(); PixelShader = compile ps_3_0 Shaft30PS(); ADDITIVE CullMode = CCW; NO_EDGES } }
+technique Shafts20 { pass P0 { VertexShader = compile vs_2_0 ShaftVS(); PixelShader = compile ps_2_0 Shaft20PS(); ADDITIVE CullMode = CCW; NO_EDGES } }
 technique Creature30 { pass P0 { VertexShader = compile vs_3_0 CreatureWaterVS(); PixelShader = compile ps_3_0 Creature30PS(); OPAQUE } }
 technique Creature20 { pass P0 { VertexShader = compile vs_2_0 CreatureVS(); PixelShader = compile ps_2_0 Creature20PS(); OPAQUE } }
 technique Flash30 { pass P0 { VertexShader = compile vs_3_0 FlashVS(); PixelShader = compile ps_3_0 Flash30PS(); ADDITIVE } }
 technique Flash20 { pass P0 { VertexShader = compile vs_2_0 FlashVS(); PixelShader = compile ps_2_0 Flash20PS(); ADDITIVE } }
-technique Plankton30 { pass P0 { VertexShader = compile vs_3_0 Plankton30VS(); PixelShader = compile ps_3_0 PlanktonPS(); ADDITIVE } }
-technique Plankton20 { pass P0 { VertexShader = compile vs_2_0 Plankton20VS(); PixelShader = compile ps_2_0 PlanktonPS(); ADDITIVE } }
+technique Plankton30 { pass P0 { VertexShader = compile vs_3_0 Plankton30VS(); PixelShader = compile ps_3_0 PlanktonPS(); ADDITIVE NO_EDGES } }
+technique Plankton20 { pass P0 { VertexShader = compile vs_2_0 Plankton20VS(); PixelShader = compile ps_2_0 PlanktonPS(); ADDITIVE NO_EDGES } }

@@ -36,6 +36,7 @@ RenderStates RenderStates::Defaults() {
   s.value[kRsAlphaTestEnable] = 0;
   s.value[kRsAlphaRef] = 0;
   s.value[kRsAlphaFunc] = 8;  // always
+  s.value[kRsMultiSampleAntialias] = 1;
   return s;
 }
 
@@ -183,6 +184,7 @@ const StateEntry kRenderStateTable[] = {
     {"AlphaTestEnable", kRsAlphaTestEnable, Kind(kBool)},
     {"AlphaRef", kRsAlphaRef, kNumber},
     {"AlphaFunc", kRsAlphaFunc, Kind(kCompare)},
+    {"MultiSampleAntialias", kRsMultiSampleAntialias, Kind(kBool)},
 };
 
 const StateEntry kSamplerStateTable[] = {

@@ -58,6 +58,7 @@ enum RenderStateId : int {
   kRsAlphaTestEnable,
   kRsAlphaRef,
   kRsAlphaFunc,
+  kRsMultiSampleAntialias,
   kRenderStateCount
 };
 
