@@ -1,7 +1,10 @@
 #include "engine/resourceTypes.h"
 
+#include <fstream>
 #include <map>
+#include <set>
 #include <utility>
+#include <vector>
 
 #include <sys/stat.h>
 
@@ -97,6 +100,40 @@ bool LastWriteTime(const std::wstring& name, std::uint64_t* time) {
   if (::stat(ToNarrow(name).c_str(), &info) != 0) return false;
   *time = static_cast<std::uint64_t>(info.st_mtim.tv_sec) * 1000000000ull +
           static_cast<std::uint64_t>(info.st_mtim.tv_nsec);
+  return true;
+}
+
+// The effect file's write stamp, changed also when a file it includes
+// (`#include "..."`, followed through nested includes) is written: a shared
+// header saved reloads every effect built from it. False when the effect
+// file itself cannot be read.
+bool SourceStamp(const std::wstring& name, std::uint64_t* stamp) {
+  if (!LastWriteTime(name, stamp)) return false;
+  std::set<std::string> seen;
+  std::vector<std::pair<std::string, int>> open = {{ToNarrow(name), 0}};
+  while (!open.empty()) {
+    const auto [file, depth] = open.back();
+    open.pop_back();
+    if (!seen.insert(file).second || depth > 16 || seen.size() > 256) continue;
+    std::ifstream in(file);
+    const std::size_t slash = file.rfind('/');
+    const std::string folder = slash == std::string::npos ? "" : file.substr(0, slash + 1);
+    std::string line;
+    while (std::getline(in, line)) {
+      std::size_t i = line.find_first_not_of(" \t");
+      if (i == std::string::npos || line[i] != '#') continue;
+      i = line.find_first_not_of(" \t", i + 1);
+      if (i == std::string::npos || line.compare(i, 7, "include") != 0) continue;
+      const std::size_t open1 = line.find('"', i + 7), close = line.find('"', open1 + 1);
+      if (open1 == std::string::npos || close == std::string::npos) continue;
+      const std::string included = line.substr(open1 + 1, close - open1 - 1);
+      const std::string path = !included.empty() && included[0] == '/' ? included : folder + included;
+      std::uint64_t time = 0;
+      if (!LastWriteTime(ToWide(path), &time)) continue;  // the compiler says why
+      *stamp = *stamp * 1000003ull ^ time;
+      open.emplace_back(path, depth + 1);
+    }
+  }
   return true;
 }
 
@@ -268,7 +305,7 @@ void FXEffect::Create() {
   }
   mObject = effect;
   std::uint64_t time = 0;
-  if (!LastWriteTime(mName, &time)) ENGINE_ERROR("Could not get file attributes");
+  if (!SourceStamp(mName, &time)) ENGINE_ERROR("Could not get file attributes");
   mLastWrite = time;
   if (mObject == nullptr) ENGINE_ERROR("Failed to create effect " + ToNarrow(mName));
 }
@@ -281,7 +318,7 @@ std::vector<std::string> FXEffect::ReloadFailures() {
 
 void FXEffect::Update() {
   std::uint64_t time = 0;
-  if (!LastWriteTime(mName, &time)) {
+  if (!SourceStamp(mName, &time)) {
     if (mObject == nullptr) ENGINE_ERROR("Could not get file attributes");
     // Removed, or in the middle of being replaced: the last good version
     // draws until the file is back.

@@ -185,7 +185,8 @@ class ENGINE_API FXEffect : public UnmanagedResource, public ResourceRetriever<p
   void Update() override;
   void OnLost() override;
   void OnReset() override;
-  // The file time at the last load; shaders compare it to know of a reload.
+  // The stamp of the file and its includes at the last load; shaders
+  // compare it to know of a reload.
   std::uint64_t LastWrite() const { return mLastWrite; }
   // The compiler's messages of the last load (empty when none).
   std::string Errors() const;

@@ -20,10 +20,13 @@ LiveReload::LiveReload(std::string root, std::unique_ptr<platform::FileWatcher> 
   mPriority = kPriority;
   // Effects reload as F9 does: every one whose file is newer, the failures
   // kept by the effects themselves.
-  On(".fx", [](const std::string&, std::string*) {
-    engine::core::ResourceManager::Get()->UpdateAll();
-    return true;
-  });
+  // A shared header counts for every effect that includes it.
+  for (const char* suffix : {".fx", ".fxh"}) {
+    On(suffix, [](const std::string&, std::string*) {
+      engine::core::ResourceManager::Get()->UpdateAll();
+      return true;
+    });
+  }
   On(".efx", [this](const std::string& path, std::string* error) { return ReloadMaterial(path, error); });
   // A texture in use is loaded again in place: every material drawing with
   // it sees the new one.
@@ -64,7 +67,7 @@ void LiveReload::Update() {
   for (const std::string& relative : mWatcher->Changes()) {
     const std::string path = mRoot + "/" + relative;
     // All effects reload in one pass, however many files changed.
-    if (EndsWith(path, ".fx")) {
+    if (EndsWith(path, ".fx") || EndsWith(path, ".fxh")) {
       if (effects) continue;
       effects = true;
     }
@@ -80,7 +83,7 @@ void LiveReload::Changed(const std::string& path) {
     // A removed file (or one between the steps of a replace) keeps its
     // last good version; effects tell that themselves.
     bool loaded = false;
-    if (suffix != ".fx" && !std::filesystem::exists(path, ec)) {
+    if (suffix != ".fx" && suffix != ".fxh" && !std::filesystem::exists(path, ec)) {
       error = "file missing";
     } else {
       try {

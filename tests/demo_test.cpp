@@ -316,6 +316,15 @@ TEST(DemoTest, SavedChangesShowAtTheSameClockTimeAndBrokenOnesKeepTheLastGood) {
   live.Update();
   EXPECT_NE(effect->LastWrite(), loaded);
   EXPECT_GT(live.Reloads(), 3);
+  // So does one whose header is saved.
+  WriteText("data/fx/extra.fxh", "// nothing yet\n");
+  WriteText("data/fx/other.fx", "#include \"extra.fxh\"\n" + ReadFile("data/fx/flat.fx"));
+  live.Update();
+  const std::uint64_t withHeader = effect->LastWrite();
+  WriteText("data/fx/extra.fxh", "// saved\n");
+  fs::last_write_time("data/fx/extra.fxh", fs::last_write_time("data/fx/extra.fxh") - std::chrono::seconds(10));
+  live.Update();
+  EXPECT_NE(effect->LastWrite(), withHeader);
 
   // A texture in use is replaced in place; one that does not load is not.
   const std::uint32_t pixels[4] = {0xFF0000FFu, 0xFF00FF00u, 0xFFFF0000u, 0xFFFFFFFFu};

@@ -142,6 +142,32 @@ TEST_F(ResourcesTest, EffectsReloadWhenTheirFileChanges) {
   EXPECT_EQ(velox_test::Count(rows, "Destroying .fx effect data/fx/plain.fx"), 1);
 }
 
+// A header saved reloads the effects that include it, through nested
+// includes, and no other.
+TEST_F(ResourcesTest, EffectsReloadWhenAnIncludedHeaderChanges) {
+  velox_test::WriteText("data/fx/inner.fxh", "float4 Colour = {1, 0, 0, 1};\n");
+  velox_test::WriteText("data/fx/shared.fxh", "  #  include \"inner.fxh\"\n");
+  velox_test::WriteText("data/fx/other.fxh", "float4 Unused;\n");
+  const std::string body = kEffect;  // without its Colour, which comes from the header
+  velox_test::WriteText("data/fx/user.fx", "#include \"shared.fxh\"\n" + body.substr(body.find("float4 VS")));
+  ResourceManager* manager = ResourceManager::Get();
+  auto effect = manager->Get<FXEffect>(L"data/fx/user.fx");
+  ASSERT_NE(effect->Retrieve(), nullptr);
+  const std::uint64_t stamp = effect->LastWrite();
+  auto older = [](const char* path) {
+    std::filesystem::last_write_time(path, std::filesystem::last_write_time(path) - std::chrono::seconds(10));
+  };
+  older("data/fx/other.fxh");
+  manager->UpdateAll();
+  EXPECT_EQ(effect->LastWrite(), stamp);
+  older("data/fx/inner.fxh");
+  manager->UpdateAll();
+  EXPECT_NE(effect->LastWrite(), stamp);
+  ASSERT_NE(effect->Retrieve(), nullptr);
+  delete manager;
+  EXPECT_EQ(velox_test::Count(Rows(), "Updating data/fx/user.fx"), 1);
+}
+
 TEST_F(ResourcesTest, FacadeRegistersOnlyWhatItCreated) {
   ResourceManager* manager = ResourceManager::Get();
   engine::CreateRenderTarget(L"half", 128, 64, false);
