@@ -129,6 +129,21 @@ void Timer::Seek(double seconds) {
   SeekMusic(seconds);
 }
 
+const wchar_t* Timer::MusicFile() { return kMusicFile; }
+
+bool Timer::ReloadMusic(std::string* error) {
+  const std::uint32_t fresh =
+      platform::audio::StreamCreateFile(kMusicFile, 0, 0, platform::audio::kStreamAutoFree);
+  if (fresh == 0) {
+    *error = "the music does not open (audio error " + std::to_string(platform::audio::ErrorGetCode()) + ")";
+    return false;
+  }
+  if (mStream != 0) platform::audio::StreamFree(mStream);  // gone already when it had ended
+  mStream = fresh;
+  SeekMusic(mTime);
+  return true;
+}
+
 void Timer::SeekMusic(double seconds) {
   if (mStream == 0) return;
   // The rate from the library, the sample in double: a float time is a

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "engine/api.h"
 #include "engine/kernel.h"
@@ -37,6 +38,11 @@ class ENGINE_API Timer : public Module, public pattern::Singleton<Timer> {
   // sample; the next Update reports no jump. Paused stays paused. Past the
   // music's end the music stops and the clock goes on.
   void Seek(double seconds);
+  // Opens the music file again (a new version of it) and goes on playing it
+  // from the clock's sample; the clock does not move. When the new file
+  // does not open, the playing one stays and `error` says why.
+  bool ReloadMusic(std::string* error);
+  static const wchar_t* MusicFile();
   double Time() const { return mTime; }
   double SinceLast() const { return mSinceLast; }
   std::uint32_t Stream() const { return mStream; }

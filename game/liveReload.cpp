@@ -10,6 +10,7 @@
 #include "engine/mesh.h"
 #include "engine/resourceTypes.h"
 #include "engine/strings.h"
+#include "engine/timer.h"
 #include "platform/watch.h"
 
 namespace demo {
@@ -27,6 +28,11 @@ LiveReload::LiveReload(std::string root, std::unique_ptr<platform::FileWatcher> 
       return true;
     });
   }
+  // New music plays on from the clock's sample.
+  On(".mp3", [](const std::string& path, std::string* error) {
+    auto* timer = engine::core::Timer::Get();
+    return engine::ToWide(path) != engine::core::Timer::MusicFile() || timer->ReloadMusic(error);
+  });
   On(".efx", [this](const std::string& path, std::string* error) { return ReloadMaterial(path, error); });
   // A texture in use is loaded again in place: every material drawing with
   // it sees the new one.

@@ -47,6 +47,9 @@ PLATFORM_API bool IsSilent();
 PLATFORM_API Handle StreamCreateFile(const std::wstring& path, std::uint64_t offset,
                                      std::uint64_t length, std::uint32_t flags);
 
+// Stops the stream and frees it; its handle is invalid afterwards.
+PLATFORM_API bool StreamFree(Handle stream);
+
 // Plays from the current position (restart false) or from the start.
 PLATFORM_API bool ChannelPlay(Handle stream, bool restart);
 PLATFORM_API bool ChannelPause(Handle stream);

@@ -157,6 +157,32 @@ TEST_F(TimerTest, CorruptMusicFileIsAFailedStartToo) {
   EXPECT_NEAR(engine::GetTime(), 0.5, 1e-9);
 }
 
+// A new version of the music goes on from the clock's sample; one that
+// does not open leaves the playing one; the old one is freed, not kept.
+TEST_F(TimerTest, ReloadedMusicPlaysOnFromTheClocksSample) {
+  StartWithMusic();
+  Frame(0.5);
+  Timer::Get()->Pause();
+  Timer::Get()->Seek(2.5);
+  const std::uint32_t first = Timer::Get()->Stream();
+  ASSERT_TRUE(velox_test::MakeToneMp3("data/xt_tunefordemo.mp3", 6.0));
+  std::string error;
+  ASSERT_TRUE(Timer::Get()->ReloadMusic(&error)) << error;
+  EXPECT_NE(Timer::Get()->Stream(), first);
+  EXPECT_EQ(audio::ChannelGetLength(first), ~std::uint64_t{0});  // freed
+  EXPECT_EQ(audio::ChannelGetPosition(Timer::Get()->Stream()), 110250u * 4);  // 2.5 * 44100
+  EXPECT_EQ(audio::ChannelGetLength(Timer::Get()->Stream()), 264600u * 4);
+  EXPECT_TRUE(Timer::Get()->Paused());
+  EXPECT_EQ(engine::GetTime(), 2.5);
+
+  const std::uint32_t good = Timer::Get()->Stream();
+  velox_test::WriteText("data/xt_tunefordemo.mp3", "not music");
+  EXPECT_FALSE(Timer::Get()->ReloadMusic(&error));
+  EXPECT_NE(error.find("does not open"), std::string::npos) << error;
+  EXPECT_EQ(Timer::Get()->Stream(), good);
+  EXPECT_EQ(audio::ChannelGetPosition(good), 110250u * 4);
+}
+
 }  // namespace
 
 TEST_F(TimerTest, ExactStepsWhateverTheRealTimeAndTheMusicNeverPlays) {

@@ -437,6 +437,21 @@ bool ChannelPause(Handle handle) {
   return true;
 }
 
+bool StreamFree(Handle handle) {
+  std::lock_guard<std::mutex> api(gApiMutex);
+  if (Lookup(handle) == nullptr) return false;
+  // Out of the table under the device lock, deleted outside it (as Reap).
+  std::unique_ptr<Stream> freed;
+  {
+    DeviceLock lock(gOutput->device);
+    auto it = gOutput->streams.find(handle);
+    freed = std::move(it->second);
+    gOutput->streams.erase(it);
+  }
+  tError = kOk;
+  return true;
+}
+
 bool ChannelStop(Handle handle) {
   std::lock_guard<std::mutex> api(gApiMutex);
   Stream* s = Lookup(handle);
