@@ -52,6 +52,11 @@ class Controls : public engine::core::Module {
   // Where the keys pressed this frame send a clock at `time`, or a negative
   // value for nowhere.
   double Target(double time) const;
+  // The scenes' starts and the demo's end after a scene changed length.
+  void SetTimeline(std::vector<double> sceneStarts, double end) {
+    mConfig.sceneStarts = std::move(sceneStarts);
+    mConfig.end = end;
+  }
 
  private:
   void SeekTo(double seconds);

@@ -276,8 +276,12 @@ int RunProgram(const std::vector<std::string>& arguments) {
   std::unique_ptr<LiveReload> live;
   if (options.controls) {
     Controls::Config config;
-    for (int i = 0; i < TestScene1::kSceneCount; ++i)
-      config.sceneStarts.push_back(i == 0 ? 0.0 : demo->SceneEnd(i - 1));
+    const auto sceneStarts = [scenes] {
+      std::vector<double> starts;
+      for (int i = 0; i < TestScene1::kSceneCount; ++i) starts.push_back(i == 0 ? 0.0 : scenes->SceneEnd(i - 1));
+      return starts;
+    };
+    config.sceneStarts = sceneStarts();
     config.start = from;
     config.end = end;
     config.stopAt = options.to;
@@ -294,8 +298,10 @@ int RunProgram(const std::vector<std::string>& arguments) {
     std::string why;
     std::unique_ptr<platform::FileWatcher> watcher = platform::WatchFolder("data", &why);
     live = std::make_unique<LiveReload>("data", std::move(watcher), why);
-    live->On(".demo", [scenes](const std::string& path, std::string*) {
+    live->On(".demo", [scenes, sceneStarts, c = controls.get()](const std::string& path, std::string*) {
       scenes->ReloadScene(path);
+      // A scene of another length moves the later scenes' keys and the end.
+      c->SetTimeline(sceneStarts(), scenes->EndTime());
       return true;
     });
     for (const char* source : {".vlx", ".curves", ".matrix"}) {

@@ -291,6 +291,11 @@ TEST(ControlsTest, KeysAndTheLoopSeekTheClockAndTheMusicToTheSameSample) {
   EXPECT_EQ(engine::GetTime(), 0.0);
   frame(0.01, demo::kKeyPageDown);
   EXPECT_EQ(engine::GetTime(), 8.0);  // no further than the end
+  controls.SetTimeline({0.0, 3.0, 5.5}, 7.5);  // a scene saved shorter
+  frame(0.01, '3');
+  EXPECT_EQ(engine::GetTime(), 5.5);
+  frame(0.01, demo::kKeyPageDown);
+  EXPECT_EQ(engine::GetTime(), 7.5);
   frame(0.01, demo::kKeySpace);  // on, then past the loop's end: back to its start
   EXPECT_FALSE(timer->Paused());
   EXPECT_EQ(engine::GetTime(), 6.0);
