@@ -370,8 +370,49 @@ void BM_GlDrawHandWritten(benchmark::State& state) {
   SDL_QuitSubSystem(SDL_INIT_VIDEO);
 }
 
+// The frame's fixed work on a 4-sample back buffer, as the demo does it:
+// clear, grab the frame into a texture of the screen's size (a resolve),
+// read it back (arg 1, as a recording does) and present (another resolve).
+void BM_GlMultisampledFrameTargets(benchmark::State& state) {
+  using namespace platform;
+  Direct3D* d3d = Direct3DCreate(Backend::GL);
+  if (d3d == nullptr) {
+    state.SkipWithError(("no OpenGL backend: " + gl::LastError()).c_str());
+    return;
+  }
+  PresentParameters parameters;
+  parameters.backBufferWidth = kWidth;
+  parameters.backBufferHeight = kHeight;
+  parameters.windowed = true;
+  parameters.multiSampleType = 4;
+  parameters.presentationInterval = kPresentIntervalImmediate;
+  Device* device = nullptr;
+  Texture* grab = nullptr;
+  Surface* level = nullptr;
+  Surface* back = nullptr;
+  Surface* copy = nullptr;
+  bool ok = d3d->CreateDevice(0, kDeviceHal, nullptr, kHardwareVertexProcessing, &parameters, &device) == kOk &&
+            device->CreateTexture(kWidth, kHeight, 1, kUsageRenderTarget, kFormatA8R8G8B8, kPoolDefault, &grab,
+                                  nullptr) == kOk &&
+            grab->GetSurfaceLevel(0, &level) == kOk && device->GetBackBuffer(0, 0, 0, &back) == kOk &&
+            device->CreateOffscreenPlainSurface(kWidth, kHeight, kFormatA8R8G8B8, kPoolSystemMem, &copy) == kOk;
+  if (!ok) state.SkipWithError(("no 4-sample device: " + gl::LastError()).c_str());
+  while (ok && state.KeepRunningBatch(1)) {
+    ok = device->BeginScene() == kOk &&
+         device->Clear(0, nullptr, kClearTarget | kClearZBuffer, 0xFF202020, 1.0f, 0) == kOk &&
+         device->StretchRect(back, nullptr, level, nullptr, kFilterNone) == kOk && device->EndScene() == kOk &&
+         (state.range(0) == 0 || device->GetRenderTargetData(back, copy) == kOk) &&
+         device->Present(nullptr, nullptr, nullptr, nullptr) == kOk;
+    glFinish();
+    if (!ok) state.SkipWithError("a frame failed");
+  }
+  for (Unknown* object : std::initializer_list<Unknown*>{copy, back, level, grab, device, d3d})
+    if (object != nullptr) object->Release();
+}
+
 // A few frames each: one frame is 5,000 draws, 1.5 million triangles.
 BENCHMARK(BM_GlDrawThroughLayer)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
 BENCHMARK(BM_GlDrawHandWritten)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
+BENCHMARK(BM_GlMultisampledFrameTargets)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->MinTime(1.0)->UseRealTime();
 
 }  // namespace

@@ -731,6 +731,14 @@ TEST_F(GlGraphicsTest, MultisampledBackBufferResolvesOnRead) {
   ExpectPixels(ReadBack(level), "gl_msaa_stretch", {{28, 4, kWhite}, {4, 28, kBlack}});
   level->Release();
   texture->Release();
+  // Reads share a resolve only while nothing is drawn or cleared between.
+  mDevice->BeginScene();
+  DrawQuad(-1, -1, 1, 1, 0.1f, kRed);
+  mDevice->EndScene();
+  ExpectPixels(ReadBack(back), "gl_msaa_drawn", {{4, 28, kRed}});
+  ExpectPixels(ReadBack(back), "gl_msaa_drawn", {{4, 28, kRed}});
+  mDevice->Clear(0, nullptr, kClearTarget, kBlue, 1.0f, 0);
+  ExpectPixels(ReadBack(back), "gl_msaa_cleared", {{4, 28, kBlue}});
   EXPECT_EQ(mDevice->Present(nullptr, nullptr, nullptr, nullptr), kOk);
   back->Release();
 }

@@ -30,11 +30,6 @@ float Night() { return saturate((Time - SceneStart) / NightFall); }
 float3 SunFrom(float3 p) { return normalize(Light0.xyz - p); }
 float ClockBeat() { return exp(-frac(Time * Tempo) * 4.0); }
 
-// Whole powers by multiplication: pow() is exp2(log2()) on the rasterizer.
-float Cube(float x) { return x * x * x; }
-float Pow4(float x) { float x2 = x * x; return x2 * x2; }
-float Pow5(float x) { return Pow4(x) * x; }
-
 // Dusk sky: deep blue above, a warm band along the horizon that is hottest
 // under the sun and lavender away from it.
 float3 SkyColour(float3 dir, float3 sun) {

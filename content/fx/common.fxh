@@ -57,6 +57,13 @@ float3 CameraUp() { return ViewInverse[1].xyz; }
 
 #endif
 
+// Whole powers by multiplication: pow() is exp2(log2()) on a software
+// rasterizer.
+float Cube(float x) { return x * x * x; }
+float Pow4(float x) { float x2 = x * x; return x2 * x2; }
+float Pow5(float x) { return Pow4(x) * x; }
+float Pow6(float x) { float x2 = x * x; return x2 * x2 * x2; }
+
 // Pass state for passes whose edges cannot be seen: full-screen passes, and
 // sprites and puffs that fade out before their outline. Every sample of the
 // multisampled frame then takes the pixel centre's value, at the cost of one

@@ -18,7 +18,7 @@ float3 ColumnHue(float y) {
   return Hue(frac(0.62 + t * 0.55));
 }
 
-// Whole powers by multiplication: pow is exp2(log2) on a software rasterizer.
+// More whole powers by multiplication.
 float Pow12(float x) { float x2 = x * x, x4 = x2 * x2; return x4 * x4 * x4; }
 float Pow24(float x) { float x12 = Pow12(x); return x12 * x12; }
 float Pow60(float x) { float x2 = x * x, x4 = x2 * x2, x8 = x4 * x4, x16 = x8 * x8; return x16 * x16 * x16 * x8 * x4; }
@@ -79,9 +79,10 @@ float4 Shard30PS(float3 world : TEXCOORD0, float3 normal : TEXCOORD1, float3 col
   float3 c = colour * (0.03 + key * key * 0.8 + light * key) + float3(0.25, 0.3, 0.55) * fill * 0.2;
   // Crystal: the tunnel's colours mirrored in the faces, a hot glint.
   float3 r = reflect(-v, n);
-  c += TunnelColour(r) * 1.2 * pow(1.0 - ndv, 2.0);
+  float edge = 1.0 - ndv;
+  c += TunnelColour(r) * 1.2 * (edge * edge);
   c += Pow60(saturate(dot(r, toCore))) * float3(1.0, 0.95, 0.9) * 2.0;
-  c += colour * pow(1.0 - ndv, 4.0) * 0.8;
+  c += colour * Pow4(edge) * 0.8;
   float beat = ClockBeat();
   float twinkle = step(0.92, frac(seed * 13.0 + floor(Time * Tempo) * 0.618));
   c += colour * (Band(world.y) * 0.8 + beat * 0.25 + twinkle * beat * 2.0);
@@ -95,7 +96,7 @@ float4 Shard20PS(float3 world : TEXCOORD0, float3 normal : TEXCOORD1, float3 col
   float3 v = normalize(ViewPos.xyz - world);
   float ndv = abs(dot(n, v));
   float light = PointLight(world, n * sign(dot(n, v)), Light0, 260.0) * 2.2;
-  float3 c = colour * (0.15 + light + pow(1.0 - ndv, 3.0) * 0.9 + Band(world.y) * 0.9 + ClockBeat() * 0.35);
+  float3 c = colour * (0.15 + light + Cube(1.0 - ndv) * 0.9 + Band(world.y) * 0.9 + ClockBeat() * 0.35);
   return float4(Fogged(c, TunnelColour(-v), length(world - ViewPos.xyz), 0.004) * Brightness, 1.0);
 }
 
@@ -118,7 +119,7 @@ RingOut RingVS(float3 pos : POSITION, float2 uv : TEXCOORD0) {
 
 float3 RingLight(float2 uv, float3 world) {
   float3 hue = Hue(frac(uv.y * 0.8 + Time * 0.05));
-  float dash = pow(saturate(sin((uv.x * 2.0 - Time * 0.6 + uv.y * 3.0) * 6.2831853 * 3.0) * 0.5 + 0.5), 4.0);
+  float dash = Pow4(saturate(sin((uv.x * 2.0 - Time * 0.6 + uv.y * 3.0) * 6.2831853 * 3.0) * 0.5 + 0.5));
   float energy = 0.35 + 0.5 * dash + 1.2 * Beat;
   float d = length(world - ViewPos.xyz);
   return hue * energy * exp(-d * 0.003) * saturate((d - 3.0) / 10.0);

@@ -20,6 +20,13 @@ sampler2D BackSampler = sampler_state {
   Texture = <BackTex>; MinFilter = Linear; MagFilter = Linear; MipFilter = None;
   AddressU = Clamp; AddressV = Clamp;
 };
+// The frame has the screen's size: a tap at a pixel's centre, or a streak's
+// taps averaged anyway, need no filtering (a point fetch is a quarter of a
+// bilinear one on a software rasterizer).
+sampler2D BackPointSampler = sampler_state {
+  Texture = <BackTex>; MinFilter = Point; MagFilter = Point; MipFilter = None;
+  AddressU = Clamp; AddressV = Clamp;
+};
 sampler2D SoftSampler = sampler_state {
   Texture = <SoftTex>; MinFilter = Linear; MagFilter = Linear; MipFilter = None;
   AddressU = Clamp; AddressV = Clamp;
@@ -184,12 +191,12 @@ float3 Composite(float2 uv, float2 expansion, float2 vpos, bool motion) {
     float len = length(ray);
     ray *= min(len, 0.6) / max(len, 1e-4) * Motion * (0.6 + 0.4 * Beat);
     float3 acc = float3(0.0, 0.0, 0.0);
-    for (int i = 0; i < 8; ++i) acc += tex2D(BackSampler, uv - ray * (i / 7.0)).rgb;
+    for (int i = 0; i < 8; ++i) acc += tex2D(BackPointSampler, uv - ray * (i / 7.0)).rgb;
     sharp = acc / 8.0;
   } else {
     // Lens: slight colour fringes towards the edges.
     float2 off = (uv - 0.5) * Aberration * 2.0;
-    sharp = float3(tex2D(BackSampler, uv + off).r, tex2D(BackSampler, uv).g, tex2D(BackSampler, uv - off).b);
+    sharp = float3(tex2D(BackSampler, uv + off).r, tex2D(BackPointSampler, uv).g, tex2D(BackSampler, uv - off).b);
   }
   // Soft focus towards the edges and through the fades.
   float3 soft = tex2D(SoftSampler, uv).rgb;

@@ -29,8 +29,8 @@ float3 SunDirFrom(float3 p) { return normalize(Light0.xyz - p); }
 float3 WaterColour(float3 dir, float3 sun) {
   float up = dir.y;
   float3 c = lerp(float3(0.006, 0.03, 0.055), float3(0.03, 0.16, 0.22), smoothstep(-0.75, 0.45, up));
-  c += float3(0.05, 0.16, 0.17) * pow(saturate(dot(dir, sun)), 6.0);
-  c += float3(0.03, 0.09, 0.10) * pow(saturate(up), 4.0);
+  c += float3(0.05, 0.16, 0.17) * Pow6(saturate(dot(dir, sun)));
+  c += float3(0.03, 0.09, 0.10) * Pow4(saturate(up));
   return c;
 }
 
@@ -59,12 +59,16 @@ float3 UnderwaterFog(float3 c, float3 worldPos) {
 }
 
 // Two sheets of the caustic network drifting across each other.
-float Caustics(float2 p, float sharp) {
+float CausticNet(float2 p) {
   float2 warp = (tex2D(NoiseSampler, p * 0.11 + Time * 0.013).rg - 0.5) * 0.18;
   float a = tex2D(CausticsSampler, p + warp + float2(Time * 0.021, Time * 0.013)).r;
   float b = tex2D(CausticsSampler, p * 1.31 - warp + float2(-Time * 0.017, Time * 0.024)).r;
-  return pow(min(a, b) * 1.7, sharp);
+  return min(a, b) * 1.7;
 }
+// Sharpened: the net squared on the floor and the creature, to the power
+// 1.5 in Snell's window (whole and half powers without pow()).
+float Caustics(float2 p) { float k = CausticNet(p); return k * k; }
+float SoftCaustics(float2 p) { float k = CausticNet(p); return k * sqrt(k); }
 
 float3 CausticsRGB(float2 p) {
   float2 warp = (tex2D(NoiseSampler, p * 0.11 + Time * 0.013).rg - 0.5) * 0.18;
@@ -116,7 +120,7 @@ float3 FarShafts(float3 dir, float3 sun) {
   float angle = atan2(dot(dir, other), dot(dir, side)) / 6.2831853;
   float streak = tex2D(NoiseSampler, float2(angle * 3.0, Time * 0.01)).g;
   streak = streak * tex2D(NoiseSampler, float2(angle * 7.0 + 0.37, Time * 0.017)).b;
-  float towards = pow(saturate(dot(dir, sun) * 0.5 + 0.5), 5.0);
+  float towards = Pow5(saturate(dot(dir, sun) * 0.5 + 0.5));
   return float3(0.12, 0.26, 0.26) * smoothstep(0.15, 0.55, streak) * towards;
 }
 
@@ -127,7 +131,7 @@ float4 Backdrop30PS(float3 world : TEXCOORD0) : COLOR0 {
   // Snell's window: the bright, rippling surface straight above.
   float up = saturate(dir.y);
   float2 surf = dir.xz / max(dir.y, 0.2) * 0.35;
-  float ripple = Caustics(surf, 1.5);
+  float ripple = SoftCaustics(surf);
   c += (float3(0.06, 0.16, 0.18) + ripple * float3(0.25, 0.42, 0.4)) * smoothstep(0.74, 0.92, up);
   return float4(c * Brightness, 1.0);
 }
@@ -182,7 +186,7 @@ float4 Seabed20PS(float3 world : TEXCOORD0, float2 uv : TEXCOORD1, float3 normal
   float3 n = normalize(normal);
   float lit = saturate(dot(n, SunDirFrom(world))) * 0.7 + 0.3;
   float3 sand = SandColour(uv);
-  float3 c = sand * (lit * float3(0.35, 0.55, 0.6) + Caustics(world.xz * 0.035, 2.0) * float3(0.7, 1.0, 0.95) * 1.2);
+  float3 c = sand * (lit * float3(0.35, 0.55, 0.6) + Caustics(world.xz * 0.035) * float3(0.7, 1.0, 0.95) * 1.2);
   return float4(UnderwaterFog(c * Brightness, world), 1.0);
 }
 
@@ -311,7 +315,7 @@ float4 Creature30PS(float2 uv : TEXCOORD0, float2 curve : TEXCOORD1, float3 worl
   float wrap = saturate((dot(n, sun) + 0.45) / 1.45);
   float frill = saturate((uv.x - 0.5) * 2.0);
   float3 c = BodyColour(uv) * (0.25 + 0.75 * wrap) * float3(0.5, 0.75, 0.85);
-  c += Caustics(world.xz * 0.035, 2.0) * saturate(n.y) * float3(0.25, 0.4, 0.4);
+  c += Caustics(world.xz * 0.035) * saturate(n.y) * float3(0.25, 0.4, 0.4);
   float rim = 1.0 - ndv;
   c += rim * rim * rim * float3(0.1, 0.45, 0.55);
   // Comb rows: rainbow light running along the frills.
@@ -334,7 +338,7 @@ float4 Creature20PS(float2 uv : TEXCOORD0, float2 curve : TEXCOORD1, float3 worl
   float wrap = saturate((dot(n, SunDirFrom(world)) + 0.45) / 1.45);
   float frill = saturate((uv.x - 0.5) * 2.0);
   float3 c = BodyColour(uv) * (0.25 + 0.75 * wrap) * float3(0.5, 0.75, 0.85);
-  c += pow(1.0 - abs(dot(n, v)), 3.0) * float3(0.1, 0.45, 0.55);
+  c += Cube(1.0 - abs(dot(n, v))) * float3(0.1, 0.45, 0.55);
   float pulse = Pulses(curve.x);
   float3 lum = lerp(float3(0.2, 1.0, 0.85), float3(0.55, 0.4, 1.0), curve.x);
   c += lum * (Photophores(uv) * (0.35 + pulse * 1.6) + pulse * 0.2) * Glow;
@@ -379,7 +383,8 @@ float FlashOf(float since) {
 float4 Flash30PS(float3 world : TEXCOORD0, float3 normal : TEXCOORD1, float2 front : TEXCOORD2) : COLOR0 {
   float3 n = normalize(normal);
   float3 v = normalize(ViewPos.xyz - world);
-  float rim = 0.35 + 0.65 * pow(1.0 - abs(dot(n, v)), 1.5);
+  float edge = 1.0 - abs(dot(n, v));
+  float rim = 0.35 + 0.65 * edge * sqrt(edge);
   float f = FlashOf(front.x);
   float3 colour = lerp(Hue(front.y * 0.35 + 0.42), float3(1.0, 1.0, 1.0), saturate(f - 0.6));
   float3 t = exp(-Absorption * 0.5 * length(world - ViewPos.xyz));
@@ -424,7 +429,7 @@ SpriteOut PlanktonSprite(float3 centre, float2 uv, float3 corner, float3 drift, 
   float near = saturate((d - 2.5) / 5.0);
   float far = exp(-d * 0.012);
   // Most specks are faint; a few catch the light.
-  float bright = 0.12 + 0.9 * pow(frac(seed * 7.31), 6.0);
+  float bright = 0.12 + 0.9 * Pow6(frac(seed * 7.31));
   float a = inside * near * far * twinkle * bright / (grow * grow);
   // Most of a sprite's square is below half a level of the frame buffer,
   // which additive blending drops anyway: shrink the square about its

@@ -224,6 +224,7 @@ class GlSurface : public shared::CpuSurface {
   GLint mFace = -1;        // cube face, -1 for 2D
   GlHandle mRenderbuffer;  // multisampled colour or a depth buffer
   GlHandle mResolve;       // single-sample copy of a multisampled colour
+  std::uint64_t mResolvedAt = ~std::uint64_t{0};  // the device's draw count it shows
   GlHandle mPack;          // pixel buffer an asynchronous read writes into
   bool mPackPending = false;
 };
@@ -695,12 +696,18 @@ class GlDevice : public Device {
       glClearDepthf(std::clamp(z, 0.0f, 1.0f));
       mask |= GL_DEPTH_BUFFER_BIT;
     }
-    if ((flags & kClearStencil) != 0 && mDepthAttached) {
+    // D24X8 is stored with stencil bits that the program cannot see: they are
+    // cleared with the depth, since a depth-only clear of a packed buffer
+    // has to keep them (on the software rasterizer, 7x slower).
+    const bool hiddenStencil = (mask & GL_DEPTH_BUFFER_BIT) != 0 && mDepth != nullptr &&
+                               static_cast<GlSurface*>(mDepth)->mDesc.format != kFormatD24S8;
+    if (((flags & kClearStencil) != 0 || hiddenStencil) && mDepthAttached) {
       glStencilMask(0xFF);
-      glClearStencil(static_cast<GLint>(stencil));
+      glClearStencil((flags & kClearStencil) != 0 ? static_cast<GLint>(stencil) : 0);
       mask |= GL_STENCIL_BUFFER_BIT;
     }
     if (mask == 0) return kOk;
+    ++mDraws;
     if (count == 0 || rects == nullptr) {
       glDisable(GL_SCISSOR_TEST);
       glClear(mask);
@@ -953,6 +960,7 @@ class GlDevice : public Device {
     // Bound only around the draw: Mesa revalidates a bound vertex array on
     // every change to it, an unbound one once when it is bound (measured).
     glBindVertexArray(mVao);
+    ++mDraws;
     glDrawElementsBaseVertex(
         mode, count, wide ? GL_UNSIGNED_INT : GL_UNSIGNED_SHORT,
         reinterpret_cast<const void*>(static_cast<std::uintptr_t>(startIndex) * indexSize),
@@ -1105,11 +1113,16 @@ class GlDevice : public Device {
   void ReadFrom(GlSurface* s) {
     glDisable(GL_SCISSOR_TEST);
     if (s->mRenderbuffer && s->mResolve) {
-      const auto w = static_cast<GLint>(s->mDesc.width), h = static_cast<GLint>(s->mDesc.height);
-      s->Attach(mReadFbo);
-      glNamedFramebufferTexture(mDrawFbo, GL_COLOR_ATTACHMENT0, s->mResolve->name, 0);
-      glBlitNamedFramebuffer(mReadFbo, mDrawFbo, 0, 0, w, h, 0, 0, w, h, GL_COLOR_BUFFER_BIT,
-                             GL_NEAREST);
+      // Resolved once for every read until something is drawn again: the
+      // last-frame copy, Present and a recording's read-back share one.
+      if (s->mResolvedAt != mDraws) {
+        const auto w = static_cast<GLint>(s->mDesc.width), h = static_cast<GLint>(s->mDesc.height);
+        s->Attach(mReadFbo);
+        glNamedFramebufferTexture(mDrawFbo, GL_COLOR_ATTACHMENT0, s->mResolve->name, 0);
+        glBlitNamedFramebuffer(mReadFbo, mDrawFbo, 0, 0, w, h, 0, 0, w, h, GL_COLOR_BUFFER_BIT,
+                               GL_NEAREST);
+        s->mResolvedAt = mDraws;
+      }
       glNamedFramebufferTexture(mReadFbo, GL_COLOR_ATTACHMENT0, s->mResolve->name, 0);
     } else {
       s->Attach(mReadFbo);
@@ -1299,6 +1312,7 @@ class GlDevice : public Device {
   std::array<Surface*, kTargets - 1> mExtraTargets{};
   Surface* mDepth = nullptr;
   bool mDepthAttached = false;
+  std::uint64_t mDraws = 0;  // clears and draws so far, into any target
   VertexDeclaration* mDeclaration = nullptr;
   std::array<StreamBinding, kStreams> mStreams{};
   IndexBuffer* mIndices = nullptr;
