@@ -23,6 +23,16 @@ sampler2D NoiseSampler = sampler_state {
   AddressU = Wrap;
   AddressV = Wrap;
 };
+// The same noise without mipmaps, for lookups that are never minified
+// (directions round the eye): the rasterizer then skips the level of detail.
+sampler2D NoiseSkySampler = sampler_state {
+  Texture = <NoiseMap>;
+  MinFilter = Linear;
+  MagFilter = Linear;
+  MipFilter = None;
+  AddressU = Wrap;
+  AddressV = Wrap;
+};
 
 // Full-screen and card quads arrive in clip space already.
 struct ClipOut {

@@ -15,7 +15,7 @@ sampler2D CausticsRGBSampler = sampler_state {
 };
 texture SpriteMap;
 sampler2D SpriteSampler = sampler_state {
-  Texture = <SpriteMap>; MinFilter = Linear; MagFilter = Linear; MipFilter = Linear;
+  Texture = <SpriteMap>; MinFilter = Linear; MagFilter = Linear; MipFilter = Point;
   AddressU = Clamp; AddressV = Clamp;
 };
 
@@ -118,8 +118,8 @@ float3 FarShafts(float3 dir, float3 sun) {
   float3 side = normalize(cross(sun, float3(0.0, 0.0, 1.0)));
   float3 other = cross(sun, side);
   float angle = atan2(dot(dir, other), dot(dir, side)) / 6.2831853;
-  float streak = tex2D(NoiseSampler, float2(angle * 3.0, Time * 0.01)).g;
-  streak = streak * tex2D(NoiseSampler, float2(angle * 7.0 + 0.37, Time * 0.017)).b;
+  float streak = tex2D(NoiseSkySampler, float2(angle * 3.0, Time * 0.01)).g;
+  streak = streak * tex2D(NoiseSkySampler, float2(angle * 7.0 + 0.37, Time * 0.017)).b;
   float towards = Pow5(saturate(dot(dir, sun) * 0.5 + 0.5));
   return float3(0.12, 0.26, 0.26) * smoothstep(0.15, 0.55, streak) * towards;
 }
