@@ -24,8 +24,9 @@ sampler2D NoiseSampler = sampler_state {
   AddressV = Wrap;
 };
 // The same noise without mipmaps, for lookups that are never minified
-// (directions round the eye): the rasterizer then skips the level of detail.
-sampler2D NoiseSkySampler = sampler_state {
+// much (directions round the eye, slow warps, soft shafts): the rasterizer
+// then skips the level of detail.
+sampler2D NoiseNoMipSampler = sampler_state {
   Texture = <NoiseMap>;
   MinFilter = Linear;
   MagFilter = Linear;

@@ -161,7 +161,7 @@ float4 Tunnel30PS(float3 world : TEXCOORD0) : COLOR0 {
   float around = atan2(dir.z, dir.x) / 6.2831853;
   float h = dir.y / max(length(dir.xz), 0.05);
   float2 p = float2(around * 9.0, h * 0.06 + ViewPos.y * 0.0012);
-  float s = tex2D(NoiseSkySampler, p).a * tex2D(NoiseSkySampler, p * float2(2.0, 0.5) + 0.3).b;
+  float s = tex2D(NoiseNoMipSampler, p).a * tex2D(NoiseNoMipSampler, p * float2(2.0, 0.5) + 0.3).b;
   float lines = smoothstep(0.3, 0.55, s);
   float3 tint = Hue(frac(0.7 + around * 0.5 + ViewPos.y * 0.0004));
   c += tint * lines * (0.25 + 0.45 * ClockBeat()) * saturate(1.0 - abs(dir.y) * 0.7);

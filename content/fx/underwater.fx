@@ -60,7 +60,7 @@ float3 UnderwaterFog(float3 c, float3 worldPos) {
 
 // Two sheets of the caustic network drifting across each other.
 float CausticNet(float2 p) {
-  float2 warp = (tex2D(NoiseSampler, p * 0.11 + Time * 0.013).rg - 0.5) * 0.18;
+  float2 warp = (tex2D(NoiseNoMipSampler, p * 0.11 + Time * 0.013).rg - 0.5) * 0.18;
   float a = tex2D(CausticsSampler, p + warp + float2(Time * 0.021, Time * 0.013)).r;
   float b = tex2D(CausticsSampler, p * 1.31 - warp + float2(-Time * 0.017, Time * 0.024)).r;
   return min(a, b) * 1.7;
@@ -71,7 +71,7 @@ float Caustics(float2 p) { float k = CausticNet(p); return k * k; }
 float SoftCaustics(float2 p) { float k = CausticNet(p); return k * sqrt(k); }
 
 float3 CausticsRGB(float2 p) {
-  float2 warp = (tex2D(NoiseSampler, p * 0.11 + Time * 0.013).rg - 0.5) * 0.18;
+  float2 warp = (tex2D(NoiseNoMipSampler, p * 0.11 + Time * 0.013).rg - 0.5) * 0.18;
   float2 q = p + warp + float2(Time * 0.021, Time * 0.013);
   float2 r = p * 1.31 - warp + float2(-Time * 0.017, Time * 0.024);
   // Red, green and blue at q - (0.004, 0.003), q and q + (0.004, 0.003).
@@ -118,8 +118,8 @@ float3 FarShafts(float3 dir, float3 sun) {
   float3 side = normalize(cross(sun, float3(0.0, 0.0, 1.0)));
   float3 other = cross(sun, side);
   float angle = atan2(dot(dir, other), dot(dir, side)) / 6.2831853;
-  float streak = tex2D(NoiseSkySampler, float2(angle * 3.0, Time * 0.01)).g;
-  streak = streak * tex2D(NoiseSkySampler, float2(angle * 7.0 + 0.37, Time * 0.017)).b;
+  float streak = tex2D(NoiseNoMipSampler, float2(angle * 3.0, Time * 0.01)).g;
+  streak = streak * tex2D(NoiseNoMipSampler, float2(angle * 7.0 + 0.37, Time * 0.017)).b;
   float towards = Pow5(saturate(dot(dir, sun) * 0.5 + 0.5));
   return float3(0.12, 0.26, 0.26) * smoothstep(0.15, 0.55, streak) * towards;
 }
@@ -217,7 +217,7 @@ float Shaft(float2 uv, float3 world, float detail) {
   float across = sin(uv.x * 3.1415927);
   across *= across;
   float along = (1.0 - uv.y) * (1.0 - uv.y) * smoothstep(0.0, 0.08, uv.y);
-  float flicker = tex2D(NoiseSampler, float2(uv.x * 0.6 + world.x * 0.002, uv.y * 0.5 - Time * 0.02)).g;
+  float flicker = tex2D(NoiseNoMipSampler, float2(uv.x * 0.6 + world.x * 0.002, uv.y * 0.5 - Time * 0.02)).g;
   flicker = lerp(1.0, flicker * 1.6, detail);
   return across * along * flicker;
 }
@@ -228,7 +228,7 @@ float3 ShaftColour = {0.16, 0.3, 0.3};
 
 float4 Shaft30PS(float2 uv : TEXCOORD0, float3 world : TEXCOORD1, float fade : TEXCOORD2) : COLOR0 {
   float s = Shaft(uv, world, 1.0);
-  float sway = tex2D(NoiseSampler, float2(uv.x * 2.0 + Time * 0.05, uv.y * 3.0)).a;
+  float sway = tex2D(NoiseNoMipSampler, float2(uv.x * 2.0 + Time * 0.05, uv.y * 3.0)).a;
   return float4(ShaftColour * (2.0 * s * fade * (0.7 + 0.6 * sway) * Brightness), 1.0);
 }
 
