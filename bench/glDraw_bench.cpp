@@ -122,19 +122,30 @@ bool SamePicture(const std::vector<std::uint32_t>& pixels) {
   return gFirstPicture == hash;
 }
 
-void BM_GlDrawThroughLayer(benchmark::State& state) {
-  using namespace platform;
-  const Scene& scene = TheScene();
-  Direct3D* d3d = Direct3DCreate(Backend::GL);
-  if (d3d == nullptr) {
-    state.SkipWithError(("no OpenGL backend: " + gl::LastError()).c_str());
-    return;
-  }
-  PresentParameters parameters;
+// The GL backend, or null with the benchmark marked skipped.
+platform::Direct3D* GlBackend(benchmark::State& state) {
+  platform::Direct3D* d3d = platform::Direct3DCreate(platform::Backend::GL);
+  if (d3d == nullptr) state.SkipWithError(("no OpenGL backend: " + platform::gl::LastError()).c_str());
+  return d3d;
+}
+
+// A windowed kWidth x kHeight back buffer that presents at once.
+platform::PresentParameters ScreenParameters(int samples) {
+  platform::PresentParameters parameters;
   parameters.backBufferWidth = kWidth;
   parameters.backBufferHeight = kHeight;
   parameters.windowed = true;
-  parameters.presentationInterval = kPresentIntervalImmediate;
+  parameters.multiSampleType = samples;
+  parameters.presentationInterval = platform::kPresentIntervalImmediate;
+  return parameters;
+}
+
+void BM_GlDrawThroughLayer(benchmark::State& state) {
+  using namespace platform;
+  const Scene& scene = TheScene();
+  Direct3D* d3d = GlBackend(state);
+  if (d3d == nullptr) return;
+  PresentParameters parameters = ScreenParameters(0);
   Device* device = nullptr;
   if (d3d->CreateDevice(0, kDeviceHal, nullptr, kHardwareVertexProcessing, &parameters,
                         &device) != kOk) {
@@ -375,17 +386,9 @@ void BM_GlDrawHandWritten(benchmark::State& state) {
 // read it back (arg 1, as a recording does) and present (another resolve).
 void BM_GlMultisampledFrameTargets(benchmark::State& state) {
   using namespace platform;
-  Direct3D* d3d = Direct3DCreate(Backend::GL);
-  if (d3d == nullptr) {
-    state.SkipWithError(("no OpenGL backend: " + gl::LastError()).c_str());
-    return;
-  }
-  PresentParameters parameters;
-  parameters.backBufferWidth = kWidth;
-  parameters.backBufferHeight = kHeight;
-  parameters.windowed = true;
-  parameters.multiSampleType = 4;
-  parameters.presentationInterval = kPresentIntervalImmediate;
+  Direct3D* d3d = GlBackend(state);
+  if (d3d == nullptr) return;
+  PresentParameters parameters = ScreenParameters(4);
   Device* device = nullptr;
   Texture* grab = nullptr;
   Surface* level = nullptr;

@@ -30,7 +30,9 @@ CardOut CardVS(float3 pos : POSITION, float2 uv : TEXCOORD0) {
   float grow = 1.0 + Growth * clamp(Time - ShownAt, 0.0, 20.0);
   float2 p = pos.xy * grow;
   p.x *= (4.0 / 3.0) / aspect;
-  o.pos = float4(p, 0.0, 1.0);
+  // A hidden card is put past the far plane: clipped whole, not shaded
+  // transparent pixel by pixel.
+  o.pos = float4(p, Fade > 0.0 ? 0.0 : 2.0, 1.0);
   o.uv = uv;
   o.screen = p;
   return o;
@@ -59,7 +61,8 @@ float4 Card20PS(float2 uv : TEXCOORD0) : COLOR0 {
   return float4(Tint, t.a * saturate(Fade));
 }
 
-#define CARD ZEnable = false; ZWriteEnable = false; CullMode = None; AlphaBlendEnable = true; SrcBlend = SrcAlpha; DestBlend = InvSrcAlpha;
+// The card's border is transparent: no edges to smooth.
+#define CARD ZEnable = false; ZWriteEnable = false; CullMode = None; AlphaBlendEnable = true; SrcBlend = SrcAlpha; DestBlend = InvSrcAlpha; NO_EDGES
 
 technique Card30 { pass P0 { VertexShader = compile vs_3_0 CardVS(); PixelShader = compile ps_3_0 Card30PS(); CARD } }
 technique Card20 { pass P0 { VertexShader = compile vs_2_0 CardVS(); PixelShader = compile ps_2_0 Card20PS(); CARD } }
