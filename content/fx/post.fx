@@ -20,10 +20,10 @@ sampler2D BackSampler = sampler_state {
   Texture = <BackTex>; MinFilter = Linear; MagFilter = Linear; MipFilter = None;
   AddressU = Clamp; AddressV = Clamp;
 };
-// The frame has the screen's size: a tap at a pixel's centre, the lens
-// fringes' taps a pixel or so off it, and a streak's taps averaged anyway
-// need no filtering (point taps made the streaks' pass 30% and the plain
-// final pass 15% cheaper on a software rasterizer).
+// The frame has the screen's size: a tap at a pixel's centre, or a streak's
+// taps averaged anyway, need no filtering (point taps made the streaks' pass
+// 30% cheaper on a software rasterizer). The lens fringes' taps a fraction
+// of a pixel off it stay filtered: point taps there step along edges.
 sampler2D BackPointSampler = sampler_state {
   Texture = <BackTex>; MinFilter = Point; MagFilter = Point; MipFilter = None;
   AddressU = Clamp; AddressV = Clamp;
@@ -197,7 +197,7 @@ float3 Composite(float2 uv, float2 expansion, float2 vpos, bool motion) {
   } else {
     // Lens: slight colour fringes towards the edges.
     float2 off = (uv - 0.5) * Aberration * 2.0;
-    sharp = float3(tex2D(BackPointSampler, uv + off).r, tex2D(BackPointSampler, uv).g, tex2D(BackPointSampler, uv - off).b);
+    sharp = float3(tex2D(BackSampler, uv + off).r, tex2D(BackPointSampler, uv).g, tex2D(BackSampler, uv - off).b);
   }
   // Soft focus towards the edges and through the fades.
   float3 soft = tex2D(SoftSampler, uv).rgb;
