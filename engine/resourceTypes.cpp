@@ -110,10 +110,10 @@ bool LastWriteTime(const std::wstring& name, std::uint64_t* time) {
 bool SourceStamp(const std::wstring& name, std::uint64_t* stamp) {
   if (!LastWriteTime(name, stamp)) return false;
   std::set<std::string> seen;
-  std::vector<std::pair<std::string, int>> open = {{ToNarrow(name), 0}};
-  while (!open.empty()) {
-    const auto [file, depth] = open.back();
-    open.pop_back();
+  std::vector<std::pair<std::string, int>> pending = {{ToNarrow(name), 0}};
+  while (!pending.empty()) {
+    const auto [file, depth] = pending.back();
+    pending.pop_back();
     if (!seen.insert(file).second || depth > 16 || seen.size() > 256) continue;
     std::ifstream in(file);
     const std::size_t slash = file.rfind('/');
@@ -124,14 +124,14 @@ bool SourceStamp(const std::wstring& name, std::uint64_t* stamp) {
       if (i == std::string::npos || line[i] != '#') continue;
       i = line.find_first_not_of(" \t", i + 1);
       if (i == std::string::npos || line.compare(i, 7, "include") != 0) continue;
-      const std::size_t open1 = line.find('"', i + 7), close = line.find('"', open1 + 1);
-      if (open1 == std::string::npos || close == std::string::npos) continue;
-      const std::string included = line.substr(open1 + 1, close - open1 - 1);
+      const std::size_t first = line.find('"', i + 7), last = line.find('"', first + 1);
+      if (first == std::string::npos || last == std::string::npos) continue;
+      const std::string included = line.substr(first + 1, last - first - 1);
       const std::string path = !included.empty() && included[0] == '/' ? included : folder + included;
       std::uint64_t time = 0;
       if (!LastWriteTime(ToWide(path), &time)) continue;  // the compiler says why
       *stamp = *stamp * 1000003ull ^ time;
-      open.emplace_back(path, depth + 1);
+      pending.emplace_back(path, depth + 1);
     }
   }
   return true;

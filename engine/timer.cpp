@@ -18,6 +18,11 @@ namespace {
 
 constexpr const wchar_t* kMusicFile = L"data/xt_tunefordemo.mp3";
 
+// A stream of the music file as it is now; 0 when it does not open.
+std::uint32_t OpenMusic() {
+  return platform::audio::StreamCreateFile(kMusicFile, 0, 0, platform::audio::kStreamAutoFree);
+}
+
 }  // namespace
 
 Timer::Timer() {
@@ -37,7 +42,7 @@ bool Timer::Start() {
   if (platform::audio::IsSilent()) {
     ENGINE_MESSAGE("No audio device available, playing without sound");
   }
-  mStream = platform::audio::StreamCreateFile(kMusicFile, 0, 0, platform::audio::kStreamAutoFree);
+  mStream = OpenMusic();
   // The clock runs with or without music: without a start instant every
   // later time would be measured from the counter's origin.
   mStartTime = Now();
@@ -132,8 +137,7 @@ void Timer::Seek(double seconds) {
 const wchar_t* Timer::MusicFile() { return kMusicFile; }
 
 bool Timer::ReloadMusic(std::string* error) {
-  const std::uint32_t fresh =
-      platform::audio::StreamCreateFile(kMusicFile, 0, 0, platform::audio::kStreamAutoFree);
+  const std::uint32_t fresh = OpenMusic();
   if (fresh == 0) {
     *error = "the music does not open (audio error " + std::to_string(platform::audio::ErrorGetCode()) + ")";
     return false;
@@ -153,7 +157,7 @@ void Timer::SeekMusic(double seconds) {
       platform::audio::ErrorGetCode() == platform::audio::kErrorHandle) {
     // The stream frees itself at its end: a clock that comes back (a seek,
     // a demo that starts again) opens the music afresh.
-    mStream = platform::audio::StreamCreateFile(kMusicFile, 0, 0, platform::audio::kStreamAutoFree);
+    mStream = OpenMusic();
     if (mStream == 0) return;
     bytesPerSecond = platform::audio::ChannelSeconds2Bytes(mStream, 1.0f);
   }
@@ -161,8 +165,7 @@ void Timer::SeekMusic(double seconds) {
   const std::uint64_t frameBytes = 4;
   const auto frame = static_cast<std::uint64_t>(
       std::llround(seconds * static_cast<double>(bytesPerSecond / frameBytes)));
-  const bool placed = platform::audio::ChannelSetPosition(mStream, frame * frameBytes);
-  if (placed) {
+  if (platform::audio::ChannelSetPosition(mStream, frame * frameBytes)) {
     if (!mPaused && !SteppingExactly()) platform::audio::ChannelPlay(mStream, false);
     return;
   }

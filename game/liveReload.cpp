@@ -14,14 +14,20 @@
 #include "platform/watch.h"
 
 namespace demo {
+namespace {
+
+// Effects and the headers they include: they reload all together, and keep
+// their own last good versions (a missing file too).
+bool IsEffectSource(const std::string& path) { return EndsWith(path, ".fx") || EndsWith(path, ".fxh"); }
+
+}  // namespace
 
 LiveReload::LiveReload(std::string root, std::unique_ptr<platform::FileWatcher> watcher, std::string why)
     : mRoot(std::move(root)), mWatcher(std::move(watcher)), mWhy(std::move(why)) {
   mName = L"LiveReload";
   mPriority = kPriority;
-  // Effects reload as F9 does: every one whose file is newer, the failures
-  // kept by the effects themselves.
-  // A shared header counts for every effect that includes it.
+  // Effects reload as F9 does: every one whose file, or a header it
+  // includes, is newer.
   for (const char* suffix : {".fx", ".fxh"}) {
     On(suffix, [](const std::string&, std::string*) {
       engine::core::ResourceManager::Get()->UpdateAll();
@@ -73,7 +79,7 @@ void LiveReload::Update() {
   for (const std::string& relative : mWatcher->Changes()) {
     const std::string path = mRoot + "/" + relative;
     // All effects reload in one pass, however many files changed.
-    if (EndsWith(path, ".fx") || EndsWith(path, ".fxh")) {
+    if (IsEffectSource(path)) {
       if (effects) continue;
       effects = true;
     }
@@ -89,7 +95,7 @@ void LiveReload::Changed(const std::string& path) {
     // A removed file (or one between the steps of a replace) keeps its
     // last good version; effects tell that themselves.
     bool loaded = false;
-    if (suffix != ".fx" && suffix != ".fxh" && !std::filesystem::exists(path, ec)) {
+    if (!IsEffectSource(path) && !std::filesystem::exists(path, ec)) {
       error = "file missing";
     } else {
       try {

@@ -58,12 +58,18 @@ float3 UnderwaterFog(float3 c, float3 worldPos) {
   return c * w.through + w.water;
 }
 
-// Two sheets of the caustic network drifting across each other.
-float CausticNet(float2 p) {
+// Two sheets of the caustic network drifting across each other, through a
+// slow warp: where each sheet is read.
+void CausticSheets(float2 p, out float2 q, out float2 r) {
   float2 warp = (tex2D(NoiseNoMipSampler, p * 0.11 + Time * 0.013).rg - 0.5) * 0.18;
-  float a = tex2D(CausticsSampler, p + warp + float2(Time * 0.021, Time * 0.013)).r;
-  float b = tex2D(CausticsSampler, p * 1.31 - warp + float2(-Time * 0.017, Time * 0.024)).r;
-  return min(a, b) * 1.7;
+  q = p + warp + float2(Time * 0.021, Time * 0.013);
+  r = p * 1.31 - warp + float2(-Time * 0.017, Time * 0.024);
+}
+
+float CausticNet(float2 p) {
+  float2 q, r;
+  CausticSheets(p, q, r);
+  return min(tex2D(CausticsSampler, q).r, tex2D(CausticsSampler, r).r) * 1.7;
 }
 // Sharpened: the net squared on the floor and the creature, to the power
 // 1.5 in Snell's window (whole and half powers without pow()).
@@ -71,13 +77,10 @@ float Caustics(float2 p) { float k = CausticNet(p); return k * k; }
 float SoftCaustics(float2 p) { float k = CausticNet(p); return k * sqrt(k); }
 
 float3 CausticsRGB(float2 p) {
-  float2 warp = (tex2D(NoiseNoMipSampler, p * 0.11 + Time * 0.013).rg - 0.5) * 0.18;
-  float2 q = p + warp + float2(Time * 0.021, Time * 0.013);
-  float2 r = p * 1.31 - warp + float2(-Time * 0.017, Time * 0.024);
+  float2 q, r;
+  CausticSheets(p, q, r);
   // Red, green and blue at q - (0.004, 0.003), q and q + (0.004, 0.003).
-  float3 a = tex2D(CausticsRGBSampler, q).rgb;
-  float3 b = tex2D(CausticsRGBSampler, r).rgb;
-  float3 m = min(a, b) * 1.7;
+  float3 m = min(tex2D(CausticsRGBSampler, q).rgb, tex2D(CausticsRGBSampler, r).rgb) * 1.7;
   return m * m;
 }
 

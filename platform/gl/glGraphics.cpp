@@ -699,7 +699,7 @@ class GlDevice : public Device {
     // D24X8 is stored with stencil bits that the program cannot see: they are
     // cleared with the depth, since a depth-only clear of a packed buffer
     // has to keep them (on the software rasterizer, 7x slower).
-    const bool hiddenStencil = (mask & GL_DEPTH_BUFFER_BIT) != 0 && mDepth != nullptr &&
+    const bool hiddenStencil = (mask & GL_DEPTH_BUFFER_BIT) != 0 &&
                                static_cast<GlSurface*>(mDepth)->mDesc.format != kFormatD24S8;
     if (((flags & kClearStencil) != 0 || hiddenStencil) && mDepthAttached) {
       glStencilMask(0xFF);

@@ -78,7 +78,6 @@ class InotifyWatcher : public FileWatcher {
     return changed;
   }
 
-
  private:
   static std::string Join(const std::string& folder, const std::string& name) {
     return folder.empty() ? name : folder + "/" + name;
