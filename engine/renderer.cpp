@@ -12,6 +12,7 @@
 #include "engine/effectPool.h"
 #include "engine/input.h"
 #include "engine/logging.h"
+#include "engine/mesh.h"
 #include "engine/profiler.h"
 #include "engine/resourceTypes.h"
 #include "engine/sceneNodes.h"
@@ -293,6 +294,74 @@ void Renderer::CopyLastFrame() {
   while (mLastFrameTime > kLastFrameInterval) mLastFrameTime -= kLastFrameInterval;
 }
 
+void Renderer::DrawQueue() {
+  SortQueue();
+  // Quad shaders queue their quads when they become current.
+  const Shader* previous = nullptr;
+  for (std::size_t i = 0; i < mQueue.size(); ++i) {
+    Shader* s = mQueue[i].mShader;
+    if (!SameBatch(s, previous)) {
+      s->Activate();
+      previous = s;
+    }
+  }
+  SortQueue();
+  std::vector<std::pair<boost::shared_ptr<RenderObject>, Shader*>> batch;
+  Shader* last = nullptr;
+  for (const DrawItem& item : mQueue) {
+    Shader* s = item.mShader;
+    const bool shaderChanged = !SameBatch(s, last);
+    const boost::shared_ptr<core::resources::RenderTargetTexture> target = s->GetTarget();
+    const bool targetChanged = target != mCurrentTarget;
+    if ((shaderChanged || targetChanged) && last != nullptr) Flush(batch, last);
+    batch.emplace_back(item.mObject, s);
+    if (targetChanged) {
+      core::StageScope stage(core::Stage::Targets);
+      SwitchTarget(target, !s->Pass().mDoNotClear);
+    }
+    last = s;
+  }
+  if (last != nullptr) Flush(batch, last);
+}
+
+namespace {
+
+void CollectGeometry(Spatial* node, int depth, std::vector<Geometry*>* into) {
+  if (node == nullptr || depth > 10000) return;
+  if (auto* g = dynamic_cast<Geometry*>(node)) into->push_back(g);
+  if (auto* n = dynamic_cast<Node*>(node)) {
+    for (const auto& child : n->Children()) CollectGeometry(child.get(), depth + 1, into);
+  }
+}
+
+}  // namespace
+
+void Renderer::WarmUp(const boost::shared_ptr<Spatial>& root) {
+  platform::Device* device = TheDevice();
+  if (device == nullptr || mDeviceLost || !root) return;
+  std::vector<Geometry*> geometry;
+  CollectGeometry(root.get(), 0, &geometry);
+  mQueue.clear();
+  if (platform::Failed(device->BeginScene())) return;
+  try {
+    Clear();
+    // The mesh's own object: the node's would take this draw as the
+    // previous placement of its first real frame.
+    for (Geometry* g : geometry) {
+      if (const boost::shared_ptr<Mesh> mesh = g->GetMesh()) Submit(mesh->GetRenderObject());
+    }
+    DrawQueue();
+    if (mCurrentTarget) SwitchTarget(nullptr, false);
+    Clear();
+  } catch (...) {
+    mQueue.clear();
+    device->EndScene();
+    throw;
+  }
+  mQueue.clear();
+  device->EndScene();
+}
+
 void Renderer::Frame() {
   platform::Device* device = TheDevice();
   if (device == nullptr) return;
@@ -318,33 +387,7 @@ void Renderer::Frame() {
       core::StageScope walk(core::Stage::Scene);
       if (!mRoot) ENGINE_ERROR("Scene root node is null");
       mRoot->Update(this);
-      SortQueue();
-      // Quad shaders queue their quads when they become current.
-      const Shader* previous = nullptr;
-      for (std::size_t i = 0; i < mQueue.size(); ++i) {
-        Shader* s = mQueue[i].mShader;
-        if (!SameBatch(s, previous)) {
-          s->Activate();
-          previous = s;
-        }
-      }
-      SortQueue();
-      std::vector<std::pair<boost::shared_ptr<RenderObject>, Shader*>> batch;
-      Shader* last = nullptr;
-      for (const DrawItem& item : mQueue) {
-        Shader* s = item.mShader;
-        const bool shaderChanged = !SameBatch(s, last);
-        const boost::shared_ptr<core::resources::RenderTargetTexture> target = s->GetTarget();
-        const bool targetChanged = target != mCurrentTarget;
-        if ((shaderChanged || targetChanged) && last != nullptr) Flush(batch, last);
-        batch.emplace_back(item.mObject, s);
-        if (targetChanged) {
-          core::StageScope stage(core::Stage::Targets);
-          SwitchTarget(target, !s->Pass().mDoNotClear);
-        }
-        last = s;
-      }
-      if (last != nullptr) Flush(batch, last);
+      DrawQueue();
       if (Pressed(kKeyF11, &mScreenshotSeen)) Screenshot();
       core::StageScope targets(core::Stage::Targets);
       CopyLastFrame();

@@ -63,8 +63,16 @@ class ENGINE_API Renderer : public core::Module, public RenderContext {
   // Time between "lastFrame" copies.
   static constexpr double kLastFrameInterval = 0.04;
 
+  // Draws every pass of every geometry under root once, hidden or not, and
+  // clears the frame again; nothing is shown. A driver that builds a pass's
+  // shader code at its first draw (a software rasterizer takes about a
+  // second for a scene) then does it here, while loading, instead of
+  // stalling the scene's first frame.
+  void WarmUp(const boost::shared_ptr<Spatial>& root);
+
  private:
   void Frame();
+  void DrawQueue();
   void Recover();
   void Flush(std::vector<std::pair<boost::shared_ptr<RenderObject>, Shader*>>& batch,
              Shader* shader);

@@ -129,6 +129,10 @@ void SetRootNode(boost::shared_ptr<gfx::Spatial> node) {
   renderer->SetRoot(std::move(node));
 }
 
+void WarmUp(boost::shared_ptr<gfx::Spatial> node) {
+  if (gfx::Renderer* renderer = TheRenderer()) renderer->WarmUp(node);
+}
+
 void Render(boost::shared_ptr<gfx::RenderObject> object) {
   if (gfx::Renderer* renderer = TheRenderer()) renderer->Submit(std::move(object));
 }

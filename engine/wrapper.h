@@ -77,6 +77,9 @@ ENGINE_API void AddMesh(const std::wstring& name, gfx::LoadMesh* mesh,
 
 // The scene the renderer draws (under its own base node); null is an error.
 ENGINE_API void SetRootNode(boost::shared_ptr<gfx::Spatial> node);
+// Draws every pass under node once without showing it, so that shader
+// code a driver builds at first use is built now (see Renderer::WarmUp).
+ENGINE_API void WarmUp(boost::shared_ptr<gfx::Spatial> node);
 // Queues a render object on the renderer.
 ENGINE_API void Render(boost::shared_ptr<gfx::RenderObject> object);
 ENGINE_API boost::shared_ptr<gfx::Node> CreateNode(gfx::Spatial* parent);

@@ -206,6 +206,13 @@ bool TestScene1::Start() {
   }
 
   FindGodRays();
+  // Every pass drawn once now: the first frame of each scene would
+  // otherwise build its shaders (a second for the city on a software
+  // rasterizer) and freeze the picture at the cut.
+  for (int i = 0; i < kSceneCount; ++i) {
+    engine::WarmUp(mScenes[i]->GetBaseNode());
+    if (mProgress) mProgress(++mStepsDone, kLoadSteps, std::string("shaders ") + kSceneNames[i]);
+  }
   Show(0);
   platform::ShowCursor(false);
   return true;

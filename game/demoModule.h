@@ -22,7 +22,7 @@ class TestScene1 : public engine::core::Module {
  public:
   static constexpr int kSceneCount = 3;
   // What a start builds, step by step: each mesh, then each scene.
-  static constexpr int kLoadSteps = 12 + kSceneCount;
+  static constexpr int kLoadSteps = 12 + 2 * kSceneCount;
   using Progress = std::function<void(int done, int total, const std::string& item)>;
 
   TestScene1();

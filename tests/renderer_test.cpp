@@ -72,14 +72,16 @@ class RendererTest : public ::testing::Test {
     engine::ShutDownEngine();
   }
 
-  // A quad drawn with the material of `passes`.
-  void AddObject(const std::string& passes) {
+  // A quad drawn with the material of `passes`, under the shown root or
+  // under parent.
+  void AddObject(const std::string& passes, Node* parent = nullptr) {
     const std::string path = "data/m" + std::to_string(mCount++) + ".efx";
     velox_test::WriteText(path, "effect = { { pass = { " + passes + " } } }");
     const std::wstring name = L"mesh" + std::to_wstring(mCount);
     engine::AddMesh(name, new LoadVLXMesh(L"data/quad.vlx"), engine::BuildEffect(path));
     auto mesh = engine::core::ResourceManager::Get()->Get<Mesh>(name);
-    mRoot->AddChild(boost::shared_ptr<Spatial>(new Geometry(mesh, mRoot.get())));
+    Node* under = parent != nullptr ? parent : mRoot.get();
+    under->AddChild(boost::shared_ptr<Spatial>(new Geometry(mesh, under)));
   }
 
   // The record of one frame, without the effect's per-draw commits.
@@ -257,6 +259,28 @@ TEST_F(RendererTest, ALostDeviceWaitsThenResetsWithResourcesRestored) {
   EXPECT_EQ(velox_test::Count(rows, "D3DDevice lost"), 1);
   EXPECT_EQ(velox_test::Count(rows, "D3DDevice reseting"), 1);
   EXPECT_LT(rows.find("Lost mesh"), rows.find("Resetting mesh"));
+}
+
+TEST_F(RendererTest, WarmUpDrawsEveryPassOfASceneNotShownOnceAndShowsNothing) {
+  boost::shared_ptr<Node> other(new Node(nullptr));
+  AddObject(Pass("A", 0, ", rtt_stex = 'glow'") + ", " + Pass("Two", 1) + ", " + Pass("Quad", 2),
+            other.get());
+  platform::null::ClearCallRecord();
+  engine::WarmUp(other);
+  const auto lines = platform::null::CallRecord();
+  // A once, Two's two passes, the quad object and its queued quad.
+  EXPECT_EQ(CountOf(lines, "DrawIndexedPrimitive"), 5);
+  EXPECT_EQ(CountOf(lines, "Present"), 0);
+  std::size_t lastDraw = 0, lastClear = 0;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (lines[i].rfind("DrawIndexedPrimitive", 0) == 0) lastDraw = i;
+    if (lines[i].rfind("Clear", 0) == 0) lastClear = i;
+  }
+  EXPECT_GT(lastClear, lastDraw);
+  // Nothing stays queued for the shown, empty scene.
+  const auto frame = Frame();
+  EXPECT_EQ(CountOf(frame, "DrawIndexedPrimitive"), 0);
+  EXPECT_EQ(CountOf(frame, "Present"), 1);
 }
 
 TEST_F(RendererTest, ANullRootIsAnErrorAndTheNextFrameStillRuns) {
