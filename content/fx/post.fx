@@ -120,8 +120,9 @@ float4 CopyPS(float2 uv : TEXCOORD0) : COLOR0 {
 
 // --- soft focus ----------------------------------------------------------
 
-// The frame at 1/4 size through a 2D Gaussian (16x12 pixels in 8x6 bilinear
-// taps, sigma about 3.6 across and 2.9 down): with the bilinear stretch back
+// The frame at 1/4 size through a Gaussian (16x12 pixels, sigma about 3.6
+// across and 2.9 down), in two passes: 8 bilinear taps across the frame
+// into a 1/4-size temporary, then 6 down it. With the bilinear stretch back
 // to full size the blur is about 4 pixels across and 3.4 down.
 static const float SoftX[8] = {-6.42793, -4.44993, -2.47212, -0.49442, 1.48326, 3.46100, 5.43890, 7.0};
 static const float SoftWX[8] = {0.074309, 0.120787, 0.164541, 0.187850, 0.179735, 0.144124, 0.096855, 0.031799};
@@ -129,15 +130,18 @@ static const float SoftY[6] = {-4.45912, -2.47725, -0.49545, 1.48635, 3.46818, 5
 static const float SoftWY[6] = {0.148806, 0.191572, 0.213477, 0.205910, 0.171915, 0.068320};
 float2 SoftShift = {0.5, 0.5};  // pixels
 
-float4 SoftPS(float2 uv : TEXCOORD0) : COLOR0 {
+float4 SoftAcrossPS(float2 uv : TEXCOORD0) : COLOR0 {
   float2 texel = 1.0 / Screen.xy;
   float3 c = float3(0.0, 0.0, 0.0);
-  for (int j = 0; j < 6; ++j) {
-    float3 row = float3(0.0, 0.0, 0.0);
-    for (int i = 0; i < 8; ++i)
-      row += tex2D(SourceSampler, uv + (float2(SoftX[i], SoftY[j]) + SoftShift) * texel).rgb * SoftWX[i];
-    c += row * SoftWY[j];
-  }
+  for (int i = 0; i < 8; ++i)
+    c += tex2D(SourceSampler, uv + (float2(SoftX[i], 0.0) + SoftShift) * texel).rgb * SoftWX[i];
+  return float4(c, 1.0);
+}
+
+float4 SoftDownPS(float2 uv : TEXCOORD0) : COLOR0 {
+  float2 texel = 1.0 / Screen.xy;
+  float3 c = float3(0.0, 0.0, 0.0);
+  for (int j = 0; j < 6; ++j) c += tex2D(SourceSampler, uv + float2(0.0, SoftY[j]) * texel).rgb * SoftWY[j];
   return float4(c, 1.0);
 }
 
@@ -241,7 +245,8 @@ technique BlurAdd30 { pass P0 { VertexShader = compile vs_3_0 ClipVS(); PixelSha
 technique BlurAdd20 { pass P0 { VertexShader = compile vs_2_0 ClipVS(); PixelShader = compile ps_2_0 Blur9PS(); ADD_STATES } }
 technique Add30 { pass P0 { VertexShader = compile vs_3_0 ClipVS(); PixelShader = compile ps_3_0 CopyPS(); ADD_STATES } }
 technique Add20 { pass P0 { VertexShader = compile vs_2_0 ClipVS(); PixelShader = compile ps_2_0 CopyPS(); ADD_STATES } }
-technique Soft30 { pass P0 { VertexShader = compile vs_3_0 ClipVS(); PixelShader = compile ps_3_0 SoftPS(); SCREEN_STATES } }
+technique SoftAcross30 { pass P0 { VertexShader = compile vs_3_0 ClipVS(); PixelShader = compile ps_3_0 SoftAcrossPS(); SCREEN_STATES } }
+technique SoftDown30 { pass P0 { VertexShader = compile vs_3_0 ClipVS(); PixelShader = compile ps_3_0 SoftDownPS(); SCREEN_STATES } }
 technique Final30 { pass P0 { VertexShader = compile vs_3_0 FinalVS(); PixelShader = compile ps_3_0 Final30PS(); SCREEN_STATES } }
 technique FinalMotion30 { pass P0 { VertexShader = compile vs_3_0 FinalVS(); PixelShader = compile ps_3_0 FinalMotion30PS(); SCREEN_STATES } }
 technique Final20 { pass P0 { VertexShader = compile vs_2_0 ClipVS(); PixelShader = compile ps_2_0 Final20PS(); SCREEN_STATES } }
