@@ -410,10 +410,12 @@ float HazeDensity = 0.05;
 float3 HazeBoxAt(float3 p) { return (p - HazeBoxMin) / (HazeBoxMax - HazeBoxMin); }
 float2 HazeUvAt(float3 p) { return p.xz * 0.006 + p.y * float2(0.011, 0.007); }
 
+// The noise is read without mipmaps: a metre is about 1.5 of its texels, so
+// a pixel covers less than a texel out to some 600 m, beyond the box.
 float HazeAt(float3 q, float2 uv) {
   float3 edge = min(q, 1.0 - q);
   float inside = saturate(min(min(edge.x, edge.y), edge.z) * 6.0);
-  float4 nz = tex2D(NoiseSampler, uv);
+  float4 nz = tex2D(NoiseNoMipSampler, uv);
   return saturate(nz.r * 0.7 + nz.g * 0.5 - 0.45) * inside;
 }
 
