@@ -7,6 +7,10 @@ sampler2D CausticsSampler = sampler_state {
   Texture = <CausticsMap>; MinFilter = Linear; MagFilter = Linear; MipFilter = Linear;
   AddressU = Wrap; AddressV = Wrap;
 };
+sampler2D CausticsNoMipSampler = sampler_state {
+  Texture = <CausticsMap>; MinFilter = Linear; MagFilter = Linear; MipFilter = None;
+  AddressU = Wrap; AddressV = Wrap;
+};
 // The caustics with red shifted back and blue forward by (0.004, 0.003).
 texture CausticsRGBMap;
 sampler2D CausticsRGBSampler = sampler_state {
@@ -66,15 +70,24 @@ void CausticSheets(float2 p, out float2 q, out float2 r) {
   r = p * 1.31 - warp + float2(-Time * 0.017, Time * 0.024);
 }
 
-float CausticNet(float2 p) {
+// Sharpened: the net squared on the floor and the creature (whole powers
+// without pow()).
+float Caustics(float2 p) {
   float2 q, r;
   CausticSheets(p, q, r);
-  return min(tex2D(CausticsSampler, q).r, tex2D(CausticsSampler, r).r) * 1.7;
+  float k = min(tex2D(CausticsSampler, q).r, tex2D(CausticsSampler, r).r) * 1.7;
+  return k * k;
 }
-// Sharpened: the net squared on the floor and the creature, to the power
-// 1.5 in Snell's window (whole and half powers without pow()).
-float Caustics(float2 p) { float k = CausticNet(p); return k * k; }
-float SoftCaustics(float2 p) { float k = CausticNet(p); return k * sqrt(k); }
+
+// The surface in Snell's window, to the power 1.5: magnified ten times and
+// more wherever the window shows, so it is read without mipmaps (the
+// rasterizer then skips the level of detail).
+float SurfaceRipple(float2 p) {
+  float2 q, r;
+  CausticSheets(p, q, r);
+  float k = min(tex2D(CausticsNoMipSampler, q).r, tex2D(CausticsNoMipSampler, r).r) * 1.7;
+  return k * sqrt(k);
+}
 
 float3 CausticsRGB(float2 p) {
   float2 q, r;
@@ -134,7 +147,7 @@ float4 Backdrop30PS(float3 world : TEXCOORD0) : COLOR0 {
   // Snell's window: the bright, rippling surface straight above.
   float up = saturate(dir.y);
   float2 surf = dir.xz / max(dir.y, 0.2) * 0.35;
-  float ripple = SoftCaustics(surf);
+  float ripple = SurfaceRipple(surf);
   c += (float3(0.06, 0.16, 0.18) + ripple * float3(0.25, 0.42, 0.4)) * smoothstep(0.74, 0.92, up);
   return float4(c * Brightness, 1.0);
 }
