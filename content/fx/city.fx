@@ -346,6 +346,15 @@ float3 CloudBody(float3 n, float3 world, float3 colour) {
   return (shade + SunColour() * lit * lit * 0.9) * colour;
 }
 
+// A puff is a lumpy icosahedron a few metres across: near the eye its flat
+// faces and straight outline would show, so it thins out as the eye comes
+// within a few puff sizes, and its cover falls to nothing before the
+// outline (where the interpolated normal still leans towards the eye).
+float CloudCover(float3 world, float ndv, float wisp) {
+  float near = saturate((length(world - ViewPos.xyz) - 10.0) / 40.0);
+  return saturate(ndv * 2.6 - 0.55 - (1.0 - wisp) * 0.9) * 0.9 * near * (2.0 - near);
+}
+
 // The ps_2_0 puff's colour before the distance haze, and its cover.
 float4 CloudLook(float3 world, float3 normal, float3 colour) {
   float3 n = normalize(normal);
@@ -353,7 +362,7 @@ float4 CloudLook(float3 world, float3 normal, float3 colour) {
   // The edges burn where the sun is behind.
   float3 c = CloudBody(n, world, colour) + SunColour() * TowardsSun(world) * (0.25 + 0.5 * (1.0 - ndv) * (1.0 - ndv)) * colour;
   c = lerp(c, c * 0.55, Night());
-  return float4(c, saturate(ndv * 1.8) * 0.9);
+  return float4(c, CloudCover(world, ndv, 1.0));
 }
 
 // A puff spans a few metres: the distance haze, the sun's direction and the
@@ -390,8 +399,7 @@ float4 Cloud30PS(float3 world : TEXCOORD0, float3 normal : TEXCOORD1, float3 bod
   float3 c = body + edge * (0.25 + 1.2 * rim * rim);
   // Wisps: noise eats into the puff from its edges.
   float wisp = tex2D(NoiseSampler, world.xz * 0.05 + world.y * 0.03 + Time * 0.01).g;
-  float a = saturate(ndv * 2.2 - (1.0 - wisp) * 0.9) * 0.9;
-  return float4(c + haze, a);
+  return float4(c + haze, CloudCover(world, ndv, wisp));
 }
 
 float4 Cloud20PS(float3 world : TEXCOORD0, float3 normal : TEXCOORD1, float3 colour : TEXCOORD2) : COLOR0 {

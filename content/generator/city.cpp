@@ -304,15 +304,22 @@ std::vector<Shot> Shots(const BezierSpline& river) {
   // 112-126 s: low over the water, upstream towards the centre.
   Shot river1;
   const float start = arcAtX(230), end = arcAtX(-70);
+  // Past the centre the camera turns from the water to the towers, so that
+  // the shot ends on the skyline instead of the empty reach beyond.
+  const Vec3 towers{0, 22, 0};
   for (int i = 0; i <= 7; ++i) {
     const float arc = Lerp(start, end, i / 7.0f);
-    river1.push_back({112 + 2.0f * i, along(arc, 6 + 0.6f * i), along(arc - 45, 6.5f + 0.8f * i), 3.0f * std::sin(i * 0.8f)});
+    const Vec3 ahead = along(arc - 45, 6.5f + 0.8f * i);
+    river1.push_back({112 + 2.0f * i, along(arc, 6 + 0.6f * i), Lerp(ahead, towers, Smoothstep(3.5f, 7, i)),
+                      3.0f * std::sin(i * 0.8f)});
   }
   shots.push_back(river1);
-  // 126-138 s: up round the spire, inside its plaza, through the falling notes.
+  // 126-138 s: up round the spire, inside its plaza, through the falling
+  // notes; the rise stops well under the cloud deck (its lowest puffs hang
+  // at about 54 m), which from inside shows only the puffs' flat facets.
   Shot orbit;
   for (int i = 0; i <= 6; ++i) {
-    const float a = -1.9f + 0.55f * i, radius = 19 - 0.5f * i, y = 8 + 8.0f * i;
+    const float a = -1.9f + 0.55f * i, radius = 19 - 0.5f * i, y = 8 + 5.5f * i;
     orbit.push_back({126 + 2.0f * i, {radius * std::sin(a), y, -radius * std::cos(a)}, {0, y + 5 + 1.5f * i, 0}, 0});
   }
   shots.push_back(orbit);

@@ -171,11 +171,15 @@ std::vector<Shot> Shots(const BezierSpline& coil) {
                      {-20, -34 + 2.0f * i, -5}, 8.0f * std::sin(0.7f * i)});
   }
   shots.push_back(under);
-  // 42-52 s: round the lower turns to the sea floor.
+  // 42-47 s: from the sea floor, close under the lowest turns as they pass
+  // overhead against the light (the turns above, seen from afar until now).
+  shots.push_back({{42, kCreatureAt + Vec3{26, -103, -20}, kCreatureAt + Vec3{0, -60, 0}, -8},
+                   {47, kCreatureAt + Vec3{14, -105, -29}, kCreatureAt + Vec3{-5, -68, 2}, 4}});
+  // 47-52 s: alongside the lower turns down to the sea floor.
   Shot lower;
-  for (int i = 0; i <= 5; ++i) {
-    const float t = 42 + 2.0f * i, a = 0.66f + 0.05f * i;
-    lower.push_back({t, OnCoil(frames, a, 14 - i, 7 - 0.5f * i), OnCoil(frames, a + 0.04f, 0, -2), -5.0f});
+  for (int i = 0; i <= 3; ++i) {
+    const float t = 47 + 5.0f / 3 * i, a = 0.75f + 0.05f * i;
+    lower.push_back({t, OnCoil(frames, a, 12 - i, 6 - 0.5f * i), OnCoil(frames, a + 0.04f, 0, -2), -5.0f});
   }
   shots.push_back(lower);
   // 52-56 s: the rise: swooping down on the tail, the sea floor below
