@@ -167,7 +167,43 @@ void Spire(MeshBuilder& b) {
   }
 }
 
-MeshData Towers(const RiverDistance& river) {
+// A box of plain wall (a window-free texel of the facade texture) with its
+// axes `along` (unit, on the ground) and the one across it, from y0 to y1.
+void PlainBox(MeshBuilder& b, Vec3 centre, Vec3 along, float halfAlong, float halfAcross, float y0, float y1) {
+  const Vec3 axes[3] = {along, Cross(Vec3{0, 1, 0}, along), Vec3{0, 1, 0}};
+  const float half[3] = {halfAlong, halfAcross, 0.5f * (y1 - y0)};
+  const Vec3 mid{centre.x, 0.5f * (y0 + y1), centre.z};
+  const Vec2 wall{0.008f, 0.012f};
+  for (int i = 0; i < 3; ++i) {
+    for (const float s : {-1.0f, 1.0f}) {
+      // Cross(u, v) = n: FlatQuad then faces outwards.
+      const Vec3 n = axes[i] * s, u = axes[(i + 1) % 3] * half[(i + 1) % 3];
+      const Vec3 v = Cross(n, axes[(i + 1) % 3]) * half[(i + 2) % 3];
+      const Vec3 f = mid + n * half[i];
+      b.FlatQuad(f - u - v, f + u - v, f + u + v, f - u + v, wall, wall, wall, wall);
+    }
+  }
+}
+
+// A bridge over the river south of the spire, where the river shot passes
+// low over it: deck, parapets, two piers in the water and the abutments.
+void Bridge(MeshBuilder& b, const BezierSpline& river) {
+  const std::vector<Frame> frames = SampleFrames(river, 2.0f, {0, 1, 0});
+  const Frame* at = &frames.front();
+  for (const Frame& f : frames)
+    if (std::fabs(f.position.x - 20) < std::fabs(at->position.x - 20)) at = &f;
+  const Vec3 across = Normalize(Vec3{at->tangent.x, 0, at->tangent.z});
+  const Vec3 along = Cross(across, Vec3{0, 1, 0});
+  const Vec3 c{at->position.x, 0, at->position.z};
+  PlainBox(b, c, along, 19, 3.2f, 1.4f, 2.2f);
+  for (const float s : {-1.0f, 1.0f}) {
+    PlainBox(b, c + across * (3.0f * s), along, 19, 0.2f, 2.2f, 3.1f);
+    PlainBox(b, c + along * (5.5f * s), along, 0.9f, 2.6f, -4.5f, 1.4f);
+    PlainBox(b, c + along * (17.0f * s), along, 2.0f, 3.4f, kFooting, 1.4f);
+  }
+}
+
+MeshData Towers(const RiverDistance& river, const BezierSpline& curve) {
   MeshBuilder b;
   Random rnd(1999);
   Spire(b);
@@ -198,6 +234,7 @@ MeshData Towers(const RiverDistance& river) {
       }
     }
   }
+  Bridge(b, curve);
   return b.Mesh();
 }
 
@@ -344,7 +381,7 @@ SceneOutput City() {
 
   out.meshes["Mesh"] = River(river);
   out.meshes["Ground"] = Ground(distance);
-  out.meshes["RegionCenter"] = Towers(distance);
+  out.meshes["RegionCenter"] = Towers(distance, river);
   out.meshes["RegionSuburbs"] = Houses(distance);
   out.meshes["Clouds"] = CloudPuff();
   out.meshes["Noise"] = Cube({}, {1, 1, 1});
