@@ -176,7 +176,18 @@ float3 WindowLight(float2 uv, float level, float arc, float2 block) {
   return colour * on * 1.4;
 }
 
-float3 Building(float2 uv, float3 world, float3 normal, float2 curve, float3 wallTint, float3 roofTint, bool rich) {
+// Towers differ floor by floor: every few floors a plant floor without
+// windows, how many by the tower. A tower stands on a lot of a 13 m grid
+// (its footprint stays inside), so the lot's hash is the tower's.
+float PlantFloor(float2 uv, float3 world) {
+  float lot = Hash(floor((world.xz + 6.5) / 13.0));
+  float period = 4.0 + floor(lot * 4.0);
+  float storey = floor(uv.y * 8.0);
+  return step(frac(storey / period), 0.5 / period) * step(0.35, lot);
+}
+
+float3 Building(float2 uv, float3 world, float3 normal, float2 curve, float3 wallTint, float3 roofTint, bool rich,
+                bool tower) {
   float3 n = normalize(normal);
   float3 v = normalize(ViewPos.xyz - world);
   float3 sun = SunFrom(world);
@@ -191,6 +202,14 @@ float3 Building(float2 uv, float3 world, float3 normal, float2 curve, float3 wal
   float ao = lerp(0.35, 1.0, saturate(world.y / 22.0));
   float3 c = albedo * (Ambient(n) * ao + SunColour() * sunLit * 0.6);
   float glass = step(0.01, tex.a) * wallness;
+  if (tower) {
+    // A plant floor: solid and paler, with a strip of light round it once
+    // the lights come on.
+    float plant = PlantFloor(uv, world) * wallness;
+    glass *= 1.0 - plant;
+    float strip = step(abs(frac(uv.y * 8.0) - 0.5), 0.07) * saturate(LightsOn(curve.x) / LitShare * 2.0);
+    c = lerp(c, c * 1.5 + WindowWarm * strip * 0.9, plant);
+  }
   if (rich) {
     // Glass mirrors the sky, most of all at grazing angles.
     float3 r = reflect(-v, n);
@@ -206,7 +225,7 @@ float3 Building(float2 uv, float3 world, float3 normal, float2 curve, float3 wal
 
 float4 Towers30PS(float2 uv : TEXCOORD0, float3 world : TEXCOORD1, float3 normal : TEXCOORD2, float2 curve : TEXCOORD3,
                   float4 haze : TEXCOORD4) : COLOR0 {
-  float3 c = Building(uv, world, normal, curve, WallTint, RoofTint, true);
+  float3 c = Building(uv, world, normal, curve, WallTint, RoofTint, true, true);
   // Red lamps blinking on the high roofs.
   float2 cell = floor(world.xz / 6.0);
   float2 f = frac(world.xz / 6.0) - 0.5;
@@ -217,7 +236,7 @@ float4 Towers30PS(float2 uv : TEXCOORD0, float3 world : TEXCOORD1, float3 normal
 }
 
 float4 Towers20PS(float2 uv : TEXCOORD0, float3 world : TEXCOORD1, float3 normal : TEXCOORD2, float2 curve : TEXCOORD3) : COLOR0 {
-  return float4(CityFog(Building(uv, world, normal, curve, WallTint, RoofTint, false), world) * Brightness, 1.0);
+  return float4(CityFog(Building(uv, world, normal, curve, WallTint, RoofTint, false, true), world) * Brightness, 1.0);
 }
 
 float3 HouseWall = {0.75, 0.66, 0.52};
@@ -225,11 +244,11 @@ float3 HouseRoof = {0.42, 0.2, 0.14};
 
 float4 Houses30PS(float2 uv : TEXCOORD0, float3 world : TEXCOORD1, float3 normal : TEXCOORD2, float2 curve : TEXCOORD3,
                   float4 haze : TEXCOORD4) : COLOR0 {
-  return float4(Hazed(Building(uv, world, normal, curve, HouseWall, HouseRoof, true), haze) * Brightness, 1.0);
+  return float4(Hazed(Building(uv, world, normal, curve, HouseWall, HouseRoof, true, false), haze) * Brightness, 1.0);
 }
 
 float4 Houses20PS(float2 uv : TEXCOORD0, float3 world : TEXCOORD1, float3 normal : TEXCOORD2, float2 curve : TEXCOORD3) : COLOR0 {
-  return float4(CityFog(Building(uv, world, normal, curve, HouseWall, HouseRoof, false), world) * Brightness, 1.0);
+  return float4(CityFog(Building(uv, world, normal, curve, HouseWall, HouseRoof, false, false), world) * Brightness, 1.0);
 }
 
 // ---- ground ---------------------------------------------------------------------------
