@@ -348,7 +348,10 @@ CloudOut CloudVS(float3 pos : POSITION, float3 normal : NORMAL, float3 colour : 
   o.pos = mul(w, ViewProjection);
   o.world = w.xyz;
   o.normal = mul(normal, (float3x3)World);
-  o.colour = colour;
+  // Each copy has its own grey; a hash of it gives it a tint of its own too,
+  // from warm to cool.
+  float seed = frac(colour.r * 173.31);
+  o.colour = colour * lerp(float3(0.9, 0.95, 1.08), float3(1.07, 0.97, 0.88), seed);
   return o;
 }
 
@@ -405,8 +408,8 @@ CloudLitOut CloudLitVS(float3 pos : POSITION, float3 normal : NORMAL, float3 col
   o.normal = c.normal;
   float4 h = DistanceHaze(c.world);
   float k = (1.0 - 0.45 * Night()) * h.a * Brightness;
-  o.body = CloudBody(normalize(c.normal), c.world, colour) * k;
-  o.edge = SunColour() * TowardsSun(c.world) * colour * k;
+  o.body = CloudBody(normalize(c.normal), c.world, c.colour) * k;
+  o.edge = SunColour() * TowardsSun(c.world) * c.colour * k;
   o.haze = h.rgb * (1.0 - h.a) * Brightness;
   return o;
 }
