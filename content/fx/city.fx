@@ -231,6 +231,8 @@ float4 Towers30PS(float2 uv : TEXCOORD0, float3 world : TEXCOORD1, float3 normal
   float2 f = frac(world.xz / 6.0) - 0.5;
   float lamp = step(0.8, Hash(cell)) * step(30.0, world.y) * step(0.7, normalize(normal).y);
   lamp *= saturate(1.0 - dot(f, f) * 60.0) * step(0.5, frac(Time * 0.7 + Hash(cell + 1.0)));
+  // The masts' tips, above every roof, blink each on its own beat.
+  lamp += step(46.0, world.y) * step(0.5, frac(Time * 0.6 + Hash(floor((world.xz + 6.5) / 13.0))));
   c += float3(1.0, 0.1, 0.05) * lamp * 3.0;
   return float4(Hazed(c, haze) * Brightness, 1.0);
 }

@@ -16,6 +16,7 @@ const Vec3 kCloudsAt{0, 55, 0};  // a layer just above the towers; the spire rea
 constexpr float kWater = -1.5f;
 constexpr float kFooting = -1.5f;  // walls start below the ground's undulation, so nothing floats
 constexpr float kWindowTileWidth = 32, kWindowTileHeight = 28;  // 8 windows, 8 floors
+constexpr float kMastTops = 46;  // above every roof: the towers' shader lights all above it
 
 std::vector<Vec3> RiverKnots() {
   const float xz[][2] = {{-560, 150}, {-380, 95}, {-240, 20}, {-130, -30}, {-50, -42}, {20, -36},
@@ -226,6 +227,13 @@ MeshData Towers(const RiverDistance& river, const BezierSpline& curve) {
         if (rnd.Unit() < 0.5f) Prism(b, Scaled(base, 0.3f), height, height + rnd.Range(2, 5));
       } else {
         Prism(b, base, kFooting, height);
+      }
+      // The tallest carry a mast whose tip rises above every roof (where
+      // the towers' shader lights a blinking lamp); its height comes from
+      // the lot, so the draws of the towers after it stay as they were.
+      if (height > 32) {
+        const float top = kMastTops + 0.6f + std::fabs(std::sin(lot.x * 0.37f + lot.z * 0.71f));
+        PlainBox(b, lot, {1, 0, 0}, 0.2f, 0.2f, height, top);
       }
       // Now and then a low annex beside the tower.
       if (rnd.Unit() < 0.35f) {
