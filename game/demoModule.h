@@ -21,7 +21,8 @@ namespace demo {
 class TestScene1 : public engine::core::Module {
  public:
   static constexpr int kSceneCount = 3;
-  // What a start builds, step by step: each mesh, then each scene.
+  // What a start builds, step by step: each mesh, each scene, then each
+  // scene's shaders.
   static constexpr int kLoadSteps = 12 + 2 * kSceneCount;
   using Progress = std::function<void(int done, int total, const std::string& item)>;
 

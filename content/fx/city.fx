@@ -156,6 +156,7 @@ float4 Sky20PS(float3 world : TEXCOORD1) : COLOR0 {
 float3 WallTint = {0.42, 0.44, 0.52};
 float3 RoofTint = {0.2, 0.2, 0.24};
 float LitShare = 0.7;     // share of windows lit at full night
+float MastTops = 46.0;    // above every roof: only the masts' tips reach it (the generator's kMastTops)
 float3 WindowWarm = {1.0, 0.72, 0.4};
 float3 WindowCool = {0.65, 0.82, 1.0};
 
@@ -176,11 +177,14 @@ float3 WindowLight(float2 uv, float level, float arc, float2 block) {
   return colour * on * 1.4;
 }
 
+// A tower stands on a lot of a 13 m grid (its footprint and its mast stay
+// inside), so the lot's hash is the tower's.
+float TowerHash(float3 world) { return Hash(floor((world.xz + 6.5) / 13.0)); }
+
 // Towers differ floor by floor: every few floors a plant floor without
-// windows, how many by the tower. A tower stands on a lot of a 13 m grid
-// (its footprint stays inside), so the lot's hash is the tower's.
+// windows, how many by the tower.
 float PlantFloor(float2 uv, float3 world) {
-  float lot = Hash(floor((world.xz + 6.5) / 13.0));
+  float lot = TowerHash(world);
   float period = 4.0 + floor(lot * 4.0);
   float storey = floor(uv.y * 8.0);
   return step(frac(storey / period), 0.5 / period) * step(0.35, lot);
@@ -232,7 +236,7 @@ float4 Towers30PS(float2 uv : TEXCOORD0, float3 world : TEXCOORD1, float3 normal
   float lamp = step(0.8, Hash(cell)) * step(30.0, world.y) * step(0.7, normalize(normal).y);
   lamp *= saturate(1.0 - dot(f, f) * 60.0) * step(0.5, frac(Time * 0.7 + Hash(cell + 1.0)));
   // The masts' tips, above every roof, blink each on its own beat.
-  lamp += step(46.0, world.y) * step(0.5, frac(Time * 0.6 + Hash(floor((world.xz + 6.5) / 13.0))));
+  lamp += step(MastTops, world.y) * step(0.5, frac(Time * 0.6 + TowerHash(world)));
   c += float3(1.0, 0.1, 0.05) * lamp * 3.0;
   return float4(Hazed(c, haze) * Brightness, 1.0);
 }

@@ -16,7 +16,7 @@ const Vec3 kCloudsAt{0, 55, 0};  // a layer just above the towers; the spire rea
 constexpr float kWater = -1.5f;
 constexpr float kFooting = -1.5f;  // walls start below the ground's undulation, so nothing floats
 constexpr float kWindowTileWidth = 32, kWindowTileHeight = 28;  // 8 windows, 8 floors
-constexpr float kMastTops = 46;  // above every roof: the towers' shader lights all above it
+constexpr float kMastTops = 46;  // above every roof: the towers' shader (MastTops) lights all above it
 
 std::vector<Vec3> RiverKnots() {
   const float xz[][2] = {{-560, 150}, {-380, 95}, {-240, 20}, {-130, -30}, {-50, -42}, {20, -36},
@@ -168,6 +168,14 @@ void Spire(MeshBuilder& b) {
   }
 }
 
+// The sampled point of the river nearest to x (it runs west to east).
+const Frame& NearestToX(const std::vector<Frame>& frames, float x) {
+  const Frame* best = &frames.front();
+  for (const Frame& f : frames)
+    if (std::fabs(f.position.x - x) < std::fabs(best->position.x - x)) best = &f;
+  return *best;
+}
+
 // A box of plain wall (a window-free texel of the facade texture) with its
 // axes `along` (unit, on the ground) and the one across it, from y0 to y1.
 void PlainBox(MeshBuilder& b, Vec3 centre, Vec3 along, float halfAlong, float halfAcross, float y0, float y1) {
@@ -190,12 +198,10 @@ void PlainBox(MeshBuilder& b, Vec3 centre, Vec3 along, float halfAlong, float ha
 // low over it: deck, parapets, two piers in the water and the abutments.
 void Bridge(MeshBuilder& b, const BezierSpline& river) {
   const std::vector<Frame> frames = SampleFrames(river, 2.0f, {0, 1, 0});
-  const Frame* at = &frames.front();
-  for (const Frame& f : frames)
-    if (std::fabs(f.position.x - 20) < std::fabs(at->position.x - 20)) at = &f;
-  const Vec3 across = Normalize(Vec3{at->tangent.x, 0, at->tangent.z});
+  const Frame& at = NearestToX(frames, 20);
+  const Vec3 across = Normalize(Vec3{at.tangent.x, 0, at.tangent.z});
   const Vec3 along = Cross(across, Vec3{0, 1, 0});
-  const Vec3 c{at->position.x, 0, at->position.z};
+  const Vec3 c{at.position.x, 0, at.position.z};
   PlainBox(b, c, along, 19, 3.2f, 1.4f, 2.2f);
   for (const float s : {-1.0f, 1.0f}) {
     PlainBox(b, c + across * (3.0f * s), along, 19, 0.2f, 2.2f, 3.1f);
@@ -333,13 +339,6 @@ std::vector<Shot> Shots(const BezierSpline& river) {
     while (i + 1 < frames.size() && frames[i].arc < arc) ++i;
     return frames[i].position + Vec3{0, up, 0};
   };
-  // Arc length where the river is closest to x (it runs west to east).
-  const auto arcAtX = [&](float x) {
-    std::size_t best = 0;
-    for (std::size_t i = 0; i < frames.size(); ++i)
-      if (std::fabs(frames[i].position.x - x) < std::fabs(frames[best].position.x - x)) best = i;
-    return frames[best].arc;
-  };
   std::vector<Shot> shots;
   // 100-112 s: the skyline from the south-east under the clouds, the sun
   // going down behind it.
@@ -348,7 +347,7 @@ std::vector<Shot> Shots(const BezierSpline& river) {
                    {112, {88, 30, -180}, {-20, 26, 60}, -3}});
   // 112-126 s: low over the water, upstream towards the centre.
   Shot river1;
-  const float start = arcAtX(230), end = arcAtX(-70);
+  const float start = NearestToX(frames, 230).arc, end = NearestToX(frames, -70).arc;
   // Past the centre the camera turns from the water to the towers, so that
   // the shot ends on the skyline instead of the empty reach beyond.
   const Vec3 towers{0, 22, 0};
