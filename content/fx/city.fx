@@ -183,20 +183,41 @@ float TowerHash(float3 world) { return Hash(floor((world.xz + 6.5) / 13.0)); }
 
 // Towers differ floor by floor: every few floors a plant floor without
 // windows, how many by the tower.
-float PlantFloor(float2 uv, float3 world) {
-  float lot = TowerHash(world);
+float PlantFloor(float2 uv, float lot) {
   float period = 4.0 + floor(lot * 4.0);
   float storey = floor(uv.y * 8.0);
   return step(frac(storey / period), 0.5 / period) * step(0.35, lot);
 }
 
+// Each tower its own window: the glass of a cell stretched or shrunk about
+// its centre, from small punched openings to ribbons running round the
+// floor and strips running up the tower.
+float2 WindowShape(float lot) {
+  float h = frac(lot * 7.31);
+  float2 k = float2(1.0, 1.0);
+  k = lerp(k, float2(0.62, 1.0), step(0.3, h));
+  k = lerp(k, float2(1.0, 0.62), step(0.5, h));
+  k = lerp(k, float2(1.45, 1.3), step(0.65, h));
+  return lerp(k, float2(0.85, 0.9), step(0.85, h));
+}
+
+// `own`: a tower's window shape and lot hash (zero for houses).
 float3 Building(float2 uv, float3 world, float3 normal, float2 curve, float3 wallTint, float3 roofTint, bool rich,
-                bool tower) {
+                bool tower, float3 own) {
   float3 n = normalize(normal);
   float3 v = normalize(ViewPos.xyz - world);
   float3 sun = SunFrom(world);
   float wallness = 1.0 - smoothstep(0.3, 0.7, abs(n.y));
-  float4 tex = tex2D(AlbedoSampler, uv);
+  float4 tex;
+  if (tower && rich) {
+    // The lookup's footprint is the facade's, not the remapped cell's, so no
+    // seam of a coarse mip shows where cells meet.
+    float2 g = uv * 8.0;
+    float2 local = saturate((frac(g) - 0.5) * own.xy + 0.5);
+    tex = tex2Dgrad(AlbedoSampler, (floor(g) + local) / 8.0, ddx(uv), ddy(uv));
+  } else {
+    tex = tex2D(AlbedoSampler, uv);
+  }
   float2 block = floor(world.xz / 24.0);
   float variety = Hash(block);
   float3 tint = lerp(wallTint, wallTint.bgr, variety * 0.5);
@@ -206,43 +227,88 @@ float3 Building(float2 uv, float3 world, float3 normal, float2 curve, float3 wal
   float ao = lerp(0.35, 1.0, saturate(world.y / 22.0));
   float3 c = albedo * (Ambient(n) * ao + SunColour() * sunLit * 0.6);
   float glass = step(0.01, tex.a) * wallness;
+  if (tower && rich) {
+    // Mullions halve every window up close; they fade before they are
+    // thinner than a pixel, so the far towers do not shimmer.
+    float mx = uv.x * 16.0;
+    glass *= 1.0 - step(0.46, abs(frac(mx) - 0.5)) * saturate(1.5 - fwidth(mx) * 12.0);
+  }
   if (tower) {
     // A plant floor: solid and paler, with a strip of light round it once
     // the lights come on.
-    float plant = PlantFloor(uv, world) * wallness;
+    float plant = PlantFloor(uv, own.z) * wallness;
     glass *= 1.0 - plant;
     float strip = step(abs(frac(uv.y * 8.0) - 0.5), 0.07) * saturate(LightsOn(curve.x) / LitShare * 2.0);
     c = lerp(c, c * 1.5 + WindowWarm * strip * 0.9, plant);
   }
   if (rich) {
-    // Glass mirrors the sky, most of all at grazing angles.
-    float3 r = reflect(-v, n);
     float grazing = Pow4(1.0 - saturate(dot(n, v)));
-    float fresnel = 0.04 + 0.96 * grazing * (1.0 - saturate(dot(n, v)));
-    c = lerp(c, SkyColour(r, sun) * 0.8, glass * fresnel * 0.8);
+    if (tower) {
+      // Glass mirrors the sky, most of all at grazing angles (a house's few
+      // small panes are not worth the sky's cost).
+      float3 r = reflect(-v, n);
+      float fresnel = 0.04 + 0.96 * grazing * (1.0 - saturate(dot(n, v)));
+      c = lerp(c, SkyColour(r, sun) * 0.8, glass * fresnel * 0.8);
+    }
     // Warm rim where the low sun grazes the walls.
     c += SunColour() * grazing * saturate(dot(-v, sun)) * 0.35 * wallness;
   }
-  c += WindowLight(uv, tex.a, curve.x, block) * glass;
+  // Houses light up first: people come home before the offices empty.
+  c += WindowLight(uv, tex.a, tower ? curve.x : curve.x - 0.6, block) * glass;
   return c;
 }
 
+// A mark in the towers' texture coordinates (the generator's): left of -4.5
+// a lamp.
+float3 Lamp(float2 uv, float arc) {
+  return WindowWarm * step(uv.x, -4.5) * (0.5 + 2.5 * saturate(LightsOn(arc) * 2.5));
+}
+
+// What belongs to a whole tower is worked out once a vertex, not once a
+// pixel: every vertex of a tower lies on its lot.
+struct TowerOut {
+  float4 pos : POSITION;
+  float2 uv : TEXCOORD0;
+  float3 world : TEXCOORD1;
+  float3 normal : TEXCOORD2;
+  float2 curve : TEXCOORD3;
+  float4 haze : TEXCOORD4;
+  float3 own : TEXCOORD5;
+};
+
+TowerOut TowerVS(float3 pos : POSITION, float3 normal : NORMAL, float2 uv : TEXCOORD0, float2 curve : TEXCOORD1) {
+  WorldHazeOut w = WorldHazeVS(pos, normal, uv, curve);
+  TowerOut o;
+  o.pos = w.pos;
+  o.uv = w.uv;
+  o.world = w.world;
+  o.normal = w.normal;
+  o.curve = w.curve;
+  o.haze = w.haze;
+  float lot = TowerHash(w.world);
+  o.own = float3(WindowShape(lot), lot);
+  return o;
+}
+
 float4 Towers30PS(float2 uv : TEXCOORD0, float3 world : TEXCOORD1, float3 normal : TEXCOORD2, float2 curve : TEXCOORD3,
-                  float4 haze : TEXCOORD4) : COLOR0 {
-  float3 c = Building(uv, world, normal, curve, WallTint, RoofTint, true, true);
+                  float4 haze : TEXCOORD4, float3 own : TEXCOORD5) : COLOR0 {
+  float3 c = Building(uv, world, normal, curve, WallTint, RoofTint, true, true, own);
   // Red lamps blinking on the high roofs.
   float2 cell = floor(world.xz / 6.0);
   float2 f = frac(world.xz / 6.0) - 0.5;
   float lamp = step(0.8, Hash(cell)) * step(30.0, world.y) * step(0.7, normalize(normal).y);
   lamp *= saturate(1.0 - dot(f, f) * 60.0) * step(0.5, frac(Time * 0.7 + Hash(cell + 1.0)));
   // The masts' tips, above every roof, blink each on its own beat.
-  lamp += step(MastTops, world.y) * step(0.5, frac(Time * 0.6 + TowerHash(world)));
+  lamp += step(MastTops, world.y) * step(0.5, frac(Time * 0.6 + own.z));
   c += float3(1.0, 0.1, 0.05) * lamp * 3.0;
+  c += Lamp(uv, curve.x);
   return float4(Hazed(c, haze) * Brightness, 1.0);
 }
 
 float4 Towers20PS(float2 uv : TEXCOORD0, float3 world : TEXCOORD1, float3 normal : TEXCOORD2, float2 curve : TEXCOORD3) : COLOR0 {
-  return float4(CityFog(Building(uv, world, normal, curve, WallTint, RoofTint, false, true), world) * Brightness, 1.0);
+  float lot = TowerHash(world);
+  float3 c = Building(uv, world, normal, curve, WallTint, RoofTint, false, true, float3(1.0, 1.0, lot)) + Lamp(uv, curve.x);
+  return float4(CityFog(c, world) * Brightness, 1.0);
 }
 
 float3 HouseWall = {0.75, 0.66, 0.52};
@@ -250,14 +316,16 @@ float3 HouseRoof = {0.42, 0.2, 0.14};
 
 float4 Houses30PS(float2 uv : TEXCOORD0, float3 world : TEXCOORD1, float3 normal : TEXCOORD2, float2 curve : TEXCOORD3,
                   float4 haze : TEXCOORD4) : COLOR0 {
-  return float4(Hazed(Building(uv, world, normal, curve, HouseWall, HouseRoof, true, false), haze) * Brightness, 1.0);
+  return float4(Hazed(Building(uv, world, normal, curve, HouseWall, HouseRoof, true, false, float3(0.0, 0.0, 0.0)), haze) * Brightness, 1.0);
 }
 
 float4 Houses20PS(float2 uv : TEXCOORD0, float3 world : TEXCOORD1, float3 normal : TEXCOORD2, float2 curve : TEXCOORD3) : COLOR0 {
-  return float4(CityFog(Building(uv, world, normal, curve, HouseWall, HouseRoof, false, false), world) * Brightness, 1.0);
+  return float4(CityFog(Building(uv, world, normal, curve, HouseWall, HouseRoof, false, false, float3(0.0, 0.0, 0.0)), world) * Brightness, 1.0);
 }
 
 // ---- ground ---------------------------------------------------------------------------
+
+float RiverLength = 1190.0;  // metres: the curve channel's x is the arc over this
 
 // Streets every 40 m with lamps along them, inside the city.
 float3 Streets(float3 world, float city, float arc) {
@@ -269,6 +337,20 @@ float3 Streets(float3 world, float city, float arc) {
   float lamp = road * saturate(1.0 - dot(lf, lf) * 6.0) * step(0.4, Hash(lampCell));
   float on = saturate(LightsOn(arc) * 2.0);
   return float3(-0.5, -0.5, -0.5) * road * city + float3(1.0, 0.7, 0.4) * lamp * on * city * 0.8;
+}
+
+// Cars on a two-lane road: `across` in metres from the middle (the lanes'
+// centres 1.4 m either side), `along` in metres; each lane drives its own
+// way, a car in about half the 9 m slots, white lamps ahead, red behind.
+float3 Traffic(float across, float along) {
+  float dir = across < 0.0 ? 1.0 : -1.0;
+  float t = (along + Time * 11.0 * dir) / 9.0;
+  float f = frac(t) * 9.0;
+  float car = step(0.45, Hash(float2(floor(t), dir)));
+  float dx = abs(abs(across) - 1.4) - 0.55;
+  float head = saturate(1.0 - (dx * dx + (f - 0.3) * (f - 0.3)) * 30.0);
+  float tail = saturate(1.0 - (dx * dx + (f - 3.7) * (f - 3.7)) * 30.0);
+  return (float3(1.0, 0.93, 0.8) * head * 3.0 + float3(1.0, 0.08, 0.04) * tail * 2.0) * car;
 }
 
 float4 Ground30PS(float2 uv : TEXCOORD0, float3 world : TEXCOORD1, float3 normal : TEXCOORD2, float2 curve : TEXCOORD3,
@@ -283,6 +365,15 @@ float4 Ground30PS(float2 uv : TEXCOORD0, float3 world : TEXCOORD1, float3 normal
   float3 c = albedo * (Ambient(n) + SunColour() * saturate(dot(n, SunFrom(world))));
   float3 s = Streets(world, city * (1.0 - quay), curve.x);
   c = c * (1.0 + min(s, 0.0)) + max(s, 0.0);
+  // A road along each bank behind the quay, lamps on its river side
+  // throwing pools of light, and traffic (faded out before its lamps
+  // shrink below a pixel and sparkle).
+  float across = curve.y - 15.5, along = curve.x * RiverLength;
+  float road = step(abs(across), 2.8) * city;
+  float lf = (frac(along / 14.0) - 0.5) * 14.0;
+  float pool = saturate(1.0 - (lf * lf + (across + 3.3) * (across + 3.3)) / 7.0) * saturate(LightsOn(curve.x) * 2.5);
+  float near = saturate(1.5 - length(world - ViewPos.xyz) / 200.0);
+  c = c * (1.0 - 0.45 * road) + WindowWarm * pool * city * 0.5 + Traffic(across, along) * road * near;
   return float4(Hazed(c, haze) * Brightness, 1.0);
 }
 
@@ -581,7 +672,7 @@ float4 Note20PS(float2 uv : TEXCOORD0, float4 colour : TEXCOORD1) : COLOR0 {
 
 technique Sky30 { pass P0 { VertexShader = compile vs_3_0 SkyVS(); PixelShader = compile ps_3_0 Sky30PS(); BACKDROP } }
 technique Sky20 { pass P0 { VertexShader = compile vs_2_0 SkyVS(); PixelShader = compile ps_2_0 Sky20PS(); BACKDROP } }
-technique Towers30 { pass P0 { VertexShader = compile vs_3_0 WorldHazeVS(); PixelShader = compile ps_3_0 Towers30PS(); OPAQUE } }
+technique Towers30 { pass P0 { VertexShader = compile vs_3_0 TowerVS(); PixelShader = compile ps_3_0 Towers30PS(); OPAQUE } }
 technique Towers20 { pass P0 { VertexShader = compile vs_2_0 WorldVS(); PixelShader = compile ps_2_0 Towers20PS(); OPAQUE } }
 technique Houses30 { pass P0 { VertexShader = compile vs_3_0 WorldHazeVS(); PixelShader = compile ps_3_0 Houses30PS(); OPAQUE } }
 technique Houses20 { pass P0 { VertexShader = compile vs_2_0 WorldVS(); PixelShader = compile ps_2_0 Houses20PS(); OPAQUE } }

@@ -43,15 +43,28 @@ struct ShardOut {
   float seed : TEXCOORD3;
 };
 
+// The program places every copy of the shard cluster on a circle of radius
+// 10 round the column's axis with no turn of its own. Turning a copy about
+// the axis and stretching it out from it keeps it on the column, yet gives
+// each its own heading, width and distance; what a copy gets comes from its
+// colour, the one thing its vertices share and no other copy has.
 ShardOut ShardVS(float3 pos : POSITION, float3 normal : NORMAL, float3 colour : TEXCOORD1) {
   ShardOut o;
-  float4 w = mul(float4(pos, 1.0), World);
+  o.seed = frac(dot(colour, float3(17.13, 31.7, 7.91)));
+  float turn = frac(o.seed * 5.17) * 6.2832, wide = 0.85 + 0.3 * frac(o.seed * 11.3);
+  float s = sin(turn), c = cos(turn);
+  float3 p = float3((c * pos.x + s * pos.z) * wide, pos.y, (c * pos.z - s * pos.x) * wide);
+  float3 n = float3((c * normal.x + s * normal.z) / wide, normal.y, (c * normal.z - s * normal.x) / wide);
+  float4 w = mul(float4(p, 1.0), World);
   o.pos = mul(w, ViewProjection);
   o.world = w.xyz;
-  o.normal = mul(normal, (float3x3)World);
-  o.seed = frac(dot(colour, float3(17.13, 31.7, 7.91)));
-  // Neighbours stray a little from the column's hue.
+  o.normal = mul(n, (float3x3)World);
+  // Neighbours stray a little from the column's hue; one in nine is an
+  // accent of gold or ice.
   o.colour = lerp(colour, ColumnHue(pos.y + (o.seed - 0.5) * 160.0) * (0.6 + 0.6 * colour.r), 0.6);
+  float accent = frac(o.seed * 31.3);
+  float3 odd = lerp(float3(1.0, 0.72, 0.3), float3(0.5, 0.68, 0.95), step(0.055, accent)) * (0.6 + 0.4 * colour.g);
+  o.colour = lerp(o.colour, odd, step(accent, 0.11));
   return o;
 }
 

@@ -91,11 +91,17 @@ MeshData River(const BezierSpline& curve) {
   return b.Mesh();
 }
 
+// The size of one tile of 8 x 8 windows on a facade: each tower has its own
+// window width and storey height.
+struct Facade {
+  float width = kWindowTileWidth, height = kWindowTileHeight;
+};
+
 // A wall from p to q (on the ground plane) between heights y0 and y1, facing
 // `out`; windows tile along it from p.
-void Wall(MeshBuilder& b, Vec3 p, Vec3 q, float y0, float y1, Vec3 out, float u0 = 0) {
-  const float u1 = u0 + Length(q - p) / kWindowTileWidth;
-  const float v0 = -y0 / kWindowTileHeight, v1 = -y1 / kWindowTileHeight;
+void Wall(MeshBuilder& b, Vec3 p, Vec3 q, float y0, float y1, Vec3 out, float u0 = 0, Facade facade = {}) {
+  const float u1 = u0 + Length(q - p) / facade.width;
+  const float v0 = -y0 / facade.height, v1 = -y1 / facade.height;
   const Vec3 n = Normalize(out);
   const std::uint32_t a = b.Vertex({p.x, y0, p.z}, n, {u0, v0}), c = b.Vertex({q.x, y0, q.z}, n, {u1, v0});
   const std::uint32_t d = b.Vertex({q.x, y1, q.z}, n, {u1, v1}), e = b.Vertex({p.x, y1, p.z}, n, {u0, v1});
@@ -104,7 +110,7 @@ void Wall(MeshBuilder& b, Vec3 p, Vec3 q, float y0, float y1, Vec3 out, float u0
 
 // A prism: a polygon footprint (counter-clockwise seen from above) raised
 // from y0 to y1, with a flat roof.
-void Prism(MeshBuilder& b, const std::vector<Vec3>& footprint, float y0, float y1) {
+void Prism(MeshBuilder& b, const std::vector<Vec3>& footprint, float y0, float y1, Facade facade = {}) {
   const std::size_t n = footprint.size();
   Vec3 centre{};
   for (const Vec3& p : footprint) centre = centre + p * (1.0f / n);
@@ -112,8 +118,8 @@ void Prism(MeshBuilder& b, const std::vector<Vec3>& footprint, float y0, float y
   for (std::size_t i = 0; i < n; ++i) {
     const Vec3 p = footprint[i], q = footprint[(i + 1) % n];
     const Vec3 mid = (p + q) * 0.5f;
-    Wall(b, p, q, y0, y1, Vec3{mid.x - centre.x, 0, mid.z - centre.z}, u);
-    u += Length(q - p) / kWindowTileWidth;
+    Wall(b, p, q, y0, y1, Vec3{mid.x - centre.x, 0, mid.z - centre.z}, u, facade);
+    u += Length(q - p) / facade.width;
   }
   const Vec3 up{0, 1, 0};
   const std::uint32_t c = b.Vertex({centre.x, y1, centre.z}, up, {centre.x / 32, centre.z / 32});
@@ -176,38 +182,70 @@ const Frame& NearestToX(const std::vector<Frame>& frames, float x) {
   return *best;
 }
 
-// A box of plain wall (a window-free texel of the facade texture) with its
-// axes `along` (unit, on the ground) and the one across it, from y0 to y1.
-void PlainBox(MeshBuilder& b, Vec3 centre, Vec3 along, float halfAlong, float halfAcross, float y0, float y1) {
+// A box of plain wall (a window-free texel of the facade texture, unless
+// `uv` says otherwise) with its axes `along` (unit, on the ground) and the
+// one across it, from y0 to y1.
+void PlainBox(MeshBuilder& b, Vec3 centre, Vec3 along, float halfAlong, float halfAcross, float y0, float y1,
+              Vec2 uv = {0.008f, 0.012f}) {
   const Vec3 axes[3] = {along, Cross(Vec3{0, 1, 0}, along), Vec3{0, 1, 0}};
   const float half[3] = {halfAlong, halfAcross, 0.5f * (y1 - y0)};
   const Vec3 mid{centre.x, 0.5f * (y0 + y1), centre.z};
-  const Vec2 wall{0.008f, 0.012f};
   for (int i = 0; i < 3; ++i) {
     for (const float s : {-1.0f, 1.0f}) {
       // Cross(u, v) = n: FlatQuad then faces outwards.
       const Vec3 n = axes[i] * s, u = axes[(i + 1) % 3] * half[(i + 1) % 3];
       const Vec3 v = Cross(n, axes[(i + 1) % 3]) * half[(i + 2) % 3];
       const Vec3 f = mid + n * half[i];
-      b.FlatQuad(f - u - v, f + u - v, f + u + v, f - u + v, wall, wall, wall, wall);
+      b.FlatQuad(f - u - v, f + u - v, f + u + v, f - u + v, uv, uv, uv, uv);
     }
   }
 }
 
+// Texture coordinates the towers' shader reads as a lamp, not as facade
+// (left of -4.5).
+const Vec2 kLampMark{-5, 0};
+
+// A lamp post on a parapet: a thin post and a glowing head.
+void LampPost(MeshBuilder& b, Vec3 at, Vec3 along, float y) {
+  PlainBox(b, at, along, 0.07f, 0.07f, y, y + 1.6f);
+  PlainBox(b, at, along, 0.3f, 0.3f, y + 1.6f, y + 1.9f, kLampMark);
+}
+
 // A bridge over the river south of the spire, where the river shot passes
-// low over it: deck, parapets, two piers in the water and the abutments.
+// low over it: deck, parapets with lamps, two piers in the water and the
+// abutments.
 void Bridge(MeshBuilder& b, const BezierSpline& river) {
   const std::vector<Frame> frames = SampleFrames(river, 2.0f, {0, 1, 0});
   const Frame& at = NearestToX(frames, 20);
   const Vec3 across = Normalize(Vec3{at.tangent.x, 0, at.tangent.z});
   const Vec3 along = Cross(across, Vec3{0, 1, 0});
   const Vec3 c{at.position.x, 0, at.position.z};
-  PlainBox(b, c, along, 19, 3.2f, 1.4f, 2.2f);
+  constexpr float kHalf = 19;
+  PlainBox(b, c, along, kHalf, 3.2f, 1.4f, 2.2f);
   for (const float s : {-1.0f, 1.0f}) {
-    PlainBox(b, c + across * (3.0f * s), along, 19, 0.2f, 2.2f, 3.1f);
+    PlainBox(b, c + across * (3.0f * s), along, kHalf, 0.2f, 2.2f, 3.1f);
     PlainBox(b, c + along * (5.5f * s), along, 0.9f, 2.6f, -4.5f, 1.4f);
     PlainBox(b, c + along * (17.0f * s), along, 2.0f, 3.4f, kFooting, 1.4f);
+    for (int k = 0; k < 4; ++k) LampPost(b, c + across * (3.0f * s) + along * (-13.5f + 9.0f * k), along, 3.1f);
   }
+}
+
+// A roof that narrows to `scale` of its footprint over y0..y1, in plain wall.
+void Crown(MeshBuilder& b, const std::vector<Vec3>& footprint, float y0, float y1, float scale) {
+  const std::vector<Vec3> top = Scaled(footprint, scale);
+  const Vec2 wall{0.008f, 0.012f};
+  Vec3 centre{};
+  for (const Vec3& p : footprint) centre = centre + p * (1.0f / footprint.size());
+  const std::size_t n = footprint.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::size_t j = (i + 1) % n;
+    const Vec3 a{footprint[i].x, y0, footprint[i].z}, c{footprint[j].x, y0, footprint[j].z};
+    const Vec3 d{top[j].x, y1, top[j].z}, e{top[i].x, y1, top[i].z};
+    const Vec3 out{(a + c).x * 0.5f - centre.x, 0, (a + c).z * 0.5f - centre.z};
+    if (Dot(Cross(c - a, e - a), out) > 0) b.FlatQuad(a, c, d, e, wall, wall, wall, wall);
+    else b.FlatQuad(a, e, d, c, wall, wall, wall, wall);
+  }
+  Prism(b, top, y1 - 0.01f, y1);
 }
 
 MeshData Towers(const RiverDistance& river, const BezierSpline& curve) {
@@ -226,20 +264,43 @@ MeshData Towers(const RiverDistance& river, const BezierSpline& curve) {
       const float angle = rnd.Range(-0.06f, 0.06f);
       std::vector<Vec3> base = rnd.Unit() < 0.22f ? Polygon(lot, 0.5f * (w + d), 10, rnd.Range(0, 1))
                                                  : Rectangle(lot, w, d, angle);
+      // What makes this tower its own comes from the lot, so the draws of
+      // the towers after it, and the city's layout, stay as they were.
+      Random own(static_cast<std::uint64_t>((gx + 8) * 17 + gz + 8));
+      const Facade facade{kWindowTileWidth * own.Range(0.5f, 0.85f), kWindowTileHeight * own.Range(0.85f, 1.1f)};
+      std::vector<Vec3> roof = base;
+      bool topped = false;
       if (height > 22 && rnd.Unit() < 0.75f) {
         const float split = height * rnd.Range(0.45f, 0.7f);
-        Prism(b, base, kFooting, split);
-        Prism(b, Scaled(base, rnd.Range(0.6f, 0.8f)), split, height);
-        if (rnd.Unit() < 0.5f) Prism(b, Scaled(base, 0.3f), height, height + rnd.Range(2, 5));
+        Prism(b, base, kFooting, split, facade);
+        roof = Scaled(base, rnd.Range(0.6f, 0.8f));
+        Prism(b, roof, split, height, facade);
+        if (rnd.Unit() < 0.5f) {
+          Prism(b, Scaled(base, 0.3f), height, height + rnd.Range(2, 5), facade);
+          topped = true;
+        }
       } else {
-        Prism(b, base, kFooting, height);
+        Prism(b, base, kFooting, height, facade);
       }
       // The tallest carry a mast whose tip rises above every roof (where
-      // the towers' shader lights a blinking lamp); its height comes from
-      // the lot, so the draws of the towers after it stay as they were.
+      // the towers' shader lights a blinking lamp).
       if (height > 32) {
         const float top = kMastTops + 0.6f + std::fabs(std::sin(lot.x * 0.37f + lot.z * 0.71f));
         PlainBox(b, lot, {1, 0, 0}, 0.2f, 0.2f, height, top);
+      } else if (!topped) {
+        // Lower roofs: a narrowing crown, or plant rooms on the flat.
+        const float roofY = height;
+        if (height > 18 && own.Unit() < 0.35f) {
+          Crown(b, roof, roofY, roofY + own.Range(2, 4.5f), own.Range(0.3f, 0.6f));
+        } else {
+          const float room = 0.4f * std::min(w, d) * (roof.size() == base.size() ? 1.0f : 0.7f);
+          const int rooms = 1 + own.Int(2);
+          for (int k = 0; k < rooms; ++k) {
+            const Vec3 at = lot + Vec3{own.Range(-room, room), 0, own.Range(-room, room)};
+            PlainBox(b, at, {std::cos(angle), 0, std::sin(angle)}, own.Range(0.5f, 1.2f), own.Range(0.5f, 1.0f),
+                     roofY, roofY + own.Range(1.0f, 2.4f));
+          }
+        }
       }
       // Now and then a low annex beside the tower.
       if (rnd.Unit() < 0.35f) {
