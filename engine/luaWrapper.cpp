@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -167,35 +168,22 @@ int Truncate(double d) {
   return static_cast<int>(d);  // toward zero
 }
 
-// Pops what a step pushed: the stack keeps only what the caller holds.
-class StackMark {
- public:
-  explicit StackMark(lua_State* L) : mState(L), mTop(lua_gettop(L)) {}
-  ~StackMark() { lua_settop(mState, mTop); }
-  StackMark(const StackMark&) = delete;
-  StackMark& operator=(const StackMark&) = delete;
-
- private:
-  lua_State* mState;
-  int mTop;
-};
-
-void ReadVector(const LuaObject& value, int count, float* out) {
+void ReadVector(const ScriptValue& value, int count, float* out) {
   for (int i = 0; i < count; ++i) out[i] = static_cast<float>(value.Get(i + 1).ToNumber());
 }
 
-void ReadParameter(LuaObject description, PassDesc* pass) {
+void ReadParameter(const ScriptValue& description, PassDesc* pass) {
   using core::ResourceManager;
   using namespace core::resources;
   const std::string name = description.Get(1).ToString();
   const std::string type = description.Get(2).ToString();
-  const LuaObject value = description.Get(3);
+  const ScriptValue& value = description.Get(3);
   ShaderParameters& p = pass->mParameters;
   float v[4] = {0, 0, 0, 0};
   if (type == "int") {
     p.AddInt(name, Truncate(value.ToNumber()), true);
   } else if (type == "ipo") {
-    value.ToString();  // read, not kept: channels bind by the parameter's name
+    // Not kept: channels bind by the parameter's name.
     p.AddIpo(name, 0, true);
   } else if (type == "float") {
     p.AddFloat(name, static_cast<float>(value.ToNumber()), true);
@@ -226,7 +214,7 @@ void ReadParameter(LuaObject description, PassDesc* pass) {
   }
 }
 
-PassDesc ReadPass(const LuaObject& P, LuaScript* script) {
+PassDesc ReadPass(const ScriptValue& P) {
   using core::ResourceManager;
   using namespace core::resources;
   PassDesc pass;
@@ -243,20 +231,17 @@ PassDesc ReadPass(const LuaObject& P, LuaScript* script) {
     pass.mHasDepthTarget = true;
     ResourceManager::Get()->Get<DepthTexture>(ToWide(pass.mDepthTargetName));
   }
-  const LuaObject params = P.Get("params");
+  const ScriptValue& params = P.Get("params");
   if (!params.IsTable()) ENGINE_ERROR("Params must be a table");
-  for (LuaIterator it(params, script); it.HasNext();) {
-    StackMark mark(script->State());
-    const LuaObject description = it.Next();
+  for (const ScriptValue& description : params.items) {
     if (!description.IsTable()) ENGINE_ERROR("Parameter description must be a table");
     ReadParameter(description, &pass);
   }
-  const LuaObject streams = P.Get("streams");
+  const ScriptValue& streams = P.Get("streams");
   if (!streams.IsTable()) ENGINE_ERROR("Streams must be a table");
   static const char* kWords[] = {"pos", "normal", "tex", "tbn", "bone"};
-  for (LuaIterator it(streams, script); it.HasNext();) {
-    StackMark mark(script->State());
-    const std::string word = it.Next().ToString();
+  for (const ScriptValue& stream : streams.items) {
+    const std::string& word = stream.ToString();
     const auto found = std::find_if(std::begin(kWords), std::end(kWords),
                                     [&](const char* w) { return word == w; });
     if (found == std::end(kWords)) {
@@ -267,26 +252,237 @@ PassDesc ReadPass(const LuaObject& P, LuaScript* script) {
   return pass;
 }
 
+// ---- the baked form: a tree of values, little-endian -----------------------
+
+constexpr std::uint32_t kBakedVersion = 1;
+constexpr int kMaxDepth = 16;
+constexpr std::size_t kMaxValues = 100000;
+
+void Put32(std::string* out, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) out->push_back(static_cast<char>(v >> (8 * i)));
+}
+
+void PutText(std::string* out, const std::string& s) {
+  Put32(out, static_cast<std::uint32_t>(s.size()));
+  out->append(s);
+}
+
+void PutValue(std::string* out, const ScriptValue& v) {
+  out->push_back(static_cast<char>(v.kind));
+  out->push_back(v.truth ? 1 : 0);
+  std::uint64_t bits;
+  std::memcpy(&bits, &v.number, 8);
+  Put32(out, static_cast<std::uint32_t>(bits));
+  Put32(out, static_cast<std::uint32_t>(bits >> 32));
+  PutText(out, v.text);
+  Put32(out, static_cast<std::uint32_t>(v.items.size()));
+  for (const ScriptValue& item : v.items) PutValue(out, item);
+  Put32(out, static_cast<std::uint32_t>(v.fields.size()));
+  for (const auto& [key, field] : v.fields) {
+    PutText(out, key);
+    PutValue(out, field);
+  }
+}
+
+class TreeReader {
+ public:
+  TreeReader(const void* data, std::size_t size) : mData(static_cast<const unsigned char*>(data)), mSize(size) {}
+  bool Bytes(void* out, std::size_t n) {
+    if (n > mSize - mPos) return false;
+    if (n > 0) std::memcpy(out, mData + mPos, n);
+    mPos += n;
+    return true;
+  }
+  bool U32(std::uint32_t* v) {
+    unsigned char b[4];
+    if (!Bytes(b, 4)) return false;
+    *v = b[0] | (b[1] << 8) | (b[2] << 16) | (static_cast<std::uint32_t>(b[3]) << 24);
+    return true;
+  }
+  bool Text(std::string* s) {
+    std::uint32_t n;
+    if (!U32(&n) || n > mSize - mPos) return false;
+    s->assign(reinterpret_cast<const char*>(mData + mPos), n);
+    mPos += n;
+    return true;
+  }
+  // Every value takes at least 18 bytes: no count can outrun the file.
+  bool Value(ScriptValue* v, int depth) {
+    if (depth > kMaxDepth || ++mValues > kMaxValues) return false;
+    unsigned char head[2];
+    std::uint32_t lo, hi, n;
+    if (!Bytes(head, 2) || head[0] > ScriptValue::Other || head[1] > 1 || !U32(&lo) || !U32(&hi) || !Text(&v->text)) {
+      return false;
+    }
+    v->kind = static_cast<ScriptValue::Kind>(head[0]);
+    v->truth = head[1] == 1;
+    const std::uint64_t bits = lo | (static_cast<std::uint64_t>(hi) << 32);
+    std::memcpy(&v->number, &bits, 8);
+    if (!std::isfinite(v->number)) return false;
+    if (!U32(&n) || n > (mSize - mPos) / 18) return false;
+    v->items.resize(n);
+    for (ScriptValue& item : v->items) {
+      if (!Value(&item, depth + 1)) return false;
+    }
+    if (!U32(&n) || n > (mSize - mPos) / 22) return false;
+    v->fields.resize(n);
+    for (std::uint32_t i = 0; i < n; ++i) {
+      if (!Text(&v->fields[i].first) || !Value(&v->fields[i].second, depth + 1)) return false;
+      if (i > 0 && !(v->fields[i - 1].first < v->fields[i].first)) return false;  // sorted, unique
+    }
+    return v->kind == ScriptValue::Table || (v->items.empty() && v->fields.empty());
+  }
+  bool AtEnd() const { return mPos == mSize; }
+
+ private:
+  const unsigned char* mData;
+  std::size_t mSize;
+  std::size_t mPos = 0;
+  std::size_t mValues = 0;
+};
+
+struct Copier {
+  lua_State* L;
+  std::size_t values = 0;
+  std::vector<const void*> open;  // the tables being copied, to refuse cycles
+
+  void Copy(int index, ScriptValue* out, LuaScript* script) {
+    if (++values > kMaxValues) ENGINE_ERROR("Error in lua script: the material holds too many values");
+    const LuaObject value(index, script);
+    const int type = lua_type(L, index);
+    out->truth = value.ToBool();
+    out->number = value.ToNumber();
+    out->text = value.ToString();
+    switch (type) {
+      case LUA_TNIL: out->kind = ScriptValue::Nil; return;
+      case LUA_TBOOLEAN: out->kind = ScriptValue::Boolean; return;
+      case LUA_TNUMBER: out->kind = ScriptValue::Number; return;
+      case LUA_TSTRING: out->kind = ScriptValue::String; return;
+      case LUA_TTABLE: break;
+      default: out->kind = ScriptValue::Other; return;
+    }
+    out->kind = ScriptValue::Table;
+    const void* self = lua_topointer(L, index);
+    if (open.size() >= static_cast<std::size_t>(kMaxDepth) ||
+        std::find(open.begin(), open.end(), self) != open.end()) {
+      ENGINE_ERROR("Error in lua script: the material's tables nest too deep or contain themselves");
+    }
+    open.push_back(self);
+    lua_checkstack(L, 4);
+    for (int i = 1;; ++i) {
+      lua_rawgeti(L, index, i);
+      if (lua_isnil(L, -1)) {
+        lua_pop(L, 1);
+        break;
+      }
+      out->items.emplace_back();
+      Copy(lua_gettop(L), &out->items.back(), script);
+      lua_pop(L, 1);
+    }
+    lua_pushnil(L);
+    while (lua_next(L, index) != 0) {
+      // lua_next needs the key untouched: only string keys are read, as
+      // strings, and numbers are never converted in place.
+      if (lua_type(L, -2) == LUA_TSTRING) {
+        std::size_t length = 0;
+        const char* key = lua_tolstring(L, -2, &length);
+        out->fields.emplace_back(std::string(key, length), ScriptValue());
+        Copy(lua_gettop(L), &out->fields.back().second, script);
+      }
+      lua_pop(L, 1);
+    }
+    std::sort(out->fields.begin(), out->fields.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    open.pop_back();
+  }
+};
+
+const ScriptValue& NilValue() {
+  static const ScriptValue nil;
+  return nil;
+}
+
 }  // namespace
+
+const ScriptValue& ScriptValue::Get(const char* key) const {
+  const auto found = std::lower_bound(fields.begin(), fields.end(), key,
+                                      [](const auto& field, const char* k) { return field.first < k; });
+  return found != fields.end() && found->first == key ? found->second : NilValue();
+}
+
+const ScriptValue& ScriptValue::Get(int i) const {
+  return i >= 1 && static_cast<std::size_t>(i) <= items.size() ? items[static_cast<std::size_t>(i) - 1] : NilValue();
+}
+
+ScriptValue ScriptValue::From(const LuaObject& value, LuaScript* script) {
+  ScriptValue out;
+  Copier copier{script->State(), 0, {}};
+  copier.Copy(value.Index(), &out, script);
+  return out;
+}
+
+std::string ScriptValue::Write() const {
+  std::string out(kBakedMagic, sizeof kBakedMagic);
+  Put32(&out, kBakedVersion);
+  PutValue(&out, *this);
+  return out;
+}
+
+bool ScriptValue::Read(const void* data, std::size_t size, ScriptValue* out, std::string* error) {
+  TreeReader r(data, size);
+  char magic[sizeof kBakedMagic];
+  std::uint32_t version = 0;
+  if (!r.Bytes(magic, sizeof magic) || std::memcmp(magic, kBakedMagic, sizeof magic) != 0) {
+    *error = "not a baked material";
+    return false;
+  }
+  if (!r.U32(&version) || version != kBakedVersion) {
+    *error = "a baked material of another version";
+    return false;
+  }
+  ScriptValue value;
+  if (!r.Value(&value, 0) || !r.AtEnd()) {
+    *error = "a damaged baked material";
+    return false;
+  }
+  *out = std::move(value);
+  return true;
+}
+
+ScriptValue MaterialScript::ReadEffectTable(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  char magic[sizeof ScriptValue::kBakedMagic] = {};
+  if (in.read(magic, sizeof magic) && std::memcmp(magic, ScriptValue::kBakedMagic, sizeof magic) == 0) {
+    in.seekg(0);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    const std::string data = bytes.str();
+    ScriptValue effect;
+    std::string error;
+    if (!ScriptValue::Read(data.data(), data.size(), &effect, &error)) {
+      ENGINE_ERROR("Error in lua script: " + path + ": " + error);
+    }
+    return effect;
+  }
+  LuaScript script(path);
+  return ScriptValue::From(script.GetGlobal("effect"), &script);
+}
 
 void MaterialScript::Parse(const std::string& path) {
   ENGINE_MESSAGE("Parsing material script " + path);
-  LuaScript script(path);
+  Parse(ReadEffectTable(path));
+}
+
+void MaterialScript::Parse(const ScriptValue& effect) {
   mEffects.clear();
-  const LuaObject effect = script.GetGlobal("effect");
   if (!effect.IsTable()) ENGINE_ERROR("Effect must be a table");
   std::vector<EffectDesc> effects;
-  for (LuaIterator candidates(effect, &script); candidates.HasNext();) {
-    StackMark mark(script.State());
-    const LuaObject E = candidates.Next();
+  for (const ScriptValue& E : effect.items) {
     EffectDesc desc;
     desc.mPriority = Truncate(E.Get("priority").ToNumber());
-    const LuaObject passes = E.Get("pass");
+    const ScriptValue& passes = E.Get("pass");
     if (!passes.IsTable()) ENGINE_ERROR("Pass must be a table");
-    for (LuaIterator it(passes, &script); it.HasNext();) {
-      StackMark passMark(script.State());
-      desc.mPasses.push_back(ReadPass(it.Next(), &script));
-    }
+    for (const ScriptValue& P : passes.items) desc.mPasses.push_back(ReadPass(P));
     effects.push_back(std::move(desc));
   }
   std::stable_sort(effects.begin(), effects.end(),

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <set>
 #include <string>
 #include <vector>
@@ -67,6 +68,37 @@ class ENGINE_API LuaIterator {
   int mCounter = 1;
 };
 
+// A value of a script read out into plain data once: what the material
+// parser reads, with Lua's own conversions already made (a number's text, a
+// numeric string's number), so that reading the copy is reading the script.
+// A player without Lua reads these baked on the host.
+struct ENGINE_API ScriptValue {
+  enum Kind : std::uint8_t { Nil, Boolean, Number, String, Table, Other };
+  Kind kind = Nil;
+  bool truth = false;     // Lua's truth: false only for nil and false
+  double number = 0;      // as LuaObject::ToNumber
+  std::string text;       // as LuaObject::ToString
+  std::vector<ScriptValue> items;                           // t[1..n] up to the first nil
+  std::vector<std::pair<std::string, ScriptValue>> fields;  // the string keys, sorted
+
+  const ScriptValue& Get(const char* key) const;  // nil when absent or not a table
+  const ScriptValue& Get(int i) const;            // 1-based, as t[i]
+  bool IsTable() const { return kind == Table; }
+  double ToNumber() const { return number; }
+  bool ToBool() const { return truth; }
+  const std::string& ToString() const { return text; }
+
+  // Copies a Lua value; tables nested deeper than 16 or more than 100000
+  // values in all are an error, as are tables that contain themselves.
+  static ScriptValue From(const LuaObject& value, LuaScript* script);
+
+  // The baked form (starts with kBakedMagic); Read is false, with the reason,
+  // for anything else or a damaged copy.
+  std::string Write() const;
+  static bool Read(const void* data, std::size_t size, ScriptValue* out, std::string* error);
+  static constexpr char kBakedMagic[8] = {'V', 'X', 'M', 'A', 'T', 'E', 'R', 'L'};
+};
+
 enum StreamType { kStreamPos = 0, kStreamNormal = 1, kStreamTex = 2, kStreamTbn = 3, kStreamBone = 4 };
 
 // One render pass of a material.
@@ -90,9 +122,13 @@ struct ENGINE_API EffectDesc {
 };
 
 // A material script (.efx) read into its candidates, highest priority first.
+// The file is Lua source, or the `effect` table baked (ScriptValue::Write).
 class ENGINE_API MaterialScript {
  public:
   void Parse(const std::string& path);
+  void Parse(const ScriptValue& effect);
+  // Runs the script (or reads it baked) and returns its `effect` table.
+  static ScriptValue ReadEffectTable(const std::string& path);
   std::vector<EffectDesc> mEffects;
 };
 

@@ -208,6 +208,21 @@ PLATFORM_API Result CreateEffect(Device* device, const std::string& source,
                                  std::uint32_t flags, EffectPool* pool, Effect** effect,
                                  Buffer** errors);
 
+// Shader stages baked ahead of time, for a player without the shader
+// compiler (the one in a web browser): from BeginBakingStages on, every
+// effect created records its passes' stages; EndBakingStages stops and
+// returns the record, to be written as "data/fx/baked.stages" into the
+// player's data. Where a data tree carries that file, effects compile
+// nothing: each pass takes its stages from it, or fails saying it is not
+// there.
+PLATFORM_API void BeginBakingStages();
+PLATFORM_API std::string EndBakingStages();
+// Draws with a record of EndBakingStages, as a player does with
+// "data/fx/baked.stages"; false, with the reason, for a damaged record
+// (passes then fail rather than compile). An empty record goes back to
+// compiling.
+PLATFORM_API bool UseBakedStages(const std::string& record, std::string* error);
+
 // The version token of shader byte code (its first token); 0 for null.
 PLATFORM_API std::uint32_t GetShaderVersion(const std::uint32_t* function);
 

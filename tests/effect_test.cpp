@@ -577,4 +577,43 @@ TEST(FxcheckTool, ListsAnEffectAndReportsErrors) {
   EXPECT_EQ(velox_test::SanitizerReport(out), "");
 }
 
+// A player without the compiler draws with stages baked on the host: the
+// same GLSL for the same effect, a clear failure for any other text or a
+// damaged record, and never a read outside the effect.
+TEST_F(EffectTest, BakedStagesStandInForTheCompiler) {
+  const std::string source = kVS +
+      "float4 Tint = {1, 0, 0, 1};\nsampler S;\n"
+      "float4 PS(float2 t : TEXCOORD0) : COLOR0 { return tex2D(S, t) * Tint; }\n"
+      "technique T { pass P { VertexShader = compile vs_2_0 VS(); PixelShader = compile ps_2_0 PS(); } }";
+  const auto glsl = [](Effect* e) { return e->GeneratedGlsl(e->GetPass(e->GetTechnique(0), 0)); };
+  BeginBakingStages();
+  const std::string compiled = glsl(Load(source));
+  const std::string record = EndBakingStages();
+  ASSERT_FALSE(compiled.empty());
+  std::string error, messages;
+  ASSERT_TRUE(UseBakedStages(record, &error)) << error;
+  EXPECT_EQ(glsl(Load(source)), compiled);
+  std::string changed = source;
+  changed.replace(changed.find("* Tint"), 6, "* Tint * 0.5");
+  EXPECT_EQ(Make(changed, &messages), nullptr);
+  EXPECT_NE(messages.find("no baked shader stages for this pass"), std::string::npos) << messages;
+  EXPECT_NE(messages.find("not among them"), std::string::npos) << messages;
+
+  for (std::size_t n = 1; n < record.size(); n += 1 + record.size() / 300) {
+    EXPECT_FALSE(UseBakedStages(record.substr(0, n), &error)) << n;
+  }
+  EXPECT_EQ(Make(source, &messages), nullptr);
+  EXPECT_NE(messages.find("damaged"), std::string::npos) << messages;
+  for (std::size_t n = 0; n < record.size(); n += 7) {
+    std::string flipped = record;
+    flipped[n] = static_cast<char>(flipped[n] ^ 0x41);
+    if (UseBakedStages(flipped, &error)) {
+      Effect* e = Make(source, &messages);
+      if (e != nullptr) e->Release();
+    }
+  }
+  ASSERT_TRUE(UseBakedStages("", &error));
+  EXPECT_NE(glsl(Load(changed)), compiled);
+}
+
 }  // namespace

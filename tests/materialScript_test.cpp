@@ -39,6 +39,11 @@ class MaterialScriptTest : public ::testing::Test {
 
   MaterialScript Parse(const std::string& text) {
     std::ofstream("data/m.efx", std::ios::binary) << text;
+    if (mBaked) {
+      // Read through the player's copy: the table baked, then parsed.
+      const std::string baked = MaterialScript::ReadEffectTable("data/m.efx").Write();
+      std::ofstream("data/m.efx", std::ios::binary | std::ios::trunc) << baked;
+    }
     MaterialScript script;
     script.Parse("data/m.efx");
     return script;
@@ -55,6 +60,16 @@ class MaterialScriptTest : public ::testing::Test {
   }
 
   velox_test::ScopedWorkDir mDir;
+  bool mBaked = false;
+};
+
+// The same checks on the script and on its baked table.
+class MaterialScriptBothWays : public MaterialScriptTest, public ::testing::WithParamInterface<bool> {
+ protected:
+  void SetUp() override {
+    MaterialScriptTest::SetUp();
+    mBaked = GetParam();
+  }
 };
 
 const char* kPass = "params = {}, streams = {}";
@@ -89,7 +104,7 @@ TEST_F(MaterialScriptTest, SchemaErrorsAreReportedExactly) {
   EXPECT_NE(rows.find("Effect must be a table"), std::string::npos);
 }
 
-TEST_F(MaterialScriptTest, FieldsAndConversions) {
+TEST_P(MaterialScriptBothWays, FieldsAndConversions) {
   const MaterialScript m = Parse(std::string(R"(
 effect = {
   { priority = 1, pass = { { fx = "low", tec = "T", )") + kPass + R"( } } },
@@ -162,6 +177,40 @@ effect = {
   EXPECT_NE(glow->Retrieve(), nullptr);
 
   EXPECT_TRUE(Parse("effect = {}").mEffects.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(ScriptAndBaked, MaterialScriptBothWays, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Baked" : "Script"; });
+
+TEST_F(MaterialScriptTest, BakedTablesRefuseCyclesAndDamage) {
+  EXPECT_NE(Failure("t = {} t.self = t effect = { t }").find("contain themselves"), std::string::npos);
+  EXPECT_NE(Failure("effect = {{{{{{{{{{{{{{{{{{{{}}}}}}}}}}}}}}}}}}}}").find("nest too deep"), std::string::npos);
+  // A table met twice without a cycle is copied twice.
+  EXPECT_EQ(Failure("local p = { fx = 'a', params = {}, streams = {} } effect = { { pass = { p, p } } }"), "");
+
+  std::ofstream("data/m.efx", std::ios::binary)
+      << "effect = { { priority = 2, pass = { { fx = 'a', params = { { 'k', 'float', 0.5 } }, streams = { 'pos' } } } } }";
+  const std::string baked = MaterialScript::ReadEffectTable("data/m.efx").Write();
+  ScriptValue back;
+  std::string error;
+  ASSERT_TRUE(ScriptValue::Read(baked.data(), baked.size(), &back, &error)) << error;
+  EXPECT_EQ(back.Write(), baked);
+  // Every cut and every flipped byte is refused or read as some table; none
+  // reads past the end (the sanitizers watch) or is taken for a whole file.
+  for (std::size_t n = 0; n < baked.size(); ++n) {
+    EXPECT_FALSE(ScriptValue::Read(baked.data(), n, &back, &error)) << n;
+    std::string flipped = baked;
+    flipped[n] = static_cast<char>(flipped[n] ^ 0x5A);
+    ScriptValue::Read(flipped.data(), flipped.size(), &back, &error);
+  }
+  std::ofstream("data/m.efx", std::ios::binary | std::ios::trunc) << baked.substr(0, baked.size() - 1);
+  MaterialScript damaged;
+  try {
+    damaged.Parse("data/m.efx");
+    FAIL() << "a damaged baked table parsed";
+  } catch (const Exception& e) {
+    EXPECT_EQ(engine::ToNarrow(e.GetText()), "Error in lua script: data/m.efx: a damaged baked material");
+  }
 }
 
 TEST_F(MaterialScriptTest, ScriptsCannotRunAwayOrReachTheSystem) {

@@ -1,5 +1,7 @@
 #include "platform/fx/compiler.h"
 
+#include "platform/fx/bakedStages.h"
+
 #include <glslang/Public/ResourceLimits.h>
 #include <glslang/Public/ShaderLang.h>
 #include <glslang/SPIRV/GlslangToSpv.h>
@@ -946,7 +948,10 @@ bool ShaderOf(const EffectSource& source, const State& s, const CompileExpr** ex
 
 }  // namespace
 
+std::string CompileTarget() { return "glsl450"; }
+
 bool CompileEffect(EffectSource source, CompiledEffect* out, Messages* messages) {
+  LoadBakedStagesOnce();
   out->source = std::move(source);
   const EffectSource& src = out->source;
   out->samplers.assign(src.parameters.size(), SamplerInfo());
@@ -1020,6 +1025,30 @@ bool CompileEffect(EffectSource source, CompiledEffect* out, Messages* messages)
           return false;
         }
       }
+      const StageStore* store = ActiveStageStore();
+      const bool record = store != nullptr && RecordingStages();
+      std::uint64_t key = 0;
+      if (store != nullptr) key = StageKey(*out, stages[0], stages[1], compiled.states, CompileTarget());
+      if (store != nullptr && !record) {
+        // A player without the compiler: the stages come baked, or not at all.
+        const BakedPass* baked = store->Find(key);
+        std::string why;
+        if (!store->Problem().empty()) why = store->Problem();
+        else if (store->Target() != CompileTarget()) why = "they are baked for " + store->Target();
+        else if (baked == nullptr) why = "the pass is not among them (bake the data again)";
+        if (baked != nullptr && why.empty()) {
+          compiled.vertex = baked->vertex;
+          compiled.pixel = baked->pixel;
+          if (!BakedPassFits(*out, compiled, &why)) why = "damaged: " + why;
+        }
+        if (!why.empty()) {
+          messages->Error(pass.at, std::string("no baked shader stages for this pass in ") + kBakedStagesPath +
+                                       ": " + why);
+          return false;
+        }
+        out->passes[t].push_back(std::move(compiled));
+        continue;
+      }
       const std::vector<std::uint32_t>* spirv[2] = {nullptr, nullptr};
       StageProgram* programs[2] = {&compiled.vertex, &compiled.pixel};
       for (int k = 0; k < 2; ++k) {
@@ -1052,6 +1081,7 @@ bool CompileEffect(EffectSource source, CompiledEffect* out, Messages* messages)
                        compiled.states)) {
         return false;
       }
+      if (record) ActiveStageStore()->Add(key, compiled);
       out->passes[t].push_back(std::move(compiled));
     }
   }

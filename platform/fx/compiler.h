@@ -108,7 +108,11 @@ struct CompiledEffect {
   std::vector<SamplerInfo> samplers;              // by parameter (unit -1: not a sampler)
 };
 
-// Compiles every pass; false after an error (all in `messages`).
+// What the compiler's GLSL is written for ("glsl450").
+std::string CompileTarget();
+
+// Compiles every pass; false after an error (all in `messages`). Where a
+// store of baked stages is in use, the passes' stages come from it instead.
 bool CompileEffect(EffectSource source, CompiledEffect* out, Messages* messages);
 
 // The version token of a profile such as "ps_2_0"; 0 when unknown.

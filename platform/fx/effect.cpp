@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "platform/fx/backend.h"
+#include "platform/fx/bakedStages.h"
 #include "platform/fx/compiler.h"
 #include "platform/null/nullGraphics.h"
 #include "platform/textureFiles.h"
@@ -948,6 +949,28 @@ Result CreateEffectFromFile(Device* device, const std::wstring& path, const Macr
     return kFail;
   }
   return CreateEffect(device, text, name, defines, flags, pool, effect, errors);
+}
+
+void BeginBakingStages() {
+  fx::SetActiveStageStore(std::make_unique<fx::StageStore>(fx::CompileTarget()), true);
+}
+
+std::string EndBakingStages() {
+  fx::StageStore* store = fx::ActiveStageStore();
+  std::string bytes = store != nullptr && fx::RecordingStages() ? store->Write() : std::string();
+  fx::SetActiveStageStore(nullptr, false);
+  return bytes;
+}
+
+bool UseBakedStages(const std::string& record, std::string* error) {
+  if (record.empty()) {
+    fx::SetActiveStageStore(nullptr, false);
+    return true;
+  }
+  auto store = std::make_unique<fx::StageStore>("");
+  const bool ok = store->Read(record.data(), record.size(), error);
+  fx::SetActiveStageStore(std::move(store), false);
+  return ok;
 }
 
 std::uint32_t GetShaderVersion(const std::uint32_t* function) {
