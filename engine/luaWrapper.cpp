@@ -7,10 +7,14 @@
 #include <fstream>
 #include <sstream>
 
+// A player built without Lua (the one in the browser) reads material tables
+// baked on the host and has none of the interpreter below.
+#ifndef VELOX_NO_LUA
 extern "C" {
 #include <lauxlib.h>
 #include <lua.h>
 }
+#endif
 
 #include "engine/logging.h"
 #include "engine/resourceTypes.h"
@@ -18,6 +22,7 @@ extern "C" {
 
 namespace engine::gfx {
 
+#ifndef VELOX_NO_LUA
 // The budgets: Lua calls these through the state's allocator data.
 struct LuaBudget {
   static void* Allocate(void* ud, void* ptr, std::size_t osize, std::size_t nsize) {
@@ -160,6 +165,8 @@ LuaObject LuaIterator::Next() {
   lua_rawgeti(L, mTable, mCounter++);
   return LuaObject(lua_gettop(L), mScript);
 }
+
+#endif  // VELOX_NO_LUA
 
 namespace {
 
@@ -341,6 +348,7 @@ class TreeReader {
   std::size_t mValues = 0;
 };
 
+#ifndef VELOX_NO_LUA
 struct Copier {
   lua_State* L;
   std::size_t values = 0;
@@ -396,6 +404,7 @@ struct Copier {
     open.pop_back();
   }
 };
+#endif  // VELOX_NO_LUA
 
 const ScriptValue& NilValue() {
   static const ScriptValue nil;
@@ -414,12 +423,14 @@ const ScriptValue& ScriptValue::Get(int i) const {
   return i >= 1 && static_cast<std::size_t>(i) <= items.size() ? items[static_cast<std::size_t>(i) - 1] : NilValue();
 }
 
+#ifndef VELOX_NO_LUA
 ScriptValue ScriptValue::From(const LuaObject& value, LuaScript* script) {
   ScriptValue out;
   Copier copier{script->State(), 0, {}};
   copier.Copy(value.Index(), &out, script);
   return out;
 }
+#endif  // VELOX_NO_LUA
 
 std::string ScriptValue::Write() const {
   std::string out(kBakedMagic, sizeof kBakedMagic);
@@ -464,8 +475,12 @@ ScriptValue MaterialScript::ReadEffectTable(const std::string& path) {
     }
     return effect;
   }
+#ifdef VELOX_NO_LUA
+  ENGINE_ERROR("Error in lua script: " + path + ": not baked, and this build runs no Lua");
+#else
   LuaScript script(path);
   return ScriptValue::From(script.GetGlobal("effect"), &script);
+#endif
 }
 
 void MaterialScript::Parse(const std::string& path) {

@@ -2,10 +2,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
+#include <system_error>
 #include <thread>
-
-#include <boost/filesystem.hpp>
-#include <boost/lexical_cast.hpp>
 
 #include "engine/Shader.h"
 #include "engine/Window.h"
@@ -254,20 +253,20 @@ core::PassKey Renderer::PassOf(const RenderObject& object, const Shader& shader,
 void Renderer::Screenshot() {
   // The filesystem's own exceptions would pass the kernel and end the main
   // loop; a picture that cannot be saved only ends the frame.
-  boost::system::error_code error;
-  boost::filesystem::create_directories("screenshots", error);
+  std::error_code error;
+  std::filesystem::create_directories("screenshots", error);
   if (error) ENGINE_ERROR("Failed to save screenshot");
   int n = 0;
-  std::string path = "screenshots/screenshot" + boost::lexical_cast<std::string>(n) + ".png";
+  std::string path = "screenshots/screenshot" + std::to_string(n) + ".png";
   ENGINE_MESSAGE("Trying path " + path);
   // Any entry of the name is taken, a dangling link too; one that cannot be
   // examined may hold an earlier picture.
   for (;;) {
-    const auto type = boost::filesystem::symlink_status(path, error).type();
-    if (type == boost::filesystem::file_not_found) break;
-    if (type == boost::filesystem::status_error) ENGINE_ERROR("Failed to save screenshot");
+    const auto type = std::filesystem::symlink_status(path, error).type();
+    if (type == std::filesystem::file_type::not_found) break;
+    if (type == std::filesystem::file_type::none) ENGINE_ERROR("Failed to save screenshot");
     ++n;
-    path = "screenshots/screenshot" + boost::lexical_cast<std::string>(n) + ".png";
+    path = "screenshots/screenshot" + std::to_string(n) + ".png";
   }
   platform::Device* device = TheDevice();
   platform::Surface* back = nullptr;
