@@ -22,8 +22,13 @@ class WorkQueue {
   // work(item, error): false with a message when the item failed.
   using Work = std::function<bool(Item&, std::string*)>;
 
+#ifdef __EMSCRIPTEN__
+  // A web page's build has no threads: each item is done as it is pushed.
+  WorkQueue(std::size_t capacity, Work work) : mCapacity(capacity > 0 ? capacity : 1), mWork(std::move(work)) {}
+#else
   WorkQueue(std::size_t capacity, Work work)
       : mCapacity(capacity > 0 ? capacity : 1), mWork(std::move(work)), mThread([this] { Run(); }) {}
+#endif
   ~WorkQueue() { Cancel(); }
   WorkQueue(const WorkQueue&) = delete;
   WorkQueue& operator=(const WorkQueue&) = delete;
@@ -31,12 +36,22 @@ class WorkQueue {
   // False when the item will not be done: the work failed, or the queue
   // was closed.
   bool Push(Item item) {
+#ifdef __EMSCRIPTEN__
+    if (mFailed || mClosed) return false;
+    std::string error;
+    if (!mWork(item, &error)) {
+      mFailed = true;
+      mError = error.empty() ? "failed" : error;
+    }
+    return !mFailed;
+#else
     std::unique_lock<std::mutex> lock(mMutex);
     mChanged.wait(lock, [this] { return mQueue.size() < mCapacity || mFailed || mClosed; });
     if (mFailed || mClosed) return false;
     mQueue.push_back(std::move(item));
     mChanged.notify_all();
     return true;
+#endif
   }
 
   // Waits until every item is done and ends the worker; false when one failed.
@@ -65,7 +80,9 @@ class WorkQueue {
       if (drop) mQueue.clear();
       mChanged.notify_all();
     }
+#ifndef __EMSCRIPTEN__
     if (mThread.joinable()) mThread.join();
+#endif
   }
 
   void Run() {
@@ -100,7 +117,9 @@ class WorkQueue {
   bool mFailed = false;
   bool mClosed = false;
   std::string mError;
+#ifndef __EMSCRIPTEN__
   std::thread mThread;  // last: starts once everything above exists
+#endif
 };
 
 }  // namespace demo
