@@ -2,10 +2,14 @@
 
 #include "platform/fx/bakedStages.h"
 
+// A player built without the compiler (the web page) only takes stages
+// baked on the host (bakedStages.h); glslang and SPIRV-Cross are left out.
+#ifndef VELOX_NO_SHADER_COMPILER
 #include <glslang/Public/ResourceLimits.h>
 #include <glslang/Public/ShaderLang.h>
 #include <glslang/SPIRV/GlslangToSpv.h>
 #include <spirv_cross/spirv_glsl.hpp>
+#endif
 
 #include <algorithm>
 #include <cctype>
@@ -310,6 +314,7 @@ int FindParameter(const EffectSource& source, const std::string& name) {
   return -1;
 }
 
+#ifndef VELOX_NO_SHADER_COMPILER
 // --- glslang -------------------------------------------------------------------
 
 void InitializeGlslang() {
@@ -925,6 +930,8 @@ class Linker {
   Messages* mMessages;
 };
 
+#endif  // VELOX_NO_SHADER_COMPILER
+
 // The shader a VertexShader or PixelShader state names.
 bool ShaderOf(const EffectSource& source, const State& s, const CompileExpr** expr,
               Messages* messages) {
@@ -996,8 +1003,10 @@ bool CompileEffect(EffectSource source, CompiledEffect* out, Messages* messages)
     }
   }
 
+#ifndef VELOX_NO_SHADER_COMPILER
   std::map<std::string, std::vector<std::uint32_t>> cache;
   Linker linker(*out, messages);
+#endif
   out->passes.resize(src.techniques.size());
   for (std::size_t t = 0; t < src.techniques.size(); ++t) {
     for (const Pass& pass : src.techniques[t].passes) {
@@ -1029,6 +1038,12 @@ bool CompileEffect(EffectSource source, CompiledEffect* out, Messages* messages)
       const bool record = store != nullptr && RecordingStages();
       std::uint64_t key = 0;
       if (store != nullptr) key = StageKey(*out, stages[0], stages[1], compiled.states, CompileTarget());
+#ifdef VELOX_NO_SHADER_COMPILER
+      if (store == nullptr || record) {
+        messages->Error(pass.at, std::string("this build compiles no shaders: they come baked in ") + kBakedStagesPath);
+        return false;
+      }
+#endif
       if (store != nullptr && !record) {
         // A player without the compiler: the stages come baked, or not at all.
         const BakedPass* baked = store->Find(key);
@@ -1049,6 +1064,7 @@ bool CompileEffect(EffectSource source, CompiledEffect* out, Messages* messages)
         out->passes[t].push_back(std::move(compiled));
         continue;
       }
+#ifndef VELOX_NO_SHADER_COMPILER
       const std::vector<std::uint32_t>* spirv[2] = {nullptr, nullptr};
       StageProgram* programs[2] = {&compiled.vertex, &compiled.pixel};
       for (int k = 0; k < 2; ++k) {
@@ -1083,6 +1099,7 @@ bool CompileEffect(EffectSource source, CompiledEffect* out, Messages* messages)
       }
       if (record) ActiveStageStore()->Add(key, compiled);
       out->passes[t].push_back(std::move(compiled));
+#endif
     }
   }
   return !messages->HasErrors();
