@@ -6,7 +6,8 @@
 // Test mode (the page's --frames): ?frames=1&fps=N&size=WxH[&from=S][&to=S]
 // plays silently with no click, writes the pictures the native program's
 // --frames writes, sends each to the serving script (POST /upload/NAME) and
-// ends by writing "done N" or "error: ..." into #result.
+// ends by writing "done N" (then what the program printed on stderr) or
+// "error: ..." into #result and sending it as result.txt.
 'use strict';
 
 (function () {
@@ -29,13 +30,19 @@
     message.classList.toggle('error', !!isError);
   }
 
+  // The test's verdict, on the page and to the serving script.
+  function report(text) {
+    result.textContent = text;
+    fetch('/upload/result.txt', { method: 'POST', body: text }).catch(() => {});
+  }
+
   function fail(text) {
     if (failed) return;
     failed = true;
     bar.hidden = true;
     start.hidden = true;
     say(text, true);
-    if (test) result.textContent = 'error: ' + text;
+    if (test) report('error: ' + text);
   }
 
   window.addEventListener('error', (e) => fail('The demo stopped: ' + (e.message || e.error || 'an error')));
@@ -93,7 +100,7 @@
         const r = await fetch('/upload/' + name, { method: 'POST', body: bytes });
         if (!r.ok) { fail('cannot upload ' + name); return; }
       }
-      result.textContent = 'done ' + names.length;
+      report('done ' + names.length + (errors.length ? '\n' + errors.join('\n') : ''));
       say('Done: ' + names.length + ' pictures.');
       return;
     }
