@@ -132,6 +132,7 @@ int CWin32Window::InitDirect3D() {
   if (platform::Failed(mDirect3D->GetAdapterIdentifier(0, 0, &identifier))) {
     ENGINE_ERROR("Error getting adapter identifier.");
   }
+  if (!identifier.api.empty()) ENGINE_MESSAGE(identifier.api + " context");
   ENGINE_MESSAGE("Driver " + identifier.driver);
   ENGINE_MESSAGE("Description " + identifier.description);
   ENGINE_MESSAGE("Device Name " + identifier.deviceName);

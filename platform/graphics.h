@@ -158,6 +158,7 @@ struct AdapterIdentifier {
   std::string deviceName;
   std::uint32_t vendorId = 0;
   std::uint32_t deviceId = 0;
+  std::string api;  // what the device draws through ("OpenGL ES 3.0"); empty when nothing real
 };
 
 // Texture capability bits.

@@ -561,6 +561,18 @@ bool GenerateMipChain(Image& image, std::string& error) {
   return true;
 }
 
+std::vector<std::uint8_t> LevelToA8R8G8B8(Format format, int width, int height,
+                                          const std::uint8_t* bytes, std::size_t size) {
+  const std::size_t expected = LevelSize(format, width, height);
+  if (format == kR32F || expected == 0 || size != expected) return {};
+  Level level;
+  level.width = width;
+  level.height = height;
+  level.bytes.assign(bytes, bytes + size);
+  if (format == kA8R8G8B8) return level.bytes;
+  return ToBgra(format, level);
+}
+
 bool ConvertToA8R8G8B8(Image& image, std::string& error) {
   if (!Validate(image, error)) return false;
   if (image.format == kA8R8G8B8 || image.format == kR32F) return true;

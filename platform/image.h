@@ -63,6 +63,12 @@ PLATFORM_API bool GenerateMipChain(Image& image, std::string& error);
 // expansion); R32F is left alone.
 PLATFORM_API bool ConvertToA8R8G8B8(Image& image, std::string& error);
 
+// One level as A8R8G8B8 bytes, the way ConvertToA8R8G8B8 converts it (for
+// graphics libraries without the format); empty for R32F or when `size` is
+// not the level's size. Internal to the platform layer.
+std::vector<std::uint8_t> LevelToA8R8G8B8(Format format, int width, int height,
+                                          const std::uint8_t* bytes, std::size_t size);
+
 // Writes rows of A8R8G8B8 pixels (top row first) as a PNG file.
 PLATFORM_API bool SavePng(const std::wstring& path, int width, int height, const void* pixels,
                           std::size_t pitch, std::string& error);

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <tuple>
 
@@ -554,6 +555,55 @@ int Fxcheck(const std::string& file, std::string* output) {
   while ((n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) output->append(chunk, n);
   const int status = pclose(pipe);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// With VELOX_GL=es the passes are GLSL ES 3.00, as OpenGL ES 3.0 and
+// WebGL 2 take it: no binding layouts and no varying locations, desktop
+// precision, depth mapped from 0..1 to -1..1, samplers under names the
+// backend binds, packed vertex colours swapped back; sampler states ES
+// lacks are warned about.
+TEST_F(EffectTest, GlslEsForOpenGlEsContexts) {
+  const std::string source = R"(
+texture Tex;
+sampler S = sampler_state { Texture = <Tex>; AddressU = Border; MipMapLodBias = 1; };
+float4 Tint;
+struct V { float4 p : POSITION; float2 t : TEXCOORD0; float4 c : COLOR0; };
+V VS(float4 p : POSITION, float2 t : TEXCOORD0, float4 c : COLOR0) { V o; o.p = p; o.t = t; o.c = c; return o; }
+float4 PS(float2 t : TEXCOORD0, float4 c : COLOR0) : COLOR0 { return tex2D(S, t) * c * Tint; }
+technique Shaders { pass P { VertexShader = compile vs_2_0 VS(); PixelShader = compile ps_2_0 PS(); } }
+technique Fixed { pass P { } }
+)";
+  auto glsl = [&](const char* technique) {
+    return mEffect->GeneratedGlsl(mEffect->GetPass(mEffect->GetTechniqueByName(technique), 0));
+  };
+  auto count = [](const std::string& text, const std::string& what) {
+    int n = 0;
+    for (std::size_t i = text.find(what); i != std::string::npos; i = text.find(what, i + 1)) ++n;
+    return n;
+  };
+  ASSERT_NE(Load(source), nullptr);
+  EXPECT_EQ(count(glsl("Shaders"), "#version 450\n"), 2);
+  EXPECT_NE(glsl("Shaders").find("binding = 0"), std::string::npos);
+
+  setenv("VELOX_GL", "es", 1);
+  std::string messages;
+  mEffect->Release();
+  mEffect = Make(source, &messages);
+  ASSERT_NE(mEffect, nullptr) << messages;
+  EXPECT_TRUE(ReportsLine(messages, "test.fx", 3)) << messages;
+  EXPECT_NE(messages.find("'AddressU = Border' is not available on OpenGL ES 3.0"), std::string::npos);
+  EXPECT_NE(messages.find("'MipMapLodBias' is not available on OpenGL ES 3.0"), std::string::npos);
+  for (const char* technique : {"Shaders", "Fixed"}) {
+    const std::string text = glsl(technique);
+    SCOPED_TRACE(technique + (":\n" + text));
+    EXPECT_EQ(count(text, "#version 300 es\n"), 2);
+    EXPECT_EQ(count(text, "binding"), 0);
+    EXPECT_EQ(count(text, "layout(location = 16)"), 0);  // COLOR0 between the stages
+    EXPECT_EQ(count(text, "gl_Position.y = -gl_Position.y;\n  gl_Position.z = 2.0 * gl_Position.z - gl_Position.w;"), 1);
+    EXPECT_EQ(count(text, "precision highp float;"), 1);  // the pixel stage's
+    EXPECT_EQ(count(text, "_vx_bgra & 1"), 1);
+  }
+  EXPECT_NE(glsl("Shaders").find("uniform highp sampler2D _vx_s0;"), std::string::npos);
 }
 
 TEST(FxcheckTool, ListsAnEffectAndReportsErrors) {

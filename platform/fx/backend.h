@@ -21,6 +21,8 @@ class Backend {
   // The pass as the device runs it; null (with the driver's words in `log`)
   // when it refuses.
   virtual std::unique_ptr<PassProgram> Link(const CompiledPass& pass, std::string* log) = 0;
+  // The GLSL the passes are compiled to for this backend.
+  virtual Glsl Language() const = 0;
   // Makes the pass current: its program and the render states (the
   // defaults with every earlier pass of this Begin applied).
   virtual void Apply(PassProgram& program, const RenderStates& states) = 0;

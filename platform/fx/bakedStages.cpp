@@ -10,7 +10,7 @@ namespace platform::fx {
 namespace {
 
 constexpr char kMagic[8] = {'V', 'X', 'S', 'T', 'A', 'G', 'E', 'S'};
-constexpr std::uint32_t kVersion = 1;
+constexpr std::uint32_t kVersion = 2;
 constexpr std::uint32_t kMaxText = 16u << 20;
 
 // FNV-1a, 64 bits: stable across hosts and builds, unlike std::hash.
@@ -91,6 +91,11 @@ class Writer {
     }
     U32(static_cast<std::uint32_t>(s.samplers.size()));
     for (const int i : s.samplers) U32(static_cast<std::uint32_t>(i));
+    U32(static_cast<std::uint32_t>(s.samplerBindings.size()));
+    for (const SamplerBinding& b : s.samplerBindings) {
+      Text(b.name);
+      U32(static_cast<std::uint32_t>(b.unit));
+    }
   }
   std::string Take() { return std::move(mOut); }
 
@@ -167,6 +172,13 @@ class Reader {
       if (!U32(&v)) return false;
       i = static_cast<int>(v);
     }
+    if (!Count(&n, 8)) return false;
+    s->samplerBindings.resize(n);
+    for (SamplerBinding& b : s->samplerBindings) {
+      std::uint32_t unit;
+      if (!Text(&b.name) || !U32(&unit)) return false;
+      b.unit = static_cast<int>(unit);
+    }
     return true;
   }
   bool AtEnd() const { return mPos == mSize; }
@@ -202,6 +214,14 @@ bool StageFits(const CompiledEffect& effect, const StageProgram& s, std::string*
     if (i < 0 || static_cast<std::size_t>(i) >= effect.samplers.size() ||
         effect.samplers[static_cast<std::size_t>(i)].unit < 0) {
       *why = "a sampler names no sampler of the effect";
+      return false;
+    }
+  }
+  for (const SamplerBinding& b : s.samplerBindings) {
+    bool known = false;
+    for (const SamplerInfo& info : effect.samplers) known = known || (info.unit >= 0 && info.unit == b.unit);
+    if (!known || b.name.empty()) {
+      *why = "a sampler binding names no unit of the effect";
       return false;
     }
   }

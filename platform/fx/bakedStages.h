@@ -27,6 +27,7 @@ class StageStore {
  public:
   explicit StageStore(std::string target) : mTarget(std::move(target)) {}
   const std::string& Target() const { return mTarget; }
+  void SetTarget(std::string target) { mTarget = std::move(target); }
   const BakedPass* Find(std::uint64_t key) const;
   void Add(std::uint64_t key, const CompiledPass& pass);
   const std::map<std::uint64_t, BakedPass>& Passes() const { return mPasses; }

@@ -529,9 +529,15 @@ StageInterface Interface(spirv_cross::CompilerGLSL& c, const spirv_cross::Shader
   return result;
 }
 
+// GLSL ES has no clip control: Direct3D's clip depth 0..w goes to GL's
+// -w..w, as SPIRV-Cross's clip-space fix-up (vertex.fixup_clipspace) writes
+// it.
+constexpr const char* kDepthFixup = "gl_Position.z = 2.0 * gl_Position.z - gl_Position.w;\n";
+
 class Linker {
  public:
-  Linker(const CompiledEffect& effect, Messages* messages) : mEffect(effect), mMessages(messages) {}
+  Linker(const CompiledEffect& effect, Messages* messages, Glsl glsl)
+      : mEffect(effect), mMessages(messages), mEs(glsl == Glsl::kEs300) {}
 
   // Builds both stages' GLSL of a pass.
   bool Link(const std::vector<std::uint32_t>* vs, const std::vector<std::uint32_t>* ps,
@@ -559,6 +565,23 @@ class Linker {
   std::string FixedFunctionVertex(std::vector<StageInterface::Var>* outputs) {
     outputs->push_back({"TEXCOORD0", 2, true, spirv_cross::ID(0)});
     outputs->push_back({"COLOR0", 4, true, spirv_cross::ID(0)});
+    if (mEs) {
+      return "#version 300 es\n"
+             "layout(location = 0) in vec4 aPosition;\n"
+             "layout(location = 4) in vec4 aColor;\n"
+             "layout(location = 6) in vec2 aTexCoord;\n"
+             "uniform mat4 uWorldViewProjection;\n"
+             "uniform int _vx_bgra;\n"
+             "out vec2 _vx_v0;\n"
+             "out vec4 _vx_v16;\n"
+             "void main() {\n"
+             "  gl_Position = uWorldViewProjection * aPosition;\n"
+             "  gl_Position.y = -gl_Position.y;\n"
+             "  " + std::string(kDepthFixup) +
+             "  _vx_v0 = aTexCoord;\n"
+             "  _vx_v16 = (_vx_bgra & 1) != 0 ? aColor.zyxw : aColor;\n"
+             "}\n";
+    }
     return "#version 450\n"
            "layout(location = 0) in vec4 aPosition;\n"
            "layout(location = 4) in vec4 aColor;\n"
@@ -576,16 +599,22 @@ class Linker {
 
   std::string FixedFunctionPixel(const std::vector<StageInterface::Var>& vertexOutputs,
                                  const RenderStates& states) {
-    std::string glsl = "#version 450\nlayout(location = 0) out vec4 _vx_color0;\n";
+    std::string glsl = mEs ? "#version 300 es\nprecision highp float;\nlayout(location = 0) out vec4 _vx_color0;\n"
+                           : "#version 450\nlayout(location = 0) out vec4 _vx_color0;\n";
     std::string value = "vec4(1.0)";
     for (const auto& v : vertexOutputs) {
       if (VaryingFor(v.semantic) == 16 && v.isFloat) {
-        glsl += "layout(location = 16) in " + VecType(v.components) + " _vx_v16;\n";
+        glsl += VaryingLayout(16) + "in " + VecType(v.components) + " _vx_v16;\n";
         value = Widen("_vx_v16", v.components, 4);
       }
     }
     glsl += "void main() {\n  _vx_color0 = " + value + ";\n" + AlphaTest(states) + "}\n";
     return glsl;
+  }
+
+  // GLSL ES 3.00 links varyings by name only (the names carry the location).
+  std::string VaryingLayout(int location) const {
+    return mEs ? std::string() : "layout(location = " + std::to_string(location) + ") ";
   }
 
   static std::string AlphaTest(const RenderStates& s) {
@@ -631,6 +660,16 @@ class Linker {
       options.version = 450;
       options.es = false;
       options.enable_420pack_extension = true;
+      if (mEs) {
+        using Precision = spirv_cross::CompilerGLSL::Options::Precision;
+        options.version = 300;
+        options.es = true;
+        // Desktop precision, so that both draw the same picture.
+        options.fragment.default_float_precision = Precision::Highp;
+        options.fragment.default_int_precision = Precision::Highp;
+        // No clip-space fix-up here: SPIRV-Cross puts it at the end of the
+        // entry point, before POSITION becomes gl_Position (below).
+      }
       c.set_common_options(options);
       spirv_cross::ShaderResources r = c.get_shader_resources();
       StageInterface io = Interface(c, r);
@@ -643,15 +682,41 @@ class Linker {
       std::vector<std::pair<std::string, bool>> globals;  // name, is input
       if (vertex) {
         bool position = false;
+        bool bgra = false;
         for (const auto& v : io.inputs) {
           const int location = AttributeFor(v.semantic);
           if (location < 0) {
             mMessages->Warning(expr.at, "vertex input semantic '" + v.semantic +
                                             "' has no vertex stream and reads zero");
           }
+          // GLSL ES may count on 16 attributes only: an input the device
+          // cannot feed there is the value an unfed attribute reads.
+          if (mEs && (location < 0 || location >= 16) && v.isFloat) {
+            const std::string name = "_vx_z" + std::to_string(static_cast<std::uint32_t>(v.id));
+            c.set_name(v.id, name);
+            globals.emplace_back(name, true);
+            prefix += "  " + name + " = " + Widen("vec4(0.0, 0.0, 0.0, 1.0)", 4, v.components) + ";\n";
+            continue;
+          }
           c.set_decoration(v.id, spv::DecorationLocation,
                            static_cast<std::uint32_t>(location < 0 ? 31 : location));
+          // ES reads Direct3D's colour bytes B, G, R, A in memory order; the
+          // device says which COLOR inputs to swap back.
+          if (mEs && (location == 4 || location == 5) && v.isFloat) {
+            const std::string name = "_vx_c" + std::to_string(static_cast<std::uint32_t>(v.id));
+            const std::string raw = "_vx_a" + std::to_string(location);
+            c.set_name(v.id, name);
+            globals.emplace_back(name, true);
+            declarations += "layout(location = " + std::to_string(location) + ") in vec4 " + raw + ";\n";
+            prefix += "  " + name + " = " +
+                      Widen("((_vx_bgra & " + std::to_string(location - 3) + ") != 0 ? " + raw +
+                                ".zyxw : " + raw + ")",
+                            4, v.components) +
+                      ";\n";
+            bgra = true;
+          }
         }
+        if (bgra) declarations += "uniform int _vx_bgra;\n";
         for (const auto& v : io.outputs) {
           if (IsPosition(v.semantic) && !position) {
             position = true;
@@ -659,6 +724,7 @@ class Linker {
             globals.emplace_back("_vx_position", false);
             suffix += "  gl_Position = " + Widen("_vx_position", v.components, 4) +
                       ";\n  gl_Position.y = -gl_Position.y;\n";
+            if (mEs) suffix += std::string("  ") + kDepthFixup;
             continue;
           }
           const int location = VaryingFor(v.semantic);
@@ -705,8 +771,8 @@ class Linker {
             continue;
           }
           const std::string real = "_vx_v" + std::to_string(location);
-          declarations += "layout(location = " + std::to_string(location) + ") in " +
-                          VecType(written->components) + " " + real + ";\n";
+          declarations += VaryingLayout(location) + "in " + VecType(written->components) + " " +
+                          real + ";\n";
           prefix += "  " + name + " = " + Widen(real, written->components, v.components) + ";\n";
         }
         bool depth = false;
@@ -805,9 +871,12 @@ class Linker {
           mMessages->Error(expr.at, "sampler '" + s.name + "' is not an effect sampler");
           return false;
         }
-        c.set_decoration(s.id, spv::DecorationBinding,
-                         static_cast<std::uint32_t>(mEffect.samplers[static_cast<std::size_t>(index)].unit));
+        const int unit = mEffect.samplers[static_cast<std::size_t>(index)].unit;
+        c.set_decoration(s.id, spv::DecorationBinding, static_cast<std::uint32_t>(unit));
+        // A name of ours, which no GLSL keyword or built-in can take.
+        if (mEs) c.set_name(s.id, "_vx_s" + std::to_string(unit));
         out->samplers.push_back(index);
+        out->samplerBindings.push_back({c.get_name(s.id), unit});
       }
 
       std::string glsl = c.compile();
@@ -824,9 +893,18 @@ class Linker {
         return false;
       }
       glsl.replace(main, mainLine.size(), "\nvoid _vx_main()\n");
+      if (mEs) {
+        // Texture reads at full precision too, as on the desktop.
+        declarations = "precision highp sampler2D;\nprecision highp samplerCube;\n"
+                       "precision highp sampler3D;\n" + declarations;
+      }
       if (!declarations.empty()) {
-        const std::size_t afterVersion = glsl.find('\n') + 1;
-        glsl.insert(afterVersion, declarations);
+        std::size_t at = glsl.find('\n') + 1;
+        // GLSL ES declarations follow the default precisions they need.
+        while (mEs && (glsl.compare(at, 10, "precision ") == 0 || glsl.compare(at, 11, "#extension ") == 0)) {
+          at = glsl.find('\n', at) + 1;
+        }
+        glsl.insert(at, declarations);
       }
       glsl += "void main()\n{\n" + prefix + "  _vx_main();\n" + suffix + "}\n";
       out->glsl = std::move(glsl);
@@ -928,6 +1006,7 @@ class Linker {
 
   const CompiledEffect& mEffect;
   Messages* mMessages;
+  bool mEs;  // GLSL ES 3.00
 };
 
 #endif  // VELOX_NO_SHADER_COMPILER
@@ -953,11 +1032,28 @@ bool ShaderOf(const EffectSource& source, const State& s, const CompileExpr** ex
   return false;
 }
 
+// What OpenGL ES 3.0 and WebGL 2 samplers lack: border and mirror-once
+// addressing (they clamp to the edge and mirror instead), a border colour
+// and a level-of-detail bias.
+void WarnEsSampler(const State& s, int id, std::uint32_t code, Messages* messages) {
+  const bool address = id == kSsAddressU || id == kSsAddressV || id == kSsAddressW;
+  std::string instead;
+  if (address && code == 4) instead = "clamps to the edge instead";
+  if (address && code == 5) instead = "mirrors instead";
+  if (id == kSsBorderColor) instead = "is ignored";
+  if (id == kSsMipMapLodBias && code != 0) instead = "is ignored";
+  if (!instead.empty()) {
+    const std::string state = address ? s.name + " = " + ValueText(s.value) : s.name;
+    messages->Warning(s.at, "sampler state '" + state + "' is not available on OpenGL ES 3.0 and " +
+                                instead);
+  }
+}
+
 }  // namespace
 
-std::string CompileTarget() { return "glsl450"; }
+std::string CompileTarget(Glsl glsl) { return glsl == Glsl::kEs300 ? "gles300" : "glsl450"; }
 
-bool CompileEffect(EffectSource source, CompiledEffect* out, Messages* messages) {
+bool CompileEffect(EffectSource source, CompiledEffect* out, Messages* messages, Glsl glsl) {
   LoadBakedStagesOnce();
   out->source = std::move(source);
   const EffectSource& src = out->source;
@@ -997,6 +1093,7 @@ bool CompileEffect(EffectSource source, CompiledEffect* out, Messages* messages)
       std::uint32_t code = 0;
       if (StateCode(s, e->kind, &code, messages)) {
         info.states.value[static_cast<std::size_t>(e->id)] = code;
+        if (glsl == Glsl::kEs300) WarnEsSampler(s, e->id, code, messages);
       } else if (messages->HasErrors()) {
         return false;
       }
@@ -1005,7 +1102,7 @@ bool CompileEffect(EffectSource source, CompiledEffect* out, Messages* messages)
 
 #ifndef VELOX_NO_SHADER_COMPILER
   std::map<std::string, std::vector<std::uint32_t>> cache;
-  Linker linker(*out, messages);
+  Linker linker(*out, messages, glsl);
 #endif
   out->passes.resize(src.techniques.size());
   for (std::size_t t = 0; t < src.techniques.size(); ++t) {
@@ -1037,7 +1134,7 @@ bool CompileEffect(EffectSource source, CompiledEffect* out, Messages* messages)
       const StageStore* store = ActiveStageStore();
       const bool record = store != nullptr && RecordingStages();
       std::uint64_t key = 0;
-      if (store != nullptr) key = StageKey(*out, stages[0], stages[1], compiled.states, CompileTarget());
+      if (store != nullptr) key = StageKey(*out, stages[0], stages[1], compiled.states, CompileTarget(glsl));
 #ifdef VELOX_NO_SHADER_COMPILER
       if (store == nullptr || record) {
         messages->Error(pass.at, std::string("this build compiles no shaders: they come baked in ") + kBakedStagesPath);
@@ -1049,7 +1146,7 @@ bool CompileEffect(EffectSource source, CompiledEffect* out, Messages* messages)
         const BakedPass* baked = store->Find(key);
         std::string why;
         if (!store->Problem().empty()) why = store->Problem();
-        else if (store->Target() != CompileTarget()) why = "they are baked for " + store->Target();
+        else if (store->Target() != CompileTarget(glsl)) why = "they are baked for " + store->Target();
         else if (baked == nullptr) why = "the pass is not among them (bake the data again)";
         if (baked != nullptr && why.empty()) {
           compiled.vertex = baked->vertex;
@@ -1097,7 +1194,16 @@ bool CompileEffect(EffectSource source, CompiledEffect* out, Messages* messages)
                        compiled.states)) {
         return false;
       }
-      if (record) ActiveStageStore()->Add(key, compiled);
+      if (record) {
+        StageStore* recording = ActiveStageStore();
+        if (recording->Target().empty()) recording->SetTarget(CompileTarget(glsl));
+        if (recording->Target() != CompileTarget(glsl)) {
+          messages->Error(pass.at, "baked stages hold one kind of GLSL: this pass is " + CompileTarget(glsl) +
+                                       ", the record " + recording->Target());
+          return false;
+        }
+        recording->Add(key, compiled);
+      }
       out->passes[t].push_back(std::move(compiled));
 #endif
     }

@@ -27,6 +27,12 @@ struct UniformSlot {
   std::vector<CopyOp> ops;
 };
 
+// A sampler uniform of the generated GLSL and the unit it reads.
+struct SamplerBinding {
+  std::string name;
+  int unit;
+};
+
 struct StageProgram {
   bool present = false;
   std::uint32_t version = 0;  // shader version token
@@ -37,6 +43,9 @@ struct StageProgram {
   std::vector<std::uint8_t> constants;  // the block's initial bytes (compile arguments)
   std::vector<UniformSlot> uniforms;
   std::vector<int> samplers;  // parameter indices of the samplers the stage reads
+  // Their GLSL names; GLSL ES 3.00 has no binding layouts, so the backend
+  // sets the units after linking.
+  std::vector<SamplerBinding> samplerBindings;
 };
 
 // Render states with Direct3D's codes; `set` marks those the pass writes.
@@ -108,12 +117,18 @@ struct CompiledEffect {
   std::vector<SamplerInfo> samplers;              // by parameter (unit -1: not a sampler)
 };
 
-// What the compiler's GLSL is written for ("glsl450").
-std::string CompileTarget();
+// The GLSL a backend's context takes: desktop GLSL 4.50, or GLSL ES 3.00
+// (OpenGL ES 3.0 and WebGL 2), whose clip space runs -1..1 in depth.
+enum class Glsl { k450, kEs300 };
+
+// The name of what GLSL is written for ("glsl450", "gles300"): baked stages
+// carry it.
+std::string CompileTarget(Glsl glsl);
 
 // Compiles every pass; false after an error (all in `messages`). Where a
 // store of baked stages is in use, the passes' stages come from it instead.
-bool CompileEffect(EffectSource source, CompiledEffect* out, Messages* messages);
+bool CompileEffect(EffectSource source, CompiledEffect* out, Messages* messages,
+                   Glsl glsl = Glsl::k450);
 
 // The version token of a profile such as "ps_2_0"; 0 when unknown.
 std::uint32_t ProfileVersion(const std::string& profile, bool* vertex);

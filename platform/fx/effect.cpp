@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <strings.h>
 
 #include "platform/fx/backend.h"
 #include "platform/fx/bakedStages.h"
@@ -67,6 +69,11 @@ class NullBackend : public Backend {
  public:
   std::unique_ptr<PassProgram> Link(const CompiledPass&, std::string*) override {
     return std::make_unique<PassProgram>();
+  }
+  // Validates what the gl backend would draw: GLSL ES with VELOX_GL=es.
+  Glsl Language() const override {
+    const char* v = std::getenv("VELOX_GL");
+    return v != nullptr && strcasecmp(v, "es") == 0 ? Glsl::kEs300 : Glsl::k450;
   }
   void Apply(PassProgram&, const RenderStates&) override {}
   void Upload(PassProgram&, int, const std::uint8_t*, std::uint32_t) override {}
@@ -918,11 +925,12 @@ Result CreateEffect(Device* device, const std::string& text, const std::string& 
   fx::Messages messages;
   fx::EffectSource source;
   fx::CompiledEffect compiled;
+  std::unique_ptr<fx::Backend> backend = fx::BackendFor(device);
   bool ok = fx::ReadEffect(text, name, macros, fx::ReadFile, &source, &messages) &&
-            fx::CompileEffect(std::move(source), &compiled, &messages);
+            fx::CompileEffect(std::move(source), &compiled, &messages, backend->Language());
   fx::EffectImpl* result = nullptr;
   if (ok) {
-    result = new fx::EffectImpl(device, static_cast<fx::PoolImpl*>(pool), fx::BackendFor(device),
+    result = new fx::EffectImpl(device, static_cast<fx::PoolImpl*>(pool), std::move(backend),
                                 name);
     ok = result->Build(std::move(compiled), &messages);
     if (!ok) {
@@ -952,7 +960,8 @@ Result CreateEffectFromFile(Device* device, const std::wstring& path, const Macr
 }
 
 void BeginBakingStages() {
-  fx::SetActiveStageStore(std::make_unique<fx::StageStore>(fx::CompileTarget()), true);
+  // The target is the first effect's: one record holds one kind of GLSL.
+  fx::SetActiveStageStore(std::make_unique<fx::StageStore>(""), true);
 }
 
 std::string EndBakingStages() {

@@ -1,6 +1,6 @@
 #include "platform/gl/glEffect.h"
 
-#include <epoxy/gl.h>
+#include "platform/gl/glApi.h"
 
 #include <algorithm>
 #include <array>
@@ -30,8 +30,10 @@ class GlPassProgram : public fx::PassProgram {
   GLuint mProgram;
   std::uint64_t mSerial;
   bool mFixedVertex;
+  GLint mWvpLocation = -1;                  // the fixed-function vertex stage's transform
   std::array<GLuint, 2> mBlocks{};           // each stage's uniform block
   std::array<GLint, 2> mLocations{-1, -1};  // or its uniforms as an array of vec4
+  internal::ProgramState mState;
 };
 
 GLuint CompileStage(GLenum stage, const std::string& source, std::string* log) {
@@ -102,12 +104,19 @@ void BlendPair(std::uint32_t src, std::uint32_t dst, GLenum* s, GLenum* d) {
   }
 }
 
+// OpenGL ES (and WebGL 2) have no border and no mirror-once addressing:
+// those clamp to the edge and mirror there (the compiler warns).
 GLint Address(std::uint32_t a) {
   switch (a) {
     case 2: return GL_MIRRORED_REPEAT;
     case 3: return GL_CLAMP_TO_EDGE;
-    case 4: return GL_CLAMP_TO_BORDER;
-    case 5: return GL_MIRROR_CLAMP_TO_EDGE;
+#if VELOX_GL_DESKTOP
+    case 4: return api::Desktop() ? GL_CLAMP_TO_BORDER : GL_CLAMP_TO_EDGE;
+    case 5: return api::Desktop() ? GL_MIRROR_CLAMP_TO_EDGE : GL_MIRRORED_REPEAT;
+#else
+    case 4: return GL_CLAMP_TO_EDGE;
+    case 5: return GL_MIRRORED_REPEAT;
+#endif
     default: return GL_REPEAT;
   }
 }
@@ -116,9 +125,11 @@ class GlEffectBackend : public fx::Backend {
  public:
   explicit GlEffectBackend(Device* device)
       : mDevice(device), mSerial(internal::ContextSerial()),
-        mAnisotropy(epoxy_gl_version() >= 46 ||
-                    epoxy_has_gl_extension("GL_EXT_texture_filter_anisotropic") ||
-                    epoxy_has_gl_extension("GL_ARB_texture_filter_anisotropic")) {}
+        mAnisotropy(api::Current().anisotropy) {}
+
+  fx::Glsl Language() const override {
+    return api::Desktop() ? fx::Glsl::k450 : fx::Glsl::kEs300;
+  }
 
   ~GlEffectBackend() override {
     if (mSerial != internal::ContextSerial()) return;
@@ -154,13 +165,26 @@ class GlEffectBackend : public fx::Backend {
       return nullptr;
     }
     auto result = std::make_unique<GlPassProgram>(program, !pass.vertex.present);
+    result->mWvpLocation = glGetUniformLocation(program, "uWorldViewProjection");
+    result->mState.bgraLocation = glGetUniformLocation(program, "_vx_bgra");
+    // GLSL ES 3.00 has no binding layouts: blocks and samplers are bound by
+    // name here (desktop GLSL names the same bindings in its layouts).
+    internal::UseProgram(mDevice, program);
     for (std::size_t s = 0; s < 2; ++s) {
       const fx::StageProgram& stage = s == 0 ? pass.vertex : pass.pixel;
+      const char* block = s == 0 ? "VxVertexGlobals" : "VxPixelGlobals";
       if (stage.flattened) {
-        result->mLocations[s] = glGetUniformLocation(program, s == 0 ? "VxVertexGlobals" : "VxPixelGlobals");
+        result->mLocations[s] = glGetUniformLocation(program, block);
       } else if (stage.blockSize > 0) {
-        glCreateBuffers(1, &result->mBlocks[s]);
-        glNamedBufferStorage(result->mBlocks[s], stage.blockSize, nullptr, GL_DYNAMIC_STORAGE_BIT);
+        const GLuint index = glGetUniformBlockIndex(program, block);
+        if (index != GL_INVALID_INDEX) glUniformBlockBinding(program, index, static_cast<GLuint>(s));
+        glGenBuffers(1, &result->mBlocks[s]);
+        glBindBuffer(GL_UNIFORM_BUFFER, result->mBlocks[s]);
+        glBufferData(GL_UNIFORM_BUFFER, stage.blockSize, nullptr, GL_DYNAMIC_DRAW);
+      }
+      for (const fx::SamplerBinding& b : stage.samplerBindings) {
+        const GLint location = glGetUniformLocation(program, b.name.c_str());
+        if (location >= 0) glUniform1i(location, b.unit);
       }
     }
     return result;
@@ -168,7 +192,7 @@ class GlEffectBackend : public fx::Backend {
 
   void Apply(fx::PassProgram& p, const fx::RenderStates& rs) override {
     auto& program = static_cast<GlPassProgram&>(p);
-    internal::SetEffectProgram(mDevice, program.mProgram);
+    internal::SetEffectProgram(mDevice, program.mProgram, &program.mState);
     mCurrent = &program;
     for (std::size_t s = 0; s < 2; ++s) {
       if (program.mBlocks[s] != 0) {
@@ -214,22 +238,30 @@ class GlEffectBackend : public fx::Backend {
         break;
       default: glDisable(GL_CULL_FACE); break;
     }
-    glPolygonMode(GL_FRONT_AND_BACK, v[fx::kRsFillMode] == 1   ? GL_POINT
-                                     : v[fx::kRsFillMode] == 2 ? GL_LINE
-                                                               : GL_FILL);
-    // Off: every sample of a multisampled target takes the pixel centre's
-    // value; passes without visible edges then rasterize at the cost of one
-    // sample (on the software rasterizer, about half the cost of four).
-    if (v[fx::kRsMultiSampleAntialias] != 0) {
-      glEnable(GL_MULTISAMPLE);
-    } else {
-      glDisable(GL_MULTISAMPLE);
+#if VELOX_GL_DESKTOP
+    if (api::Desktop()) {
+      glPolygonMode(GL_FRONT_AND_BACK, v[fx::kRsFillMode] == 1   ? GL_POINT
+                                       : v[fx::kRsFillMode] == 2 ? GL_LINE
+                                                                 : GL_FILL);
+      // Off: every sample of a multisampled target takes the pixel centre's
+      // value; passes without visible edges then rasterize at the cost of
+      // one sample (on the software rasterizer, about half the cost of
+      // four). ES always rasterizes every sample: the same picture.
+      if (v[fx::kRsMultiSampleAntialias] != 0) {
+        glEnable(GL_MULTISAMPLE);
+      } else {
+        glDisable(GL_MULTISAMPLE);
+      }
     }
+#endif
+    // ES draws the wireframe itself, from the indices.
+    internal::SetFillMode(mDevice, v[fx::kRsFillMode]);
     const std::uint32_t mask = v[fx::kRsColorWriteEnable];
     glColorMask((mask & 1) != 0, (mask & 2) != 0, (mask & 4) != 0, (mask & 8) != 0);
     if (program.mFixedVertex) {
       const Matrix wvp = internal::WorldViewProjection(mDevice);
-      glProgramUniformMatrix4fv(program.mProgram, 0, 1, GL_FALSE, &wvp.m[0][0]);
+      internal::UseProgram(mDevice, program.mProgram);
+      glUniformMatrix4fv(program.mWvpLocation, 1, GL_FALSE, &wvp.m[0][0]);
     }
   }
 
@@ -237,29 +269,45 @@ class GlEffectBackend : public fx::Backend {
     auto& program = static_cast<GlPassProgram&>(p);
     const auto s = static_cast<std::size_t>(stage);
     if (program.mBlocks[s] != 0) {
-      glNamedBufferSubData(program.mBlocks[s], 0, size, data);
+      glBindBuffer(GL_UNIFORM_BUFFER, program.mBlocks[s]);
+      glBufferSubData(GL_UNIFORM_BUFFER, 0, size, data);
       return;
     }
     const GLint location = program.mLocations[s];
     // Unused by the driver's program: nothing to send.
     if (location < 0) return;
-    glProgramUniform4fv(program.mProgram, location, static_cast<GLsizei>(size / 16),
-                        reinterpret_cast<const GLfloat*>(data));
+    internal::UseProgram(mDevice, program.mProgram);
+    glUniform4fv(location, static_cast<GLsizei>(size / 16), reinterpret_cast<const GLfloat*>(data));
   }
 
   void BindSampler(int unit, BaseTexture* texture, const fx::SamplerStates& states) override {
     if (unit < 0 || unit >= static_cast<int>(mSamplers.size())) return;
     const auto u = static_cast<std::size_t>(unit);
     GLuint name = 0, target = 0;
-    if (texture == nullptr || !internal::TextureName(texture, &name, &target)) name = 0;
-    glBindTextureUnit(static_cast<GLuint>(unit), name);
+    bool filterable = true;
+    if (texture == nullptr || !internal::TextureName(texture, &name, &target, &filterable)) name = 0;
+    glActiveTexture(GL_TEXTURE0 + static_cast<GLuint>(unit));
+    if (name != 0) {
+      glBindTexture(target, name);
+    } else {
+      glBindTexture(GL_TEXTURE_2D, 0);
+      glBindTexture(GL_TEXTURE_CUBE_MAP, 0);
+    }
     if (mSamplers[u] == 0) {
-      glCreateSamplers(1, &mSamplers[u]);
+      glGenSamplers(1, &mSamplers[u]);
       mSamplerStates[u].value.fill(0xFFFFFFFFu);
     }
-    if (mSamplerStates[u].value != states.value) {
-      Configure(mSamplers[u], states);
-      mSamplerStates[u] = states;
+    // A format that does not filter (R32F on ES without the extension)
+    // would read as incomplete through a linear filter.
+    fx::SamplerStates wanted = states;
+    if (!filterable) {
+      for (int f : {fx::kSsMagFilter, fx::kSsMinFilter, fx::kSsMipFilter}) {
+        wanted.value[static_cast<std::size_t>(f)] = std::min<std::uint32_t>(wanted.value[static_cast<std::size_t>(f)], 1);
+      }
+    }
+    if (mSamplerStates[u].value != wanted.value) {
+      Configure(mSamplers[u], wanted);
+      mSamplerStates[u] = wanted;
     }
     glBindSampler(static_cast<GLuint>(unit), mSamplers[u]);
     mUsedUnits |= 1u << unit;
@@ -267,7 +315,8 @@ class GlEffectBackend : public fx::Backend {
 
   void Finish() override {
     if (mSerial != internal::ContextSerial()) return;  // the device is gone
-    internal::SetEffectProgram(mDevice, 0);
+    internal::SetEffectProgram(mDevice, 0, nullptr);
+    internal::SetFillMode(mDevice, 3);
     mCurrent = nullptr;
     // The device's own drawing state.
     glEnable(GL_DEPTH_TEST);
@@ -275,8 +324,12 @@ class GlEffectBackend : public fx::Backend {
     glDepthMask(GL_TRUE);
     glDisable(GL_BLEND);
     glDisable(GL_CULL_FACE);
-    glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
-    glEnable(GL_MULTISAMPLE);
+#if VELOX_GL_DESKTOP
+    if (api::Desktop()) {
+      glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+      glEnable(GL_MULTISAMPLE);
+    }
+#endif
     glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
     for (GLuint unit = 0; unit < mSamplers.size(); ++unit) {
       if (mUsedUnits & (1u << unit)) glBindSampler(unit, 0);
@@ -302,13 +355,18 @@ class GlEffectBackend : public fx::Backend {
       const float amount = anisotropic ? static_cast<float>(std::max<std::uint32_t>(1, std::min<std::uint32_t>(v[fx::kSsMaxAnisotropy], 16))) : 1.0f;
       glSamplerParameterf(sampler, GL_TEXTURE_MAX_ANISOTROPY_EXT, amount);
     }
-    const std::uint32_t c = v[fx::kSsBorderColor];
-    const float border[4] = {((c >> 16) & 0xFF) / 255.0f, ((c >> 8) & 0xFF) / 255.0f,
-                             (c & 0xFF) / 255.0f, ((c >> 24) & 0xFF) / 255.0f};
-    glSamplerParameterfv(sampler, GL_TEXTURE_BORDER_COLOR, border);
-    float bias;
-    std::memcpy(&bias, &v[fx::kSsMipMapLodBias], 4);
-    glSamplerParameterf(sampler, GL_TEXTURE_LOD_BIAS, std::isfinite(bias) ? bias : 0.0f);
+#if VELOX_GL_DESKTOP
+    // Neither a border colour nor a level-of-detail bias exists on ES.
+    if (api::Desktop()) {
+      const std::uint32_t c = v[fx::kSsBorderColor];
+      const float border[4] = {((c >> 16) & 0xFF) / 255.0f, ((c >> 8) & 0xFF) / 255.0f,
+                               (c & 0xFF) / 255.0f, ((c >> 24) & 0xFF) / 255.0f};
+      glSamplerParameterfv(sampler, GL_TEXTURE_BORDER_COLOR, border);
+      float bias;
+      std::memcpy(&bias, &v[fx::kSsMipMapLodBias], 4);
+      glSamplerParameterf(sampler, GL_TEXTURE_LOD_BIAS, std::isfinite(bias) ? bias : 0.0f);
+    }
+#endif
     glSamplerParameterf(sampler, GL_TEXTURE_MIN_LOD, static_cast<float>(std::min<std::uint32_t>(v[fx::kSsMaxMipLevel], 1000)));
   }
 

@@ -1,9 +1,10 @@
 #include "platform/gl/glGraphics.h"
+#include "platform/gl/glApi.h"
 #include "platform/gl/glInternal.h"
+#include "platform/gl/glPixels.h"
 #include "platform/graphicsShared.h"
 
 #include <SDL.h>
-#include <epoxy/gl.h>
 
 #include <algorithm>
 #include <array>
@@ -61,29 +62,82 @@ struct GlObject {
 };
 using GlHandle = std::shared_ptr<GlObject>;
 
+// Objects are changed while bound, as OpenGL ES has it. Textures are bound
+// for that on a unit of their own (effects bind units from 0 up), so that a
+// unit an effect set up keeps its texture.
+void BindTextureForEdit(GLenum target, GLuint name) {
+  glActiveTexture(GL_TEXTURE0 + api::Current().editUnit);
+  glBindTexture(target, name);
+}
+
+// Made and left bound for editing.
 GlHandle NewTexture(GLenum target) {
   GLuint name = 0;
-  glCreateTextures(target, 1, &name);
+  glGenTextures(1, &name);
+  BindTextureForEdit(target, name);
   return std::make_shared<GlObject>(GlObject::kTexture, name);
 }
 
 GlHandle NewRenderbuffer() {
   GLuint name = 0;
-  glCreateRenderbuffers(1, &name);
+  glGenRenderbuffers(1, &name);
+  glBindRenderbuffer(GL_RENDERBUFFER, name);
   return std::make_shared<GlObject>(GlObject::kRenderbuffer, name);
 }
 
 // How a format lives in GL: storage, upload/read-back format and type, and
-// the swizzle that gives the sampling result the graphics library defines.
+// the swizzle that gives the sampling result the graphics library defines
+// (desktop GL; OpenGL ES gets the same results from the storage it picks).
 struct FormatInfo {
   GLenum internal = 0;
   GLenum format = 0;
   GLenum type = 0;
-  bool compressed = false;
+  bool compressed = false;   // stored compressed, uploaded as it is
+  bool convert = false;      // uploads go through pixels::ToRgba8 (ES)
+  bool filterable = true;    // linear filtering works
   std::array<GLint, 4> swizzle = {GL_RED, GL_GREEN, GL_BLUE, GL_ALPHA};
 };
 
+// OpenGL ES (and WebGL 2) upload no BGRA order and have no swizzles, so the
+// library's formats become RGBA8 or RGB8 bytes on the CPU; RGB8 storage
+// reads alpha 1 as the X formats want. S3TC without the extension, or with
+// sides WebGL refuses for it, is decompressed at load.
+bool LookupEsFormat(Format format, FormatInfo* info) {
+  const FormatInfo rgba = {GL_RGBA8, GL_RGBA, GL_UNSIGNED_BYTE, false, true};
+  const FormatInfo rgb = {GL_RGB8, GL_RGB, GL_UNSIGNED_BYTE, false, true};
+  switch (format) {
+    case kFormatA8R8G8B8:
+    case kFormatA1R5G5B5:
+    case kFormatA4R4G4B4:
+    case kFormatA8L8: *info = rgba; return true;
+    case kFormatX8R8G8B8:
+    case kFormatR8G8B8:
+    case kFormatX1R5G5B5:
+    case kFormatL8: *info = rgb; return true;
+    case kFormatR5G6B5: *info = {GL_RGB565, GL_RGB, GL_UNSIGNED_SHORT_5_6_5}; return true;
+    case kFormatR32F:
+      *info = {GL_R32F, GL_RED, GL_FLOAT};
+      info->filterable = api::Current().floatLinear;
+      return true;
+    case kFormatDXT1:
+    case kFormatDXT3:
+    case kFormatDXT5:
+      if (!api::Current().s3tc) {
+        *info = rgba;
+        return true;
+      }
+      *info = {format == kFormatDXT1   ? GLenum{GL_COMPRESSED_RGBA_S3TC_DXT1_EXT}
+               : format == kFormatDXT3 ? GLenum{GL_COMPRESSED_RGBA_S3TC_DXT3_EXT}
+                                       : GLenum{GL_COMPRESSED_RGBA_S3TC_DXT5_EXT},
+               0, 0, true};
+      return true;
+    default: return false;
+  }
+}
+
 bool LookupFormat(Format format, FormatInfo* info) {
+  if (!api::Desktop()) return LookupEsFormat(format, info);
+#if VELOX_GL_DESKTOP
   FormatInfo f;
   switch (format) {
     case kFormatA8R8G8B8: f = {GL_RGBA8, GL_BGRA, GL_UNSIGNED_BYTE}; break;
@@ -118,6 +172,9 @@ bool LookupFormat(Format format, FormatInfo* info) {
   }
   *info = f;
   return true;
+#else
+  return false;
+#endif
 }
 
 bool IsDepthFormat(Format format) {
@@ -171,47 +228,68 @@ class GlSurface : public shared::CpuSurface {
     if (!mPackPending) return;
     mPackPending = false;
     if (mPack->serial != gContextSerial || !ContextCurrent()) return;
-    glGetNamedBufferSubData(mPack->name, 0, static_cast<GLsizeiptr>(mPixels.size()), mPixels.data());
+    glBindBuffer(GL_PIXEL_PACK_BUFFER, mPack->name);
+#if defined(__EMSCRIPTEN__)
+    // WebGL 2 maps no buffer for reading; it copies out instead.
+    std::vector<std::uint8_t> read(mPackBytes);
+    glGetBufferSubData(GL_PIXEL_PACK_BUFFER, 0, static_cast<GLsizeiptr>(read.size()), read.data());
+    const void* packed = read.data();
+#else
+    const void* packed = glMapBufferRange(GL_PIXEL_PACK_BUFFER, 0,
+                                          static_cast<GLsizeiptr>(mPackBytes), GL_MAP_READ_BIT);
+#endif
+    if (packed != nullptr) {
+      if (mPackConverted) {
+        pixels::FromRgba(mDesc.format, std::size_t{mDesc.width} * mDesc.height, packed,
+                         mPixels.data());
+      } else {
+        std::memcpy(mPixels.data(), packed, std::min(mPackBytes, mPixels.size()));
+      }
+#if !defined(__EMSCRIPTEN__)
+      glUnmapBuffer(GL_PIXEL_PACK_BUFFER);
+#endif
+    }
+    glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
+  }
+
+  GLenum BindTarget() const { return mFace >= 0 ? GL_TEXTURE_CUBE_MAP : GL_TEXTURE_2D; }
+  GLenum ImageTarget() const {
+    return mFace >= 0 ? GL_TEXTURE_CUBE_MAP_POSITIVE_X + static_cast<GLenum>(mFace) : GL_TEXTURE_2D;
   }
 
   // Sends the whole level from the CPU copy, top row first.
   void Upload() {
     if (!mTexture || mPixels.empty()) return;
-    FormatInfo info;
-    if (!LookupFormat(mDesc.format, &info)) return;
     const auto w = static_cast<GLsizei>(mDesc.width), h = static_cast<GLsizei>(mDesc.height);
-    const GLuint name = mTexture->name;
-    if (info.compressed) {
-      const auto size = static_cast<GLsizei>(mPixels.size());
-      if (mFace >= 0) {
-        glCompressedTextureSubImage3D(name, mLevel, 0, 0, mFace, w, h, 1, info.internal, size,
-                                      mPixels.data());
-      } else {
-        glCompressedTextureSubImage2D(name, mLevel, 0, 0, w, h, info.internal, size,
-                                      mPixels.data());
-      }
-    } else if (mFace >= 0) {
-      glTextureSubImage3D(name, mLevel, 0, 0, mFace, w, h, 1, info.format, info.type,
-                          mPixels.data());
+    BindTextureForEdit(BindTarget(), mTexture->name);
+    if (mInfo.compressed) {
+      glCompressedTexSubImage2D(ImageTarget(), mLevel, 0, 0, w, h, mInfo.internal,
+                                static_cast<GLsizei>(mPixels.size()), mPixels.data());
+    } else if (mInfo.convert) {
+      const std::vector<std::uint8_t> converted =
+          pixels::ToRgba8(mDesc.format, mDesc.width, mDesc.height, mPixels.data(), mPixels.size(),
+                          mInfo.format == GL_RGB);
+      if (converted.empty()) return;
+      glTexSubImage2D(ImageTarget(), mLevel, 0, 0, w, h, mInfo.format, mInfo.type,
+                      converted.data());
     } else {
-      glTextureSubImage2D(name, mLevel, 0, 0, w, h, info.format, info.type, mPixels.data());
+      glTexSubImage2D(ImageTarget(), mLevel, 0, 0, w, h, mInfo.format, mInfo.type, mPixels.data());
     }
-    if (mLevel == 0 && (mDesc.usage & kUsageAutoGenMipmap) != 0) glGenerateTextureMipmap(name);
+    if (mLevel == 0 && (mDesc.usage & kUsageAutoGenMipmap) != 0) glGenerateMipmap(BindTarget());
   }
 
-  // Attaches this image to an FBO as colour or depth.
-  void Attach(GLuint fbo, GLenum point = GL_COLOR_ATTACHMENT0) const {
+  // Attaches this image as colour or depth to the FBO bound to `fbo`
+  // (GL_DRAW_FRAMEBUFFER or GL_READ_FRAMEBUFFER).
+  void Attach(GLenum fbo, GLenum point = GL_COLOR_ATTACHMENT0) const {
     if (IsDepthFormat(mDesc.format)) {
-      glNamedFramebufferRenderbuffer(fbo, GL_DEPTH_STENCIL_ATTACHMENT, GL_RENDERBUFFER, 0);
+      glFramebufferRenderbuffer(fbo, GL_DEPTH_STENCIL_ATTACHMENT, GL_RENDERBUFFER, 0);
       const GLenum point =
           mDesc.format == kFormatD16 ? GL_DEPTH_ATTACHMENT : GL_DEPTH_STENCIL_ATTACHMENT;
-      glNamedFramebufferRenderbuffer(fbo, point, GL_RENDERBUFFER, mRenderbuffer->name);
+      glFramebufferRenderbuffer(fbo, point, GL_RENDERBUFFER, mRenderbuffer->name);
     } else if (mRenderbuffer) {
-      glNamedFramebufferRenderbuffer(fbo, point, GL_RENDERBUFFER, mRenderbuffer->name);
-    } else if (mFace >= 0) {
-      glNamedFramebufferTextureLayer(fbo, point, mTexture->name, mLevel, mFace);
+      glFramebufferRenderbuffer(fbo, point, GL_RENDERBUFFER, mRenderbuffer->name);
     } else {
-      glNamedFramebufferTexture(fbo, point, mTexture->name, mLevel);
+      glFramebufferTexture2D(fbo, point, ImageTarget(), mTexture->name, mLevel);
     }
   }
 
@@ -220,36 +298,47 @@ class GlSurface : public shared::CpuSurface {
   bool IsColorTarget() const { return HasImage() && !IsDepthFormat(mDesc.format); }
 
   GlHandle mTexture;       // the texture holding this level
+  FormatInfo mInfo;        // how the texture stores it
   GLint mLevel = 0;
   GLint mFace = -1;        // cube face, -1 for 2D
   GlHandle mRenderbuffer;  // multisampled colour or a depth buffer
   GlHandle mResolve;       // single-sample copy of a multisampled colour
   std::uint64_t mResolvedAt = ~std::uint64_t{0};  // the device's draw count it shows
   GlHandle mPack;          // pixel buffer an asynchronous read writes into
+  std::size_t mPackBytes = 0;
+  bool mPackConverted = false;  // holds RGBA (ES), converted when fetched
   bool mPackPending = false;
 };
 
-void ApplySampling(GLuint name, const FormatInfo& info, std::uint32_t levels) {
-  glTextureParameteriv(name, GL_TEXTURE_SWIZZLE_RGBA, info.swizzle.data());
-  glTextureParameteri(name, GL_TEXTURE_BASE_LEVEL, 0);
-  glTextureParameteri(name, GL_TEXTURE_MAX_LEVEL, static_cast<GLint>(levels) - 1);
-  glTextureParameteri(name, GL_TEXTURE_MIN_FILTER,
-                      levels > 1 ? GL_LINEAR_MIPMAP_LINEAR : GL_LINEAR);
-  glTextureParameteri(name, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+// For the texture bound for editing on `target`.
+void ApplySampling(GLenum target, const FormatInfo& info, std::uint32_t levels) {
+#if VELOX_GL_DESKTOP
+  if (api::Desktop()) glTexParameteriv(target, GL_TEXTURE_SWIZZLE_RGBA, info.swizzle.data());
+#endif
+  glTexParameteri(target, GL_TEXTURE_BASE_LEVEL, 0);
+  glTexParameteri(target, GL_TEXTURE_MAX_LEVEL, static_cast<GLint>(levels) - 1);
+  if (info.filterable) {
+    glTexParameteri(target, GL_TEXTURE_MIN_FILTER, levels > 1 ? GL_LINEAR_MIPMAP_LINEAR : GL_LINEAR);
+    glTexParameteri(target, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+  } else {
+    glTexParameteri(target, GL_TEXTURE_MIN_FILTER, levels > 1 ? GL_NEAREST_MIPMAP_NEAREST : GL_NEAREST);
+    glTexParameteri(target, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+  }
 }
 
 class GlTexture : public Texture {
  public:
   GlTexture(std::uint32_t w, std::uint32_t h, std::uint32_t levels, std::uint32_t storageLevels,
             std::uint32_t usage, Format format, Pool pool, const FormatInfo& info)
-      : mMember(pool), mHandle(NewTexture(GL_TEXTURE_2D)) {
-    glTextureStorage2D(mHandle->name, static_cast<GLsizei>(storageLevels), info.internal,
-                       static_cast<GLsizei>(w), static_cast<GLsizei>(h));
-    ApplySampling(mHandle->name, info, storageLevels);
+      : mMember(pool), mHandle(NewTexture(GL_TEXTURE_2D)), mFilterable(info.filterable) {
+    glTexStorage2D(GL_TEXTURE_2D, static_cast<GLsizei>(storageLevels), info.internal,
+                   static_cast<GLsizei>(w), static_cast<GLsizei>(h));
+    ApplySampling(GL_TEXTURE_2D, info, storageLevels);
     for (std::uint32_t level = 0; level < levels; ++level) {
       auto* s = new GlSurface(
           SurfaceDesc{format, usage, pool, 0, std::max(1u, w >> level), std::max(1u, h >> level)});
       s->mTexture = mHandle;
+      s->mInfo = info;
       s->mLevel = static_cast<GLint>(level);
       mLevels.push_back(s);
     }
@@ -284,10 +373,12 @@ class GlTexture : public Texture {
   }
 
   GLuint Name() const { return mHandle->name; }
+  bool Filterable() const { return mFilterable; }
 
  private:
   DefaultPoolMember mMember;
   GlHandle mHandle;
+  bool mFilterable;
   std::vector<GlSurface*> mLevels;
 };
 
@@ -295,17 +386,19 @@ class GlCubeTexture : public CubeTexture {
  public:
   GlCubeTexture(std::uint32_t edge, std::uint32_t levels, std::uint32_t storageLevels,
                 std::uint32_t usage, Format format, Pool pool, const FormatInfo& info)
-      : mMember(pool), mHandle(NewTexture(GL_TEXTURE_CUBE_MAP)), mLevels(levels) {
-    glTextureStorage2D(mHandle->name, static_cast<GLsizei>(storageLevels), info.internal,
-                       static_cast<GLsizei>(edge), static_cast<GLsizei>(edge));
-    ApplySampling(mHandle->name, info, storageLevels);
-    glTextureParameteri(mHandle->name, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-    glTextureParameteri(mHandle->name, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+      : mMember(pool), mHandle(NewTexture(GL_TEXTURE_CUBE_MAP)), mFilterable(info.filterable),
+        mLevels(levels) {
+    glTexStorage2D(GL_TEXTURE_CUBE_MAP, static_cast<GLsizei>(storageLevels), info.internal,
+                   static_cast<GLsizei>(edge), static_cast<GLsizei>(edge));
+    ApplySampling(GL_TEXTURE_CUBE_MAP, info, storageLevels);
+    glTexParameteri(GL_TEXTURE_CUBE_MAP, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_CUBE_MAP, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
     for (std::uint32_t face = 0; face < 6; ++face) {
       for (std::uint32_t level = 0; level < levels; ++level) {
         const std::uint32_t size = std::max(1u, edge >> level);
         auto* s = new GlSurface(SurfaceDesc{format, usage, pool, 0, size, size});
         s->mTexture = mHandle;
+        s->mInfo = info;
         s->mLevel = static_cast<GLint>(level);
         s->mFace = static_cast<GLint>(face);
         mSurfaces.push_back(s);
@@ -332,23 +425,38 @@ class GlCubeTexture : public CubeTexture {
   }
 
   GLuint Name() const { return mHandle->name; }
+  bool Filterable() const { return mFilterable; }
 
  private:
   DefaultPoolMember mMember;
   GlHandle mHandle;
+  bool mFilterable;
   std::uint32_t mLevels;
   std::vector<GlSurface*> mSurfaces;
 };
 
+// Index buffers are edited on ELEMENT_ARRAY_BUFFER under ES, where WebGL 2
+// fixes a buffer's kind at its first binding (outside draws the default
+// vertex array holds that binding); desktop core has no default vertex
+// array, so there they go through a copy target.
+GLenum BufferEditTarget(bool indices) {
+  if (!indices) return GL_ARRAY_BUFFER;
+  return api::Desktop() ? GL_COPY_WRITE_BUFFER : GL_ELEMENT_ARRAY_BUFFER;
+}
+
 // A GL buffer with a CPU copy: Lock hands out the copy, Unlock sends the
-// locked range, so no mapping outlives a call.
+// locked range, so no mapping outlives a call. Draws that must rewrite
+// their indices (ES) read the copy.
 template <class Base>
 class GlBuffer : public Base, public Serial {
  public:
-  explicit GlBuffer(const BufferDesc& desc) : mDesc(desc), mMember(desc.pool), mBytes(desc.size) {
+  GlBuffer(const BufferDesc& desc, bool indices)
+      : mDesc(desc), mMember(desc.pool), mBytes(desc.size), mTarget(BufferEditTarget(indices)) {
     GLuint name = 0;
-    glCreateBuffers(1, &name);
-    glNamedBufferStorage(name, desc.size, nullptr, GL_DYNAMIC_STORAGE_BIT);
+    glGenBuffers(1, &name);
+    glBindBuffer(mTarget, name);
+    glBufferData(mTarget, desc.size, nullptr,
+                 (desc.usage & kUsageDynamic) != 0 ? GL_DYNAMIC_DRAW : GL_STATIC_DRAW);
     mHandle = std::make_shared<GlObject>(GlObject::kBuffer, name);
   }
 
@@ -367,7 +475,8 @@ class GlBuffer : public Base, public Serial {
     if (!mLocked) return kInvalidCall;
     mLocked = false;
     if (mLockSize > 0) {
-      glNamedBufferSubData(mHandle->name, mLockOffset, mLockSize, mBytes.data() + mLockOffset);
+      glBindBuffer(mTarget, mHandle->name);
+      glBufferSubData(mTarget, mLockOffset, mLockSize, mBytes.data() + mLockOffset);
     }
     return kOk;
   }
@@ -380,11 +489,13 @@ class GlBuffer : public Base, public Serial {
 
   GLuint Name() const { return mHandle->name; }
   const BufferDesc& Desc() const { return mDesc; }
+  const std::uint8_t* Bytes() const { return mBytes.data(); }
 
  private:
   BufferDesc mDesc;
   DefaultPoolMember mMember;
   std::vector<std::uint8_t> mBytes;
+  GLenum mTarget;
   GlHandle mHandle;
   bool mLocked = false;
   std::uint32_t mLockOffset = 0, mLockSize = 0;
@@ -421,7 +532,13 @@ class GlTimestamp : public Query {
                                              .count());
       return kOk;
     }
-    glQueryCounter(mHandle->name, GL_TIMESTAMP);
+#if VELOX_GL_DESKTOP
+    if (api::Desktop()) {
+      glQueryCounter(mHandle->name, GL_TIMESTAMP);
+      return kOk;
+    }
+#endif
+    glQueryCounterEXT(mHandle->name, GL_TIMESTAMP_EXT);
     return kOk;
   }
 
@@ -432,15 +549,25 @@ class GlTimestamp : public Query {
       *nanoseconds = mTime;
       return kOk;
     }
-    GLint available = 0;
-    glGetQueryObjectiv(mHandle->name, GL_QUERY_RESULT_AVAILABLE, &available);
+    GLuint available = 0;
+    glGetQueryObjectuiv(mHandle->name, GL_QUERY_RESULT_AVAILABLE, &available);
     *ready = available != 0;
-    if (*ready) {
-      GLuint64 value = 0;
+    if (!*ready) return kOk;
+    GLuint64 value = 0;
+#if VELOX_GL_DESKTOP
+    if (api::Desktop()) {
       glGetQueryObjectui64v(mHandle->name, GL_QUERY_RESULT, &value);
       *nanoseconds = value;
+      return kOk;
     }
-    return kOk;
+#endif
+    glGetQueryObjectui64vEXT(mHandle->name, GL_QUERY_RESULT_EXT, &value);
+    *nanoseconds = value;
+    // The GPU's clock jumped (a power state change) since the last look:
+    // the frame's times are not to be trusted.
+    GLint disjoint = 0;
+    glGetIntegerv(GL_GPU_DISJOINT_EXT, &disjoint);
+    return disjoint != 0 ? kFail : kOk;
   }
 
  private:
@@ -455,25 +582,30 @@ class GlDeclaration : public shared::StoredDeclaration, public Serial {
 };
 
 // The program used while no effect program is bound. Clip-space y is
-// negated so that the picture's top row lands in GL row 0.
-const char* kBuiltinVertex = R"(#version 450 core
+// negated so that the picture's top row lands in GL row 0; ES has no clip
+// control, so its depth goes from 0..1 to GL's -1..1 here.
+const char* kBuiltinVertex = R"(
 layout(location = 0) in vec4 aPosition;
 layout(location = 4) in vec4 aColor;
 layout(location = 6) in vec2 aTexCoord;
-layout(location = 0) uniform mat4 uWorldViewProjection;
+uniform mat4 uWorldViewProjection;
+uniform int uBgra;  // 1: aColor arrives as bytes B, G, R, A (ES)
 out vec4 vColor;
 out vec2 vTexCoord;
 void main() {
   gl_Position = uWorldViewProjection * aPosition;
   gl_Position.y = -gl_Position.y;
-  vColor = aColor;
+#ifdef GL_ES
+  gl_Position.z = 2.0 * gl_Position.z - gl_Position.w;
+#endif
+  vColor = uBgra != 0 ? aColor.zyxw : aColor;
   vTexCoord = aTexCoord;
 }
 )";
 
-const char* kBuiltinFragment = R"(#version 450 core
-layout(location = 1) uniform int uMode;  // 0 white, 1 vertex colour, 2 texture
-layout(binding = 0) uniform sampler2D uTexture;
+const char* kBuiltinFragment = R"(
+uniform int uMode;  // 0 white, 1 vertex colour, 2 texture
+uniform sampler2D uTexture;  // unit 0
 in vec4 vColor;
 in vec2 vTexCoord;
 out vec4 oColor;
@@ -484,12 +616,15 @@ void main() {
 
 GLuint CompileProgram(std::string* error) {
   GLuint program = glCreateProgram();
-  const char* sources[2] = {kBuiltinVertex, kBuiltinFragment};
+  const char* header = api::Desktop() ? "#version 450 core\n"
+                                      : "#version 300 es\nprecision highp float;\nprecision highp int;\n";
+  const char* bodies[2] = {kBuiltinVertex, kBuiltinFragment};
   const GLenum stages[2] = {GL_VERTEX_SHADER, GL_FRAGMENT_SHADER};
   GLuint shaders[2];
   for (int i = 0; i < 2; ++i) {
     shaders[i] = glCreateShader(stages[i]);
-    glShaderSource(shaders[i], 1, &sources[i], nullptr);
+    const char* sources[2] = {header, bodies[i]};
+    glShaderSource(shaders[i], 2, sources, nullptr);
     glCompileShader(shaders[i]);
     GLint ok = 0;
     glGetShaderiv(shaders[i], GL_COMPILE_STATUS, &ok);
@@ -514,27 +649,31 @@ GLuint CompileProgram(std::string* error) {
   return program;
 }
 
-void SetContextAttributes() {
-  SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 4);
-  SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 5);
-  SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
-  SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
-}
-
 SDL_Window* CreateHiddenWindow() {
+  SetContextAttributes();
   return SDL_CreateWindow("", 0, 0, 1, 1, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
 }
 
-// Creates a 4.5 core context on the window and makes it current.
+// Creates the context (OpenGL 4.5 core, or ES 3.0 with VELOX_GL=es) on the
+// window and makes it current.
 SDL_GLContext CreateContext(SDL_Window* window) {
   SetContextAttributes();
+  const bool es = api::WantEs();
+  const std::string kind = es ? "OpenGL ES 3.0" : "OpenGL 4.5 core";
   SDL_GLContext context = SDL_GL_CreateContext(window);
   if (context == nullptr) {
-    gLastError = std::string("OpenGL 4.5 core context: ") + SDL_GetError();
+    gLastError = kind + " context: " + SDL_GetError();
     return nullptr;
   }
-  if (SDL_GL_MakeCurrent(window, context) != 0 || epoxy_gl_version() < 45) {
-    gLastError = "OpenGL 4.5 core is not available";
+  if (SDL_GL_MakeCurrent(window, context) != 0) {
+    gLastError = kind + " is not available";
+    SDL_GL_DeleteContext(context);
+    return nullptr;
+  }
+  api::ReadContext();
+  if (api::Desktop() == es || api::Current().version < (es ? 30 : 45)) {
+    gLastError = kind + " is not available";
+    SDL_GL_MakeCurrent(window, nullptr);
     SDL_GL_DeleteContext(context);
     return nullptr;
   }
@@ -562,11 +701,14 @@ class GlDevice : public Device {
  public:
   GlDevice(SDL_Window* window, SDL_Window* ownWindow, SDL_GLContext context)
       : mWindow(window), mOwnWindow(ownWindow), mContext(context) {
-    glCreateFramebuffers(1, &mRenderFbo);
-    glCreateFramebuffers(1, &mReadFbo);
-    glCreateFramebuffers(1, &mDrawFbo);
-    glCreateVertexArrays(1, &mVao);
-    glClipControl(GL_LOWER_LEFT, GL_ZERO_TO_ONE);
+    glGenFramebuffers(1, &mRenderFbo);
+    glGenFramebuffers(1, &mReadFbo);
+    glGenFramebuffers(1, &mDrawFbo);
+    glGenVertexArrays(1, &mVao);
+#if VELOX_GL_DESKTOP
+    // Direct3D's clip-space depth 0..1; ES shaders map it to -1..1 instead.
+    if (api::Desktop()) glClipControl(GL_LOWER_LEFT, GL_ZERO_TO_ONE);
+#endif
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glEnable(GL_DEPTH_TEST);
@@ -582,6 +724,9 @@ class GlDevice : public Device {
     if (mProgram == 0) return false;
     glUseProgram(mProgram);
     mCurrentProgram = mProgram;
+    mWvpLocation = glGetUniformLocation(mProgram, "uWorldViewProjection");
+    mModeLocation = glGetUniformLocation(mProgram, "uMode");
+    mOwnState.bgraLocation = glGetUniformLocation(mProgram, "uBgra");
     return CreateDefaultTargets(parameters);
   }
 
@@ -600,6 +745,7 @@ class GlDevice : public Device {
     glDeleteFramebuffers(1, &mReadFbo);
     glDeleteFramebuffers(1, &mDrawFbo);
     glDeleteVertexArrays(1, &mVao);
+    if (mScratchIndices != 0) glDeleteBuffers(1, &mScratchIndices);
     if (mProgram != 0) glDeleteProgram(mProgram);
     gContextSerial = 0;
     SDL_GL_MakeCurrent(mWindow, nullptr);
@@ -657,9 +803,9 @@ class GlDevice : public Device {
         s.right - s.left != d.right - d.left || s.bottom - s.top != d.bottom - d.top;
     glDisable(GL_SCISSOR_TEST);
     // The window's row 0 is at the bottom: a reversed y range flips back.
-    glBlitNamedFramebuffer(mReadFbo, 0, s.left, s.top, s.right, s.bottom, d.left,
-                           windowHeight - d.top, d.right, windowHeight - d.bottom,
-                           GL_COLOR_BUFFER_BIT, scaled ? GL_LINEAR : GL_NEAREST);
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
+    glBlitFramebuffer(s.left, s.top, s.right, s.bottom, d.left, windowHeight - d.top, d.right,
+                      windowHeight - d.bottom, GL_COLOR_BUFFER_BIT, scaled ? GL_LINEAR : GL_NEAREST);
     if (gCapturePresents) CaptureWindow(windowWidth, windowHeight);
     SDL_GL_SwapWindow(window);
     if (window != mWindow) SDL_GL_MakeCurrent(mWindow, mContext);
@@ -790,16 +936,17 @@ class GlDevice : public Device {
       return kInvalidCall;
     }
     FormatInfo info;
-    if (!LookupFormat(to->mDesc.format, &info) || info.compressed) return kInvalidCall;
+    if (!LookupFormat(to->mDesc.format, &info) || BlockFormat(to->mDesc.format)) return kInvalidCall;
     const Rect s = sourceRect != nullptr ? *sourceRect : WholeOf(from);
     const Rect d = destinationRect != nullptr ? *destinationRect : WholeOf(to);
     if (!Inside(s, from) || !Inside(d, to)) return kInvalidCall;
     ReadFrom(from);
-    to->Attach(mDrawFbo);
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, mDrawFbo);
+    to->Attach(GL_DRAW_FRAMEBUFFER);
     glDisable(GL_SCISSOR_TEST);
-    glBlitNamedFramebuffer(mReadFbo, mDrawFbo, s.left, s.top, s.right, s.bottom, d.left, d.top,
-                           d.right, d.bottom, GL_COLOR_BUFFER_BIT,
-                           filter == kFilterLinear ? GL_LINEAR : GL_NEAREST);
+    glBlitFramebuffer(s.left, s.top, s.right, s.bottom, d.left, d.top, d.right, d.bottom,
+                      GL_COLOR_BUFFER_BIT, filter == kFilterLinear ? GL_LINEAR : GL_NEAREST);
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, mRenderFbo);
     RegenerateMipmaps(to);
     return kOk;
   }
@@ -828,7 +975,8 @@ class GlDevice : public Device {
     const bool target = (usage & kUsageRenderTarget) != 0;
     if (target && pool != kPoolDefault) return kInvalidCall;
     FormatInfo info;
-    if (!LookupFormat(format, &info) || (target && info.compressed)) return kInvalidCall;
+    if (!LookupFormat(format, &info) || (target && BlockFormat(format))) return kInvalidCall;
+    if (!Storable(format, target, width, height, &info)) return kNotAvailable;
     const std::uint32_t chain = FullChain(width, height);
     const bool autoGen = (usage & kUsageAutoGenMipmap) != 0;
     if (levels == 0) levels = autoGen ? 1 : chain;
@@ -844,7 +992,8 @@ class GlDevice : public Device {
     const bool target = (usage & kUsageRenderTarget) != 0;
     if (target && pool != kPoolDefault) return kInvalidCall;
     FormatInfo info;
-    if (!LookupFormat(format, &info) || (target && info.compressed)) return kInvalidCall;
+    if (!LookupFormat(format, &info) || (target && BlockFormat(format))) return kInvalidCall;
+    if (!Storable(format, target, edge, edge, &info)) return kNotAvailable;
     const std::uint32_t chain = FullChain(edge, edge);
     const bool autoGen = (usage & kUsageAutoGenMipmap) != 0;
     if (levels == 0) levels = autoGen ? 1 : chain;
@@ -856,7 +1005,7 @@ class GlDevice : public Device {
   Result CreateVertexBuffer(std::uint32_t length, std::uint32_t usage, std::uint32_t, Pool pool,
                             VertexBuffer** buffer, void*) override {
     if (buffer == nullptr || length == 0) return kInvalidCall;
-    *buffer = new GlVertexBuffer(BufferDesc{length, usage, pool, kFormatUnknown});
+    *buffer = new GlVertexBuffer(BufferDesc{length, usage, pool, kFormatUnknown}, false);
     return kOk;
   }
 
@@ -864,7 +1013,7 @@ class GlDevice : public Device {
                            IndexBuffer** buffer, void*) override {
     if (buffer == nullptr || length == 0) return kInvalidCall;
     if (format != kFormatIndex16 && format != kFormatIndex32) return kInvalidCall;
-    *buffer = new GlIndexBuffer(BufferDesc{length, usage, pool, format});
+    *buffer = new GlIndexBuffer(BufferDesc{length, usage, pool, format}, true);
     return kOk;
   }
 
@@ -919,8 +1068,11 @@ class GlDevice : public Device {
       default: return kInvalidCall;
     }
     if (primitiveCount == 0) return kOk;
-    bool hasColor = false, hasTexCoord = false;
-    if (!SetUpVertexArray(&hasColor, &hasTexCoord)) return kInvalidCall;
+    auto* declaration = static_cast<GlDeclaration*>(mDeclaration);
+    if (mLayoutDeclaration != declaration->Id() && !ReadLayout(*declaration)) return kInvalidCall;
+    for (const Attribute& a : mLayout) {
+      if (mStreams[a.stream].buffer == nullptr) return kInvalidCall;
+    }
     auto* indices = static_cast<GlIndexBuffer*>(mIndices);
     const bool wide = indices->Desc().format == kFormatIndex32;
     const std::uint32_t indexSize = wide ? 4 : 2;
@@ -928,43 +1080,72 @@ class GlDevice : public Device {
         indices->Desc().size) {
       return kInvalidCall;
     }
-    if (mVaoIndices != indices->Id()) {
-      glVertexArrayElementBuffer(mVao, indices->Name());
-      mVaoIndices = indices->Id();
-    }
 
     const GLuint program = mEffectProgram != 0 ? mEffectProgram : mProgram;
     if (program != mCurrentProgram) {
       glUseProgram(program);
       mCurrentProgram = program;
     }
-    if (mEffectProgram == 0) {
+    internal::ProgramState* state = &mOwnState;
+    if (mEffectProgram != 0) {
+      state = mEffectState;
+    } else {
       // Row vectors times row-major matrices: GL reads the rows as columns,
       // which is the transpose a column-vector shader needs.
       const Matrix wvp = WorldViewProjection();
-      glProgramUniformMatrix4fv(mProgram, 0, 1, GL_FALSE, &wvp.m[0][0]);
+      glUniformMatrix4fv(mWvpLocation, 1, GL_FALSE, &wvp.m[0][0]);
       int shading = 0;
-      if (hasColor) {
+      if (mLayoutHasColor) {
         shading = 1;
-      } else if (hasTexCoord && mTextures[0] != nullptr) {
+      } else if (mLayoutHasTexCoord && mTextures[0] != nullptr) {
         if (auto* t = dynamic_cast<GlTexture*>(mTextures[0])) {
-          glBindTextureUnit(0, t->Name());
+          glActiveTexture(GL_TEXTURE0);
+          glBindTexture(GL_TEXTURE_2D, t->Name());
           shading = 2;
         }
       }
       if (shading != mShading) {
-        glProgramUniform1i(mProgram, 1, shading);
+        glUniform1i(mModeLocation, shading);
         mShading = shading;
       }
     }
+    if (state != nullptr && state->bgraLocation >= 0 && state->bgra != mLayoutBgra) {
+      glUniform1i(state->bgraLocation, mLayoutBgra);
+      state->bgra = mLayoutBgra;
+    }
+
+    // OpenGL ES has no fill modes: a wireframe pass draws the triangles'
+    // edges as lines, a point pass their corners.
+    const bool triangles = mode == GL_TRIANGLES || mode == GL_TRIANGLE_STRIP || mode == GL_TRIANGLE_FAN;
+    const bool edges = !api::Desktop() && triangles && mFillMode == kFillWireframe;
+    if (!api::Desktop() && triangles && mFillMode == kFillPoint) mode = GL_POINTS;
+    // ES 3.0 draws take no base vertex: it moves the attributes' offsets, or
+    // the indices where an offset would fall before the buffer's start.
+    const bool rebase = baseVertex < 0 && !OffsetsHold(baseVertex);
     // Bound only around the draw: Mesa revalidates a bound vertex array on
     // every change to it, an unbound one once when it is bound (measured).
     glBindVertexArray(mVao);
+    SetUpAttributes(rebase ? 0 : baseVertex);
     ++mDraws;
-    glDrawElementsBaseVertex(
-        mode, count, wide ? GL_UNSIGNED_INT : GL_UNSIGNED_SHORT,
-        reinterpret_cast<const void*>(static_cast<std::uintptr_t>(startIndex) * indexSize),
-        baseVertex);
+    if (edges || rebase) {
+      const std::vector<std::uint32_t> list =
+          DrawnIndices(*indices, wide, startIndex, count, mode, edges, rebase ? baseVertex : 0);
+      if (mScratchIndices == 0) glGenBuffers(1, &mScratchIndices);
+      glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, mScratchIndices);
+      glBufferData(GL_ELEMENT_ARRAY_BUFFER, static_cast<GLsizeiptr>(list.size() * 4), list.data(),
+                   GL_STREAM_DRAW);
+      mVaoIndices = 0;
+      glDrawElements(edges ? GL_LINES : mode, static_cast<GLsizei>(list.size()), GL_UNSIGNED_INT,
+                     nullptr);
+    } else {
+      if (mVaoIndices != indices->Id()) {
+        glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, indices->Name());
+        mVaoIndices = indices->Id();
+      }
+      glDrawElements(
+          mode, count, wide ? GL_UNSIGNED_INT : GL_UNSIGNED_SHORT,
+          reinterpret_cast<const void*>(static_cast<std::uintptr_t>(startIndex) * indexSize));
+    }
     glBindVertexArray(0);
     return kOk;
   }
@@ -990,9 +1171,14 @@ class GlDevice : public Device {
   Result CreateTimestampQuery(Query** query) override {
     if (query == nullptr) return kInvalidCall;
     *query = nullptr;
-    // A driver may expose the call with a counter of no bits: no clock.
+    // An ES driver without the timer extension has no clock; a driver may
+    // also expose the call with a counter of no bits.
+    if (!api::Current().timestamps) return kNotAvailable;
     GLint bits = 0;
-    glGetQueryiv(GL_TIMESTAMP, GL_QUERY_COUNTER_BITS, &bits);
+#if VELOX_GL_DESKTOP
+    if (api::Desktop()) glGetQueryiv(GL_TIMESTAMP, GL_QUERY_COUNTER_BITS, &bits);
+#endif
+    if (!api::Desktop()) glGetQueryivEXT(GL_TIMESTAMP_EXT, GL_QUERY_COUNTER_BITS_EXT, &bits);
     if (bits == 0) return kNotAvailable;
     *query = new GlTimestamp();
     return kOk;
@@ -1005,12 +1191,22 @@ class GlDevice : public Device {
     return wvp;
   }
 
-  void SetEffectProgram(GLuint program) { mEffectProgram = program; }
+  void SetEffectProgram(GLuint program, internal::ProgramState* state) {
+    mEffectProgram = program;
+    mEffectState = program != 0 ? state : nullptr;
+  }
+  void UseProgram(GLuint program) {
+    if (program == mCurrentProgram) return;
+    glUseProgram(program);
+    mCurrentProgram = program;
+  }
+  void SetFillMode(std::uint32_t mode) { mFillMode = mode; }
   bool Current() const { return SDL_GL_GetCurrentContext() == mContext; }
 
  private:
   static constexpr std::uint32_t kStreams = 16;
   static constexpr std::uint32_t kTargets = 4;
+  static constexpr std::uint32_t kFillPoint = 1, kFillWireframe = 2, kFillSolid = 3;
 
   // World, view and projection are read by every draw: no lookup for them.
   Matrix* FixedTransform(TransformState state) {
@@ -1038,8 +1234,9 @@ class GlDevice : public Device {
     std::vector<std::uint32_t> rows(static_cast<std::size_t>(width) * height);
     glBindFramebuffer(GL_READ_FRAMEBUFFER, 0);
     glReadBuffer(GL_BACK);
-    glReadnPixels(0, 0, width, height, GL_BGRA, GL_UNSIGNED_BYTE,
-                  static_cast<GLsizei>(rows.size() * 4), rows.data());
+    glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, rows.data());
+    pixels::FromRgba(kFormatA8R8G8B8, rows.size(), rows.data(),
+                     reinterpret_cast<std::uint8_t*>(rows.data()));
     gPresented.resize(rows.size());
     for (int y = 0; y < height; ++y) {
       std::copy_n(&rows[static_cast<std::size_t>(height - 1 - y) * width], width,
@@ -1054,7 +1251,8 @@ class GlDevice : public Device {
   static void RegenerateMipmaps(GlSurface* s) {
     if (s != nullptr && s->mTexture && s->mLevel == 0 &&
         (s->mDesc.usage & kUsageAutoGenMipmap) != 0) {
-      glGenerateTextureMipmap(s->mTexture->name);
+      BindTextureForEdit(s->BindTarget(), s->mTexture->name);
+      glGenerateMipmap(s->BindTarget());
     }
   }
 
@@ -1069,10 +1267,9 @@ class GlDevice : public Device {
            r.bottom <= static_cast<std::int32_t>(s->mDesc.height);
   }
 
-  // Attaches a colour image to the read FBO; a multisampled one is resolved
-  // into its single-sample texture first.
   // A render target into a system-memory surface: at once, or (async) into
-  // the surface's pixel buffer, fetched when it is locked.
+  // the surface's pixel buffer, fetched when it is locked. Desktop GL reads
+  // the destination's layout directly; ES reads RGBA, converted on the CPU.
   Result ReadBack(Surface* renderTarget, Surface* destination, bool async) {
     if (renderTarget == nullptr || destination == nullptr) return kInvalidCall;
     auto* from = static_cast<GlSurface*>(renderTarget);
@@ -1080,52 +1277,76 @@ class GlDevice : public Device {
     FormatInfo info;
     if (!from->IsColorTarget() || to->mDesc.pool != kPoolSystemMem ||
         from->mDesc.width != to->mDesc.width || from->mDesc.height != to->mDesc.height ||
-        !LookupFormat(to->mDesc.format, &info) || info.compressed) {
+        !LookupFormat(to->mDesc.format, &info) || BlockFormat(to->mDesc.format)) {
       return kInvalidCall;
     }
+    const bool converted = !api::Desktop();
+    const std::size_t count = std::size_t{to->mDesc.width} * to->mDesc.height;
+    GLenum format = info.format, type = info.type;
+    if (converted) {
+      // ES reads a float target as floats only, a normalised one as bytes only.
+      const bool floats = to->mDesc.format == kFormatR32F;
+      if (floats != (from->mDesc.format == kFormatR32F)) return kInvalidCall;
+      format = GL_RGBA;
+      type = floats ? GL_FLOAT : GL_UNSIGNED_BYTE;
+    }
+    const std::size_t bytes = converted ? count * pixels::ReadBytesPerPixel(to->mDesc.format)
+                                        : LevelBytes(to->mDesc.format, to->mDesc.width, to->mDesc.height);
     ReadFrom(from);
     to->mPixels.resize(LevelBytes(to->mDesc.format, to->mDesc.width, to->mDesc.height));
-    const auto bytes = static_cast<GLsizei>(to->mPixels.size());
     // A read still in flight is overtaken by this one.
     to->mPackPending = false;
-    if (async && (!to->mPack || to->mPack->serial != gContextSerial)) {
-      GLuint name = 0;
-      glCreateBuffers(1, &name);
-      glNamedBufferData(name, bytes, nullptr, GL_STREAM_READ);
-      to->mPack = std::make_shared<GlObject>(GlObject::kBuffer, name);
-    }
-    glBindFramebuffer(GL_READ_FRAMEBUFFER, mReadFbo);
-    if (async) glBindBuffer(GL_PIXEL_PACK_BUFFER, to->mPack->name);
+    const auto w = static_cast<GLsizei>(to->mDesc.width), h = static_cast<GLsizei>(to->mDesc.height);
     // Rows come bottom-of-GL first, which is the picture's top row.
-    glReadnPixels(0, 0, static_cast<GLsizei>(to->mDesc.width),
-                  static_cast<GLsizei>(to->mDesc.height), info.format, info.type, bytes,
-                  async ? nullptr : to->mPixels.data());
     if (async) {
+      if (!to->mPack || to->mPack->serial != gContextSerial || to->mPackBytes != bytes) {
+        GLuint name = 0;
+        glGenBuffers(1, &name);
+        glBindBuffer(GL_PIXEL_PACK_BUFFER, name);
+        glBufferData(GL_PIXEL_PACK_BUFFER, static_cast<GLsizeiptr>(bytes), nullptr, GL_STREAM_READ);
+        to->mPack = std::make_shared<GlObject>(GlObject::kBuffer, name);
+        to->mPackBytes = bytes;
+      }
+      glBindBuffer(GL_PIXEL_PACK_BUFFER, to->mPack->name);
+      glReadPixels(0, 0, w, h, format, type, nullptr);
       glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
+      to->mPackConverted = converted;
       to->mPackPending = true;
       // Under way while the next frame is built.
       glFlush();
+    } else if (converted) {
+      std::vector<std::uint8_t> read(bytes);
+      glReadPixels(0, 0, w, h, format, type, read.data());
+      pixels::FromRgba(to->mDesc.format, count, read.data(), to->mPixels.data());
+    } else {
+      glReadPixels(0, 0, w, h, format, type, to->mPixels.data());
     }
     glBindFramebuffer(GL_READ_FRAMEBUFFER, 0);
     return kOk;
   }
 
+  // Attaches a colour image to the read FBO, which stays bound for reading;
+  // a multisampled one is resolved into its single-sample texture first.
   void ReadFrom(GlSurface* s) {
     glDisable(GL_SCISSOR_TEST);
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, mReadFbo);
     if (s->mRenderbuffer && s->mResolve) {
       // Resolved once for every read until something is drawn again: the
       // last-frame copy, Present and a recording's read-back share one.
       if (s->mResolvedAt != mDraws) {
         const auto w = static_cast<GLint>(s->mDesc.width), h = static_cast<GLint>(s->mDesc.height);
-        s->Attach(mReadFbo);
-        glNamedFramebufferTexture(mDrawFbo, GL_COLOR_ATTACHMENT0, s->mResolve->name, 0);
-        glBlitNamedFramebuffer(mReadFbo, mDrawFbo, 0, 0, w, h, 0, 0, w, h, GL_COLOR_BUFFER_BIT,
-                               GL_NEAREST);
+        s->Attach(GL_READ_FRAMEBUFFER);
+        glBindFramebuffer(GL_DRAW_FRAMEBUFFER, mDrawFbo);
+        glFramebufferTexture2D(GL_DRAW_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D,
+                               s->mResolve->name, 0);
+        glBlitFramebuffer(0, 0, w, h, 0, 0, w, h, GL_COLOR_BUFFER_BIT, GL_NEAREST);
+        glBindFramebuffer(GL_DRAW_FRAMEBUFFER, mRenderFbo);
         s->mResolvedAt = mDraws;
       }
-      glNamedFramebufferTexture(mReadFbo, GL_COLOR_ATTACHMENT0, s->mResolve->name, 0);
+      glFramebufferTexture2D(GL_READ_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D,
+                             s->mResolve->name, 0);
     } else {
-      s->Attach(mReadFbo);
+      s->Attach(GL_READ_FRAMEBUFFER);
     }
   }
 
@@ -1134,7 +1355,8 @@ class GlDevice : public Device {
   void BindTarget() {
     auto* target = static_cast<GlSurface*>(mTarget);
     auto* depth = static_cast<GlSurface*>(mDepth);
-    target->Attach(mRenderFbo);
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, mRenderFbo);
+    target->Attach(GL_DRAW_FRAMEBUFFER);
     GLenum buffers[kTargets] = {GL_COLOR_ATTACHMENT0, GL_NONE, GL_NONE, GL_NONE};
     GLsizei count = 1;
     for (std::uint32_t i = 1; i < kTargets; ++i) {
@@ -1142,91 +1364,162 @@ class GlDevice : public Device {
       const GLenum point = GL_COLOR_ATTACHMENT0 + i;
       if (extra != nullptr && extra->mDesc.width == target->mDesc.width &&
           extra->mDesc.height == target->mDesc.height) {
-        extra->Attach(mRenderFbo, point);
+        extra->Attach(GL_DRAW_FRAMEBUFFER, point);
         buffers[i] = point;
         count = static_cast<GLsizei>(i + 1);
       } else {
-        glNamedFramebufferTexture(mRenderFbo, point, 0, 0);
+        glFramebufferTexture2D(GL_DRAW_FRAMEBUFFER, point, GL_TEXTURE_2D, 0, 0);
       }
     }
-    glNamedFramebufferDrawBuffers(mRenderFbo, count, buffers);
+    glDrawBuffers(count, buffers);
     mDepthAttached = depth != nullptr && depth->mDesc.width == target->mDesc.width &&
                      depth->mDesc.height == target->mDesc.height &&
                      depth->mDesc.multiSampleType == target->mDesc.multiSampleType;
     if (mDepthAttached) {
-      depth->Attach(mRenderFbo);
+      depth->Attach(GL_DRAW_FRAMEBUFFER);
     } else {
-      glNamedFramebufferRenderbuffer(mRenderFbo, GL_DEPTH_STENCIL_ATTACHMENT, GL_RENDERBUFFER, 0);
+      glFramebufferRenderbuffer(GL_DRAW_FRAMEBUFFER, GL_DEPTH_STENCIL_ATTACHMENT, GL_RENDERBUFFER, 0);
     }
-    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, mRenderFbo);
     glViewport(0, 0, static_cast<GLsizei>(target->mDesc.width),
                static_cast<GLsizei>(target->mDesc.height));
   }
 
-  // Formats are set again only when the declaration changes, buffer
-  // bindings only where a stream changed.
-  bool SetUpVertexArray(bool* hasColor, bool* hasTexCoord) {
-    if (mVaoDeclaration != static_cast<GlDeclaration*>(mDeclaration)->Id() && !SetUpFormats()) {
-      return false;
-    }
-    *hasColor = mVaoHasColor;
-    *hasTexCoord = mVaoHasTexCoord;
-    for (std::uint32_t s = 0; s < kStreams; ++s) {
-      if ((mVaoStreamMask & (1u << s)) == 0) continue;
-      const StreamBinding& b = mStreams[s];
-      if (b.buffer == nullptr) return false;
-      auto* buffer = static_cast<GlVertexBuffer*>(b.buffer);
-      BoundStream& bound = mVaoStreams[s];
-      if (bound.buffer == buffer->Id() && bound.offset == b.offset && bound.stride == b.stride) {
+  // Reads the declaration into attribute formats; the vertex array gets
+  // them at the next draws.
+  bool ReadLayout(const GlDeclaration& declaration) {
+    std::vector<Attribute> layout;
+    std::uint32_t enabled = 0;
+    int bgra = 0;
+    bool hasColor = false, hasTexCoord = false;
+    for (const VertexElement& e : declaration.Elements()) {
+      if (e.stream == 0xFF) break;
+      const int location = AttributeLocation(e.usage, e.usageIndex);
+      // WebGL 2 may have only the 16 attributes ES 3.0 promises; shaders
+      // built for it read no more.
+      if (location < 0 || e.type == kDeclUnused ||
+          static_cast<GLuint>(location) >= api::Current().attributes) {
         continue;
       }
-      glVertexArrayVertexBuffer(mVao, s, buffer->Name(), static_cast<GLintptr>(b.offset),
-                                static_cast<GLsizei>(b.stride));
-      bound = {buffer->Id(), b.offset, b.stride};
+      Attribute a{static_cast<GLuint>(location), 4, GL_FLOAT, GL_FALSE, e.stream, e.offset};
+      switch (e.type) {
+        case kDeclFloat1: a.size = 1; break;
+        case kDeclFloat2: a.size = 2; break;
+        case kDeclFloat3: a.size = 3; break;
+        case kDeclFloat4: a.size = 4; break;
+        // Bytes B, G, R, A in memory, read as normalised RGBA; ES reads them
+        // in memory order and the shader swaps them back.
+        case kDeclColor:
+          a.type = GL_UNSIGNED_BYTE, a.normalized = GL_TRUE;
+#if VELOX_GL_DESKTOP
+          if (api::Desktop()) {
+            a.size = GL_BGRA;
+            break;
+          }
+#endif
+          if (e.usage == kDeclUsageColor) bgra |= 1 << e.usageIndex;
+          break;
+        case kDeclUByte4: a.type = GL_UNSIGNED_BYTE; break;
+        default: return false;
+      }
+      layout.push_back(a);
+      enabled |= 1u << a.location;
+      if (e.usage == kDeclUsageColor && e.usageIndex == 0) hasColor = true;
+      if (e.usage == kDeclUsageTexCoord && e.usageIndex == 0) hasTexCoord = true;
+    }
+    mLayout = std::move(layout);
+    mLayoutEnabled = enabled;
+    mLayoutBgra = bgra;
+    mLayoutHasColor = hasColor;
+    mLayoutHasTexCoord = hasTexCoord;
+    mLayoutDeclaration = declaration.Id();
+    return true;
+  }
+
+  // Whether every attribute's offset stays inside its buffer with the base
+  // vertex folded in.
+  bool OffsetsHold(std::int32_t baseVertex) const {
+    for (const Attribute& a : mLayout) {
+      const StreamBinding& b = mStreams[a.stream];
+      if (std::int64_t{b.offset} + a.offset + std::int64_t{baseVertex} * b.stride < 0) return false;
     }
     return true;
   }
 
-  bool SetUpFormats() {
-    const auto& elements = static_cast<GlDeclaration*>(mDeclaration)->Elements();
-    std::uint32_t enabled = 0, streams = 0;
-    bool hasColor = false, hasTexCoord = false;
-    for (const VertexElement& e : elements) {
-      if (e.stream == 0xFF) break;
-      const int location = AttributeLocation(e.usage, e.usageIndex);
-      if (location < 0 || e.type == kDeclUnused) continue;
-      GLint size = 4;
-      GLenum glType = GL_FLOAT;
-      GLboolean normalized = GL_FALSE;
-      switch (e.type) {
-        case kDeclFloat1: size = 1; break;
-        case kDeclFloat2: size = 2; break;
-        case kDeclFloat3: size = 3; break;
-        case kDeclFloat4: size = 4; break;
-        // Bytes B, G, R, A in memory, read as normalised RGBA.
-        case kDeclColor: size = GL_BGRA, glType = GL_UNSIGNED_BYTE, normalized = GL_TRUE; break;
-        case kDeclUByte4: size = 4, glType = GL_UNSIGNED_BYTE; break;
-        default: return false;
+  // With the vertex array bound: arrays on and off as the layout has them,
+  // pointers set again only where a buffer, offset, stride or the layout
+  // changed.
+  void SetUpAttributes(std::int32_t baseVertex) {
+    if (mEnabledAttributes != mLayoutEnabled) {
+      for (GLuint loc = 0; loc < kAttributeCount; ++loc) {
+        const std::uint32_t bit = 1u << loc;
+        if ((mLayoutEnabled & bit) != 0 && (mEnabledAttributes & bit) == 0) glEnableVertexAttribArray(loc);
+        if ((mLayoutEnabled & bit) == 0 && (mEnabledAttributes & bit) != 0) glDisableVertexAttribArray(loc);
       }
-      const auto loc = static_cast<GLuint>(location);
-      glEnableVertexArrayAttrib(mVao, loc);
-      glVertexArrayAttribFormat(mVao, loc, size, glType, normalized, e.offset);
-      glVertexArrayAttribBinding(mVao, loc, e.stream);
-      enabled |= 1u << loc;
-      streams |= 1u << e.stream;
-      if (e.usage == kDeclUsageColor && e.usageIndex == 0) hasColor = true;
-      if (e.usage == kDeclUsageTexCoord && e.usageIndex == 0) hasTexCoord = true;
+      mEnabledAttributes = mLayoutEnabled;
     }
-    for (int loc = 0; loc < kAttributeCount; ++loc) {
-      if ((mEnabledAttributes & ~enabled & (1u << loc)) != 0) {
-        glDisableVertexArrayAttrib(mVao, static_cast<GLuint>(loc));
+    for (const Attribute& a : mLayout) {
+      const StreamBinding& b = mStreams[a.stream];
+      auto* buffer = static_cast<GlVertexBuffer*>(b.buffer);
+      const std::int64_t offset =
+          std::int64_t{b.offset} + a.offset + std::int64_t{baseVertex} * b.stride;
+      BoundAttribute& bound = mBound[a.location];
+      if (bound.buffer == buffer->Id() && bound.offset == offset && bound.stride == b.stride &&
+          bound.layout == mLayoutDeclaration) {
+        continue;
       }
+      glBindBuffer(GL_ARRAY_BUFFER, buffer->Name());
+      glVertexAttribPointer(a.location, a.size, a.type, a.normalized, static_cast<GLsizei>(b.stride),
+                            reinterpret_cast<const void*>(static_cast<std::uintptr_t>(offset)));
+      bound = {buffer->Id(), offset, b.stride, mLayoutDeclaration};
     }
-    mEnabledAttributes = enabled;
-    mVaoStreamMask = streams;
-    mVaoHasColor = hasColor;
-    mVaoHasTexCoord = hasTexCoord;
-    mVaoDeclaration = static_cast<GlDeclaration*>(mDeclaration)->Id();
+  }
+
+  // The draw's indices from the buffer's CPU copy with `add` added; as the
+  // triangles' edges, two indices each, when `edges`.
+  static std::vector<std::uint32_t> DrawnIndices(const GlIndexBuffer& buffer, bool wide,
+                                                 std::uint32_t start, GLsizei count, GLenum mode,
+                                                 bool edges, std::int32_t add) {
+    std::vector<std::uint32_t> in(static_cast<std::size_t>(count));
+    for (std::size_t i = 0; i < in.size(); ++i) {
+      const std::uint8_t* p = buffer.Bytes() + (start + i) * (wide ? 4 : 2);
+      std::uint32_t v = 0;
+      if (wide) {
+        std::memcpy(&v, p, 4);
+      } else {
+        std::uint16_t v16 = 0;
+        std::memcpy(&v16, p, 2);
+        v = v16;
+      }
+      in[i] = static_cast<std::uint32_t>(static_cast<std::int64_t>(v) + add);
+    }
+    if (!edges) return in;
+    std::vector<std::uint32_t> out;
+    const std::size_t triangles = mode == GL_TRIANGLES ? in.size() / 3 : in.size() - 2;
+    out.reserve(triangles * 6);
+    for (std::size_t t = 0; t < triangles; ++t) {
+      const std::uint32_t a = mode == GL_TRIANGLES ? in[3 * t] : mode == GL_TRIANGLE_FAN ? in[0] : in[t];
+      const std::uint32_t b = mode == GL_TRIANGLES ? in[3 * t + 1] : in[t + 1];
+      const std::uint32_t c = mode == GL_TRIANGLES ? in[3 * t + 2] : in[t + 2];
+      out.insert(out.end(), {a, b, b, c, c, a});
+    }
+    return out;
+  }
+
+  // Whether the context can hold the format as asked; `info` may change to
+  // what it holds instead.
+  static bool Storable(Format format, bool target, std::uint32_t w, std::uint32_t h,
+                       FormatInfo* info) {
+    if (api::Desktop()) return true;
+    // WebGL takes S3TC only in whole blocks.
+    if (info->compressed && (w % 4 != 0 || h % 4 != 0)) {
+      *info = {GL_RGBA8, GL_RGBA, GL_UNSIGNED_BYTE, false, true};
+    }
+    // Float targets need an extension on ES; half floats hold depth-like
+    // values well enough where only those render.
+    if (target && format == kFormatR32F && !api::Current().floatTargets) {
+      if (!api::Current().halfFloatTargets) return false;
+      *info = {GL_R16F, GL_RED, GL_HALF_FLOAT};
+    }
     return true;
   }
 
@@ -1269,12 +1562,12 @@ class GlDevice : public Device {
     auto* back = new GlSurface(
         SurfaceDesc{p.backBufferFormat, kUsageRenderTarget, kPoolDefault, samples, w, h});
     back->mTexture = NewTexture(GL_TEXTURE_2D);
-    glTextureStorage2D(back->mTexture->name, 1, info.internal, gw, gh);
+    back->mInfo = info;
+    glTexStorage2D(GL_TEXTURE_2D, 1, info.internal, gw, gh);
     if (samples > 0) {
       // Drawn multisampled, resolved into the texture whenever it is read.
       back->mRenderbuffer = NewRenderbuffer();
-      glNamedRenderbufferStorageMultisample(back->mRenderbuffer->name, samples, info.internal, gw,
-                                            gh);
+      glRenderbufferStorageMultisample(GL_RENDERBUFFER, samples, info.internal, gw, gh);
       back->mResolve = back->mTexture;
     }
     mBackBuffer = back;
@@ -1284,15 +1577,14 @@ class GlDevice : public Device {
       depth->mRenderbuffer = NewRenderbuffer();
       const GLenum internal =
           p.autoDepthStencilFormat == kFormatD16 ? GL_DEPTH_COMPONENT16 : GL_DEPTH24_STENCIL8;
-      glNamedRenderbufferStorageMultisample(depth->mRenderbuffer->name, samples, internal, gw,
-                                            gh);
+      glRenderbufferStorageMultisample(GL_RENDERBUFFER, samples, internal, gw, gh);
       mAutoDepth = depth;
     }
     Bind<Surface>(mTarget, mBackBuffer);
     Bind<Surface>(mDepth, mAutoDepth);
     BindTarget();
     SDL_GL_SetSwapInterval(p.presentationInterval == kPresentIntervalImmediate ? 0 : 1);
-    const GLenum status = glCheckNamedFramebufferStatus(mRenderFbo, GL_DRAW_FRAMEBUFFER);
+    const GLenum status = glCheckFramebufferStatus(GL_DRAW_FRAMEBUFFER);
     if (status != GL_FRAMEBUFFER_COMPLETE) {
       gLastError = "the back buffer's framebuffer is incomplete";
       return false;
@@ -1316,19 +1608,36 @@ class GlDevice : public Device {
   VertexDeclaration* mDeclaration = nullptr;
   std::array<StreamBinding, kStreams> mStreams{};
   IndexBuffer* mIndices = nullptr;
-  std::uint32_t mEnabledAttributes = 0;
-  // What the vertex array and the program were last set up with.
-  struct BoundStream {
-    std::uint64_t buffer = 0;
-    std::uint32_t offset = 0;
-    std::uint32_t stride = 0;
+  // The current declaration's attributes, read when it changes.
+  struct Attribute {
+    GLuint location;
+    GLint size;
+    GLenum type;
+    GLboolean normalized;
+    std::uint32_t stream;
+    std::uint32_t offset;
   };
-  std::uint64_t mVaoDeclaration = 0;
-  std::uint32_t mVaoStreamMask = 0;
-  bool mVaoHasColor = false;
-  bool mVaoHasTexCoord = false;
-  std::array<BoundStream, kStreams> mVaoStreams{};
+  std::vector<Attribute> mLayout;
+  std::uint64_t mLayoutDeclaration = 0;
+  std::uint32_t mLayoutEnabled = 0;
+  int mLayoutBgra = 0;  // ES: COLOR0/COLOR1 (bits 0/1) arrive as bytes B, G, R, A
+  bool mLayoutHasColor = false;
+  bool mLayoutHasTexCoord = false;
+  // What the vertex array and the programs were last set up with.
+  struct BoundAttribute {
+    std::uint64_t buffer = 0;
+    std::int64_t offset = -1;
+    std::uint32_t stride = 0;
+    std::uint64_t layout = 0;
+  };
+  std::array<BoundAttribute, kAttributeCount> mBound{};
+  std::uint32_t mEnabledAttributes = 0;
   std::uint64_t mVaoIndices = 0;
+  GLuint mScratchIndices = 0;  // indices rewritten on the CPU
+  std::uint32_t mFillMode = kFillSolid;
+  GLint mWvpLocation = -1, mModeLocation = -1;
+  internal::ProgramState mOwnState;
+  internal::ProgramState* mEffectState = nullptr;
   int mShading = -1;
   Matrix mWorld = IdentityMatrix();
   Matrix mView = IdentityMatrix();
@@ -1341,6 +1650,7 @@ class GlDevice : public Device {
 };
 
 void ReadFacts() {
+  api::ReadContext();
   auto text = [](GLenum name) {
     const auto* s = reinterpret_cast<const char*>(glGetString(name));
     return std::string(s != nullptr ? s : "");
@@ -1354,10 +1664,8 @@ void ReadFacts() {
   glGetIntegerv(GL_MAX_SAMPLES, &maxSamples);
   glGetIntegerv(GL_MAX_TEXTURE_IMAGE_UNITS, &maxUnits);
   glGetIntegerv(GL_MAX_DRAW_BUFFERS, &maxTargets);
-  if (epoxy_has_gl_extension("GL_EXT_texture_filter_anisotropic") ||
-      epoxy_has_gl_extension("GL_ARB_texture_filter_anisotropic")) {
-    glGetFloatv(GL_MAX_TEXTURE_MAX_ANISOTROPY_EXT, &maxAnisotropy);
-  }
+  if (api::Current().anisotropy) glGetFloatv(GL_MAX_TEXTURE_MAX_ANISOTROPY_EXT, &maxAnisotropy);
+  gFacts.identifier.api = api::Desktop() ? "OpenGL 4.5 core" : "OpenGL ES 3.0";
   Caps& caps = gFacts.caps;
   caps.textureCaps = kTextureCapsCubeMap;  // no power-of-two restriction
   caps.vertexProcessingCaps = 0x1FF;
@@ -1521,22 +1829,32 @@ bool IsLiveGlDevice(Device* device) {
   return gl != nullptr && gl == gLiveDevice && gl->Current();
 }
 
-bool TextureName(BaseTexture* texture, unsigned* name, unsigned* target) {
+bool TextureName(BaseTexture* texture, unsigned* name, unsigned* target, bool* filterable) {
   if (auto* t = dynamic_cast<GlTexture*>(texture)) {
     *name = t->Name();
     *target = GL_TEXTURE_2D;
+    *filterable = t->Filterable();
     return true;
   }
   if (auto* t = dynamic_cast<GlCubeTexture*>(texture)) {
     *name = t->Name();
     *target = GL_TEXTURE_CUBE_MAP;
+    *filterable = t->Filterable();
     return true;
   }
   return false;
 }
 
-void SetEffectProgram(Device* device, unsigned program) {
-  if (auto* gl = dynamic_cast<GlDevice*>(device)) gl->SetEffectProgram(program);
+void SetEffectProgram(Device* device, unsigned program, ProgramState* state) {
+  if (auto* gl = dynamic_cast<GlDevice*>(device)) gl->SetEffectProgram(program, state);
+}
+
+void UseProgram(Device* device, unsigned program) {
+  if (auto* gl = dynamic_cast<GlDevice*>(device)) gl->UseProgram(program);
+}
+
+void SetFillMode(Device* device, std::uint32_t mode) {
+  if (auto* gl = dynamic_cast<GlDevice*>(device)) gl->SetFillMode(mode);
 }
 
 Matrix WorldViewProjection(Device* device) {
@@ -1547,6 +1865,17 @@ Matrix WorldViewProjection(Device* device) {
 std::uint64_t ContextSerial() { return ContextCurrent() ? gContextSerial : 0; }
 
 }  // namespace internal
+
+void SetContextAttributes() {
+  const bool es = api::WantEs();
+  SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, es ? 3 : 4);
+  SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, es ? 0 : 5);
+  SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK,
+                      es ? SDL_GL_CONTEXT_PROFILE_ES : SDL_GL_CONTEXT_PROFILE_CORE);
+  SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+}
+
+void HideExtensionsForTesting(std::vector<std::string> names) { api::HideExtensions(std::move(names)); }
 
 Direct3D* CreateDirect3D() {
   if (SDL_WasInit(SDL_INIT_VIDEO) == 0 && SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {

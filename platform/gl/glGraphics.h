@@ -7,9 +7,10 @@
 #include "platform/api.h"
 #include "platform/graphics.h"
 
-// The OpenGL 4.5 core backend of the graphics interface, and its controls
-// for tests. No GL header is included here so engine code may use the
-// attribute table.
+// The OpenGL backend of the graphics interface (OpenGL 4.5 core, or
+// OpenGL ES 3.0 with VELOX_GL=es in the environment: the subset WebGL 2
+// offers), and its controls for tests. No GL header is included here so
+// engine code may use the attribute table.
 //
 // Conventions kept by the backend:
 // - Every image keeps Direct3D row order: GL row 0 (t = 0, window y = 0 of an
@@ -47,7 +48,16 @@ PLATFORM_API std::uint32_t TakeGlError();
 PLATFORM_API void CapturePresentsForTesting(bool on);
 PLATFORM_API std::vector<std::uint32_t> LastPresentedForTesting(int* width, int* height);
 
+// The named extensions count as absent from the next context on (an empty
+// list shows them all again), so that tests reach the paths of drivers
+// without them.
+PLATFORM_API void HideExtensionsForTesting(std::vector<std::string> names);
+
 // Used by Direct3DCreate; null when SDL's video cannot start.
 Direct3D* CreateDirect3D();
+
+// The context SDL is to make (the kind VELOX_GL asks for); set before an
+// OpenGL window is created, since SDL may pick its GL library then.
+void SetContextAttributes();
 
 }  // namespace platform::gl

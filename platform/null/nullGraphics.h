@@ -18,7 +18,7 @@ struct Settings {
   // Multisample levels that CheckDeviceMultiSampleType accepts, by format;
   // a format not listed accepts levels 0, 2 and 4.
   std::map<std::uint32_t, std::vector<int>> multisampleLevels;
-  AdapterIdentifier identifier = {"null", "Null graphics device", "null0", 0, 0};
+  AdapterIdentifier identifier = {"null", "Null graphics device", "null0", 0, 0, ""};
 
   // Each counts down: the next n calls of that kind fail.
   int failCreateDevice = 0;

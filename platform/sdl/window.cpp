@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/display.h"
+#include "platform/gl/glGraphics.h"
 #include "platform/sdl/native.h"
 #include "platform/utf8.h"
 #include "platform/window.h"
@@ -90,7 +91,10 @@ std::unique_ptr<Window> Window::Create(const WindowDesc& desc) {
     return nullptr;
   }
   Uint32 flags = SDL_WINDOW_HIDDEN;
-  if (desc.openGL) flags |= SDL_WINDOW_OPENGL;
+  if (desc.openGL) {
+    flags |= SDL_WINDOW_OPENGL;
+    gl::SetContextAttributes();
+  }
   if (desc.fullscreen) flags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
   if (desc.alwaysOnTop) flags |= SDL_WINDOW_ALWAYS_ON_TOP;
   int x = desc.x, y = desc.y, width = desc.width, height = desc.height;
