@@ -2,9 +2,9 @@
 #include "platform/gl/glApi.h"
 #include "platform/gl/glInternal.h"
 #include "platform/gl/glPixels.h"
+#include "platform/gl/glSurface.h"
 #include "platform/graphicsShared.h"
 
-#include <SDL.h>
 
 #include <algorithm>
 #include <array>
@@ -33,7 +33,7 @@ int gPresentedWidth = 0, gPresentedHeight = 0;
 int gDefaultPoolAlive = 0;
 class GlDevice* gLiveDevice = nullptr;
 
-bool ContextCurrent() { return SDL_GL_GetCurrentContext() != nullptr; }
+bool ContextCurrent() { return surface::CurrentContext() != nullptr; }
 
 // Which device's context is live: 0 when none, a new number for each device.
 std::uint64_t gContextSerial = 0;
@@ -649,32 +649,21 @@ GLuint CompileProgram(std::string* error) {
   return program;
 }
 
-SDL_Window* CreateHiddenWindow() {
-  SetContextAttributes();
-  return SDL_CreateWindow("", 0, 0, 1, 1, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
-}
-
 // Creates the context (OpenGL 4.5 core, or ES 3.0 with VELOX_GL=es) on the
 // window and makes it current.
-SDL_GLContext CreateContext(SDL_Window* window) {
-  SetContextAttributes();
+surface::Context CreateContext(surface::Window* window) {
   const bool es = api::WantEs();
   const std::string kind = es ? "OpenGL ES 3.0" : "OpenGL 4.5 core";
-  SDL_GLContext context = SDL_GL_CreateContext(window);
+  surface::Context context = surface::CreateContext(window, es);
   if (context == nullptr) {
-    gLastError = kind + " context: " + SDL_GetError();
-    return nullptr;
-  }
-  if (SDL_GL_MakeCurrent(window, context) != 0) {
-    gLastError = kind + " is not available";
-    SDL_GL_DeleteContext(context);
+    gLastError = kind + " context: " + surface::Error();
     return nullptr;
   }
   api::ReadContext();
   if (api::Desktop() == es || api::Current().version < (es ? 30 : 45)) {
     gLastError = kind + " is not available";
-    SDL_GL_MakeCurrent(window, nullptr);
-    SDL_GL_DeleteContext(context);
+    surface::MakeCurrent(window, nullptr);
+    surface::DeleteContext(context);
     return nullptr;
   }
   return context;
@@ -699,7 +688,7 @@ struct StreamBinding {
 
 class GlDevice : public Device {
  public:
-  GlDevice(SDL_Window* window, SDL_Window* ownWindow, SDL_GLContext context)
+  GlDevice(surface::Window* window, surface::Window* ownWindow, surface::Context context)
       : mWindow(window), mOwnWindow(ownWindow), mContext(context) {
     glGenFramebuffers(1, &mRenderFbo);
     glGenFramebuffers(1, &mReadFbo);
@@ -731,7 +720,7 @@ class GlDevice : public Device {
   }
 
   ~GlDevice() override {
-    SDL_GL_MakeCurrent(mWindow, mContext);
+    surface::MakeCurrent(mWindow, mContext);
     Bind<Surface>(mTarget, nullptr);
     for (Surface*& t : mExtraTargets) Bind<Surface>(t, nullptr);
     Bind<Surface>(mDepth, nullptr);
@@ -748,9 +737,9 @@ class GlDevice : public Device {
     if (mScratchIndices != 0) glDeleteBuffers(1, &mScratchIndices);
     if (mProgram != 0) glDeleteProgram(mProgram);
     gContextSerial = 0;
-    SDL_GL_MakeCurrent(mWindow, nullptr);
-    SDL_GL_DeleteContext(mContext);
-    if (mOwnWindow != nullptr) SDL_DestroyWindow(mOwnWindow);
+    surface::MakeCurrent(mWindow, nullptr);
+    surface::DeleteContext(mContext);
+    if (mOwnWindow != nullptr) surface::DestroyWindow(mOwnWindow);
     if (gLiveDevice == this) gLiveDevice = nullptr;
   }
 
@@ -788,11 +777,11 @@ class GlDevice : public Device {
   Result Present(const Rect* source, const Rect* destination, Window* override,
                  const void*) override {
     if (mLost) return kDeviceLost;
-    SDL_Window* window =
-        override != nullptr ? static_cast<SDL_Window*>(override->NativeHandle()) : mWindow;
-    if (window != mWindow) SDL_GL_MakeCurrent(window, mContext);
+    surface::Window* window =
+        override != nullptr ? surface::FromNative(override->NativeHandle()) : mWindow;
+    if (window != mWindow) surface::MakeCurrent(window, mContext);
     int windowWidth = 0, windowHeight = 0;
-    SDL_GL_GetDrawableSize(window, &windowWidth, &windowHeight);
+    surface::DrawableSize(window, &windowWidth, &windowHeight);
     const Rect full = {0, 0, static_cast<std::int32_t>(mBackBuffer->mDesc.width),
                        static_cast<std::int32_t>(mBackBuffer->mDesc.height)};
     const Rect whole = {0, 0, windowWidth, windowHeight};
@@ -807,8 +796,8 @@ class GlDevice : public Device {
     glBlitFramebuffer(s.left, s.top, s.right, s.bottom, d.left, windowHeight - d.top, d.right,
                       windowHeight - d.bottom, GL_COLOR_BUFFER_BIT, scaled ? GL_LINEAR : GL_NEAREST);
     if (gCapturePresents) CaptureWindow(windowWidth, windowHeight);
-    SDL_GL_SwapWindow(window);
-    if (window != mWindow) SDL_GL_MakeCurrent(mWindow, mContext);
+    surface::Swap(window);
+    if (window != mWindow) surface::MakeCurrent(mWindow, mContext);
     glBindFramebuffer(GL_DRAW_FRAMEBUFFER, mRenderFbo);
     return kOk;
   }
@@ -1201,7 +1190,7 @@ class GlDevice : public Device {
     mCurrentProgram = program;
   }
   void SetFillMode(std::uint32_t mode) { mFillMode = mode; }
-  bool Current() const { return SDL_GL_GetCurrentContext() == mContext; }
+  bool Current() const { return surface::CurrentContext() == mContext; }
 
  private:
   static constexpr std::uint32_t kStreams = 16;
@@ -1583,7 +1572,7 @@ class GlDevice : public Device {
     Bind<Surface>(mTarget, mBackBuffer);
     Bind<Surface>(mDepth, mAutoDepth);
     BindTarget();
-    SDL_GL_SetSwapInterval(p.presentationInterval == kPresentIntervalImmediate ? 0 : 1);
+    surface::SetSwapInterval(p.presentationInterval == kPresentIntervalImmediate ? 0 : 1);
     const GLenum status = glCheckFramebufferStatus(GL_DRAW_FRAMEBUFFER);
     if (status != GL_FRAMEBUFFER_COMPLETE) {
       gLastError = "the back buffer's framebuffer is incomplete";
@@ -1592,9 +1581,9 @@ class GlDevice : public Device {
     return true;
   }
 
-  SDL_Window* mWindow;
-  SDL_Window* mOwnWindow;
-  SDL_GLContext mContext;
+  surface::Window* mWindow;
+  surface::Window* mOwnWindow;
+  surface::Context mContext;
   GLuint mRenderFbo = 0, mReadFbo = 0, mDrawFbo = 0, mVao = 0, mProgram = 0;
   GLuint mEffectProgram = 0;   // the effect pass's program, 0 for the device's own
   GLuint mCurrentProgram = 0;
@@ -1688,18 +1677,18 @@ bool EnsureFacts() {
     ReadFacts();
     return true;
   }
-  SDL_Window* window = CreateHiddenWindow();
+  surface::Window* window = surface::CreateHiddenWindow();
   if (window == nullptr) {
-    gLastError = std::string("hidden OpenGL window: ") + SDL_GetError();
+    gLastError = std::string("hidden OpenGL window: ") + surface::Error();
     return false;
   }
-  SDL_GLContext context = CreateContext(window);
+  surface::Context context = CreateContext(window);
   if (context != nullptr) {
     ReadFacts();
-    SDL_GL_MakeCurrent(window, nullptr);
-    SDL_GL_DeleteContext(context);
+    surface::MakeCurrent(window, nullptr);
+    surface::DeleteContext(context);
   }
-  SDL_DestroyWindow(window);
+  surface::DestroyWindow(window);
   return gFacts.ok;
 }
 
@@ -1743,27 +1732,27 @@ class GlDirect3D : public shared::DisplayAdapter {
     // One context at a time: the objects' names live in it.
     if (gLiveDevice != nullptr) return kNotAvailable;
     Window* shown = parameters->deviceWindow != nullptr ? parameters->deviceWindow : focusWindow;
-    SDL_Window* own = nullptr;
-    SDL_Window* window =
-        shown != nullptr ? static_cast<SDL_Window*>(shown->NativeHandle()) : nullptr;
+    surface::Window* own = nullptr;
+    surface::Window* window =
+        shown != nullptr ? surface::FromNative(shown->NativeHandle()) : nullptr;
     if (window == nullptr) {
-      own = window = CreateHiddenWindow();
+      own = window = surface::CreateHiddenWindow();
       if (window == nullptr) {
-        gLastError = std::string("hidden OpenGL window: ") + SDL_GetError();
+        gLastError = std::string("hidden OpenGL window: ") + surface::Error();
         return kNotAvailable;
       }
     }
-    SDL_GLContext context = CreateContext(window);
+    surface::Context context = CreateContext(window);
     if (context == nullptr) {
-      if (own != nullptr) SDL_DestroyWindow(own);
+      if (own != nullptr) surface::DestroyWindow(own);
       return kNotAvailable;
     }
     if (!gFacts.known) EnsureFacts();
     PresentParameters p = *parameters;
     if (!GlDevice::Acceptable(p)) {
-      SDL_GL_MakeCurrent(window, nullptr);
-      SDL_GL_DeleteContext(context);
-      if (own != nullptr) SDL_DestroyWindow(own);
+      surface::MakeCurrent(window, nullptr);
+      surface::DeleteContext(context);
+      if (own != nullptr) surface::DestroyWindow(own);
       return kInvalidCall;
     }
     if (p.deviceWindow == nullptr) p.deviceWindow = shown;
@@ -1866,20 +1855,13 @@ std::uint64_t ContextSerial() { return ContextCurrent() ? gContextSerial : 0; }
 
 }  // namespace internal
 
-void SetContextAttributes() {
-  const bool es = api::WantEs();
-  SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, es ? 3 : 4);
-  SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, es ? 0 : 5);
-  SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK,
-                      es ? SDL_GL_CONTEXT_PROFILE_ES : SDL_GL_CONTEXT_PROFILE_CORE);
-  SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
-}
+void SetContextAttributes() { surface::PrepareContextKind(api::WantEs()); }
 
 void HideExtensionsForTesting(std::vector<std::string> names) { api::HideExtensions(std::move(names)); }
 
 Direct3D* CreateDirect3D() {
-  if (SDL_WasInit(SDL_INIT_VIDEO) == 0 && SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
-    gLastError = std::string("SDL video: ") + SDL_GetError();
+  if (!surface::StartVideo()) {
+    gLastError = std::string("SDL video: ") + surface::Error();
     return nullptr;
   }
   return new GlDirect3D;

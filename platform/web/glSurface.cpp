@@ -1,0 +1,74 @@
+#include "platform/gl/glSurface.h"
+
+#include <emscripten/html5.h>
+
+// The page's canvas and its WebGL 2 context. There is one canvas: the
+// "window" is its selector; a context nobody sees is made on it as well.
+namespace platform::gl::surface {
+namespace {
+
+constexpr char kCanvas[] = "#canvas";
+std::string gError;
+
+}  // namespace
+
+Window* FromNative(void* nativeHandle) { return static_cast<Window*>(nativeHandle); }
+
+Window* CreateHiddenWindow() { return reinterpret_cast<Window*>(const_cast<char*>(kCanvas)); }
+void DestroyWindow(Window*) {}
+void PrepareContextKind(bool) {}
+
+Context CreateContext(Window* window, bool) {
+  EmscriptenWebGLContextAttributes attributes;
+  emscripten_webgl_init_context_attributes(&attributes);
+  attributes.majorVersion = 2;
+  attributes.minorVersion = 0;
+  // The engine multisamples its own targets where edges show; the canvas
+  // only receives the finished picture, and pictures are read back from
+  // the engine's targets, never from the canvas.
+  attributes.antialias = EM_FALSE;
+  attributes.alpha = EM_FALSE;
+  attributes.depth = EM_TRUE;
+  attributes.stencil = EM_TRUE;
+  attributes.premultipliedAlpha = EM_FALSE;
+  attributes.preserveDrawingBuffer = EM_FALSE;
+  attributes.powerPreference = EM_WEBGL_POWER_PREFERENCE_HIGH_PERFORMANCE;
+  const char* canvas = window != nullptr ? reinterpret_cast<const char*>(window) : kCanvas;
+  const EMSCRIPTEN_WEBGL_CONTEXT_HANDLE context = emscripten_webgl_create_context(canvas, &attributes);
+  if (context <= 0) {
+    gError = "this browser gives no WebGL 2 context";
+    return nullptr;
+  }
+  if (emscripten_webgl_make_context_current(context) != EMSCRIPTEN_RESULT_SUCCESS) {
+    emscripten_webgl_destroy_context(context);
+    gError = "the WebGL 2 context cannot be made current";
+    return nullptr;
+  }
+  return reinterpret_cast<Context>(static_cast<std::intptr_t>(context));
+}
+
+bool MakeCurrent(Window*, Context context) {
+  return emscripten_webgl_make_context_current(static_cast<EMSCRIPTEN_WEBGL_CONTEXT_HANDLE>(
+             reinterpret_cast<std::intptr_t>(context))) == EMSCRIPTEN_RESULT_SUCCESS;
+}
+
+void DeleteContext(Context context) {
+  emscripten_webgl_destroy_context(static_cast<EMSCRIPTEN_WEBGL_CONTEXT_HANDLE>(reinterpret_cast<std::intptr_t>(context)));
+}
+
+Context CurrentContext() {
+  return reinterpret_cast<Context>(static_cast<std::intptr_t>(emscripten_webgl_get_current_context()));
+}
+
+void DrawableSize(Window* window, int* width, int* height) {
+  const char* canvas = window != nullptr ? reinterpret_cast<const char*>(window) : kCanvas;
+  if (emscripten_get_canvas_element_size(canvas, width, height) != EMSCRIPTEN_RESULT_SUCCESS) *width = *height = 0;
+}
+
+// The browser shows the canvas when the program hands it the thread.
+void Swap(Window*) {}
+void SetSwapInterval(int) {}
+std::string Error() { return gError; }
+bool StartVideo() { return true; }
+
+}  // namespace platform::gl::surface
