@@ -3,7 +3,9 @@
 // play sound, starts the program, and says on the page what went wrong
 // (never a blank or frozen canvas).
 //
-// Test mode (the page's --frames): ?frames=1&fps=N&size=WxH[&from=S][&to=S]
+// Test mode (the page's --frames): ?frames=1&fps=N&size=WxH[&from=S][&to=S];
+// ?bench=1 with the same options runs --bench instead (its table in the
+// result).
 // plays silently with no click, writes the pictures the native program's
 // --frames writes, sends each to the serving script (POST /upload/NAME) and
 // ends by writing "done N" (then what the program printed on stderr) or
@@ -12,7 +14,8 @@
 
 (function () {
   const params = new URLSearchParams(location.search);
-  const test = params.get('frames') === '1';
+  const bench = params.get('bench') === '1';
+  const test = params.get('frames') === '1' || bench;
   const canvas = document.getElementById('canvas');
   const panel = document.getElementById('panel');
   const message = document.getElementById('message');
@@ -21,6 +24,7 @@
   const start = document.getElementById('start');
   const result = document.getElementById('result');
   const errors = [];
+  const printed = [];
   let running = false;
   let failed = false;
 
@@ -68,7 +72,11 @@
   canvas.addEventListener('dblclick', fullscreen);
 
   const args = ['nodialog'];
-  if (test) {
+  if (bench) {
+    args.push('--bench', '--fps=' + (params.get('fps') || '1'), '--size=' + (params.get('size') || '480x270'));
+    if (params.get('from')) args.push('--from=' + params.get('from'));
+    if (params.get('to')) args.push('--to=' + params.get('to'));
+  } else if (test) {
     args.push('--frames=/frames', '--fps=' + (params.get('fps') || '1'), '--size=' + (params.get('size') || '480x270'));
     if (params.get('from')) args.push('--from=' + params.get('from'));
     if (params.get('to')) args.push('--to=' + params.get('to'));
@@ -100,7 +108,7 @@
         const r = await fetch('/upload/' + name, { method: 'POST', body: bytes });
         if (!r.ok) { fail('cannot upload ' + name); return; }
       }
-      report('done ' + names.length + (errors.length ? '\n' + errors.join('\n') : ''));
+      report('done ' + names.length + '\n' + printed.join('\n') + (errors.length ? '\n' + errors.join('\n') : ''));
       say('Done: ' + names.length + ' pictures.');
       return;
     }
@@ -111,7 +119,7 @@
   window.Module = {
     canvas: canvas,
     noInitialRun: true,
-    print: (text) => console.log(text),
+    print: (text) => { console.log(text); printed.push(text); },
     printErr: (text) => { console.warn(text); errors.push(text); if (errors.length > 50) errors.shift(); },
     setStatus: (text) => {
       // "Downloading data... (done/total)" from the data pack's loader.
