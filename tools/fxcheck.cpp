@@ -6,6 +6,7 @@
 //     --glsl  also print the generated GLSL of each pass
 //     --gl    link the passes with the OpenGL driver (needs a display or
 //             SDL_VIDEODRIVER=offscreen); without it nothing needs a GPU
+//   VELOX_GL=es in the environment: GLSL ES 3.00 and an OpenGL ES 3.0 context
 #include <cstdio>
 #include <cstring>
 #include <sstream>
