@@ -51,8 +51,19 @@ ClipOut ClipVS(float3 pos : POSITION, float2 uv : TEXCOORD0) {
 float Luma(float3 c) { return dot(c, float3(0.299, 0.587, 0.114)); }
 
 // Cheap per-pixel or per-object random in 0..1.
-float Hash(float2 p) { return frac(sin(dot(p, float2(12.9898, 78.233))) * 43758.547); }
-float Hash3(float3 p) { return frac(sin(dot(p, float3(12.9898, 78.233, 37.719))) * 43758.547); }
+// Without sine: GPUs work out the sine of large arguments each their own
+// way (a lit window here is dark there), but multiply and take fractions
+// alike, so these give the same picture on every GPU and in every browser.
+float Hash(float2 p) {
+  float3 q = frac(p.xyx * 0.1031);
+  q += dot(q, q.yzx + 33.33);
+  return frac((q.x + q.y) * q.z);
+}
+float Hash3(float3 p) {
+  float3 q = frac(p * 0.1031);
+  q += dot(q, q.zyx + 31.32);
+  return frac((q.x + q.y) * q.z);
+}
 
 // Exponential distance fog towards a colour.
 float3 Fogged(float3 c, float3 fogColour, float dist, float density) {
