@@ -23,6 +23,8 @@
   const fill = document.getElementById('fill');
   const start = document.getElementById('start');
   const result = document.getElementById('result');
+  const opened = performance.now();
+  let readyAfter = 0;
   const errors = [];
   const printed = [];
   let running = false;
@@ -108,7 +110,8 @@
         const r = await fetch('/upload/' + name, { method: 'POST', body: bytes });
         if (!r.ok) { fail('cannot upload ' + name); return; }
       }
-      report('done ' + names.length + '\n' + printed.join('\n') + (errors.length ? '\n' + errors.join('\n') : ''));
+      report('done ' + names.length + '\nmodule and data ready ' + Math.round(readyAfter) + ' ms after the page opened\n' +
+             printed.join('\n') + (errors.length ? '\n' + errors.join('\n') : ''));
       say('Done: ' + names.length + ' pictures.');
       return;
     }
@@ -134,6 +137,7 @@
     onAbort: (what) => fail('The demo stopped: ' + what),
     onExit: (status) => { finished(status); },
     onRuntimeInitialized: () => {
+      readyAfter = performance.now() - opened;
       loaded = true;
       bar.hidden = true;
       if (test) { maybeStart(); return; }

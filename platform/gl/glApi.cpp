@@ -47,8 +47,14 @@ void ReadContext() {
   c.floatTargets = c.desktop || Any({"GL_EXT_color_buffer_float"});
   c.halfFloatTargets = c.floatTargets || Any({"GL_EXT_color_buffer_half_float"});
   c.floatLinear = c.desktop || Any({"GL_OES_texture_float_linear"});
+#ifdef __EMSCRIPTEN__
+  // Emscripten's GL layer reaches WebGL 2's timer queries through the WebGL 1
+  // extension's functions, which WebGL 2 does not have: no GPU times there.
+  c.timestamps = false;
+#else
   c.timestamps =
       c.desktop || Any({"GL_EXT_disjoint_timer_query", "GL_EXT_disjoint_timer_query_webgl2"});
+#endif
   c.anisotropy = (c.desktop && c.version >= 46) ||
                  Any({"GL_EXT_texture_filter_anisotropic", "GL_ARB_texture_filter_anisotropic"});
   // Effects bind units from 0 up; the last unit is left to edits.
