@@ -16,6 +16,7 @@ extern "C" {
 }
 #endif
 
+#include "engine/binaryReader.h"
 #include "engine/logging.h"
 #include "engine/resourceTypes.h"
 #include "engine/strings.h"
@@ -293,25 +294,19 @@ void PutValue(std::string* out, const ScriptValue& v) {
 
 class TreeReader {
  public:
-  TreeReader(const void* data, std::size_t size) : mData(static_cast<const unsigned char*>(data)), mSize(size) {}
-  bool Bytes(void* out, std::size_t n) {
-    if (n > mSize - mPos) return false;
-    if (n > 0) std::memcpy(out, mData + mPos, n);
-    mPos += n;
-    return true;
-  }
+  TreeReader(const void* data, std::size_t size) : mReader(data, size) {}
+  bool Bytes(void* out, std::size_t n) { return mReader.Read(out, n); }
   bool U32(std::uint32_t* v) {
-    unsigned char b[4];
-    if (!Bytes(b, 4)) return false;
-    *v = b[0] | (b[1] << 8) | (b[2] << 16) | (static_cast<std::uint32_t>(b[3]) << 24);
+    std::int32_t i;
+    if (!mReader.ReadInt32(i)) return false;
+    *v = static_cast<std::uint32_t>(i);
     return true;
   }
   bool Text(std::string* s) {
     std::uint32_t n;
-    if (!U32(&n) || n > mSize - mPos) return false;
-    s->assign(reinterpret_cast<const char*>(mData + mPos), n);
-    mPos += n;
-    return true;
+    if (!U32(&n) || n > mReader.Remaining()) return false;
+    s->resize(n);
+    return mReader.Read(s->data(), n);
   }
   // Every value takes at least 18 bytes: no count can outrun the file.
   bool Value(ScriptValue* v, int depth) {
@@ -326,12 +321,12 @@ class TreeReader {
     const std::uint64_t bits = lo | (static_cast<std::uint64_t>(hi) << 32);
     std::memcpy(&v->number, &bits, 8);
     if (!std::isfinite(v->number)) return false;
-    if (!U32(&n) || n > (mSize - mPos) / 18) return false;
+    if (!U32(&n) || n > mReader.Remaining() / 18) return false;
     v->items.resize(n);
     for (ScriptValue& item : v->items) {
       if (!Value(&item, depth + 1)) return false;
     }
-    if (!U32(&n) || n > (mSize - mPos) / 22) return false;
+    if (!U32(&n) || n > mReader.Remaining() / 22) return false;
     v->fields.resize(n);
     for (std::uint32_t i = 0; i < n; ++i) {
       if (!Text(&v->fields[i].first) || !Value(&v->fields[i].second, depth + 1)) return false;
@@ -339,12 +334,10 @@ class TreeReader {
     }
     return v->kind == ScriptValue::Table || (v->items.empty() && v->fields.empty());
   }
-  bool AtEnd() const { return mPos == mSize; }
+  bool AtEnd() const { return mReader.Remaining() == 0; }
 
  private:
-  const unsigned char* mData;
-  std::size_t mSize;
-  std::size_t mPos = 0;
+  io::BinaryReader mReader;
   std::size_t mValues = 0;
 };
 

@@ -462,13 +462,7 @@ technique Fixed { pass { CullMode = None; } }
   ASSERT_EQ(device->CreateVertexDeclaration(elements, &declaration), kOk);
   ASSERT_EQ(device->CreateVertexBuffer(sizeof vertices, 0, 0, kPoolManaged, &vb, nullptr), kOk);
   ASSERT_EQ(device->CreateIndexBuffer(sizeof indices, 0, kFormatIndex16, kPoolManaged, &ib, nullptr), kOk);
-  void* data = nullptr;
-  vb->Lock(0, 0, &data, 0);
-  std::memcpy(data, vertices, sizeof vertices);
-  vb->Unlock();
-  ib->Lock(0, 0, &data, 0);
-  std::memcpy(data, indices, sizeof indices);
-  ib->Unlock();
+  FillBuffers(vb, vertices, ib, indices);
   auto draw = [&](const char* technique) {
     std::uint32_t passes = 0;
     device->Clear(0, nullptr, kClearTarget | kClearZBuffer, 0xFF000000, 1.0f, 0);

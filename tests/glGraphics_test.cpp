@@ -762,13 +762,7 @@ TEST_F(GlGraphicsTest, NegativeBaseVertexReadsEarlierVertices) {
   ASSERT_EQ(mDevice->CreateVertexBuffer(sizeof vertices, 0, 0, kPoolManaged, &vb, nullptr), kOk);
   ASSERT_EQ(mDevice->CreateIndexBuffer(sizeof indices, 0, kFormatIndex16, kPoolManaged, &ib, nullptr),
             kOk);
-  void* data = nullptr;
-  ASSERT_EQ(vb->Lock(0, 0, &data, 0), kOk);
-  std::memcpy(data, vertices, sizeof vertices);
-  vb->Unlock();
-  ASSERT_EQ(ib->Lock(0, 0, &data, 0), kOk);
-  std::memcpy(data, indices, sizeof indices);
-  ib->Unlock();
+  FillBuffers(vb, vertices, ib, indices);
   mDevice->SetVertexDeclaration(decl);
   mDevice->SetStreamSource(0, vb, 0, sizeof(ColorVertex));
   mDevice->SetIndices(ib);

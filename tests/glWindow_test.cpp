@@ -109,13 +109,7 @@ TEST_F(GlScreenTest, LoadedDdsDrawsWithItsStoredColoursAndLevels) {
   ASSERT_EQ(mDevice->CreateIndexBuffer(sizeof indices, 0, kFormatIndex16, kPoolManaged, &ib,
                                        nullptr),
             kOk);
-  void* data = nullptr;
-  vb->Lock(0, 0, &data, 0);
-  std::memcpy(data, quad, sizeof quad);
-  vb->Unlock();
-  ib->Lock(0, 0, &data, 0);
-  std::memcpy(data, indices, sizeof indices);
-  ib->Unlock();
+  FillBuffers(vb, quad, ib, indices);
   Matrix identity;
   MatrixIdentity(&identity);
   for (auto state : {kTransformWorld, kTransformView, kTransformProjection}) {

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/graphics.h"
 #include "platform/window.h"
 
 // Mesa's driver keeps allocations until it is unloaded; LSan cannot name an
@@ -36,6 +37,19 @@ const auto* const kKeepDriverLoaded = ::testing::AddGlobalTestEnvironment(new Ke
 [[maybe_unused]] bool EsRequested() {
   const char* v = std::getenv("VELOX_GL");
   return v != nullptr && std::strcmp(v, "es") == 0;
+}
+
+// Copies a vertex and an index array into buffers the test has made.
+template <class Vertices, class Indices>
+[[maybe_unused]] void FillBuffers(platform::VertexBuffer* vb, const Vertices& vertices, platform::IndexBuffer* ib,
+                                  const Indices& indices) {
+  void* data = nullptr;
+  ASSERT_EQ(vb->Lock(0, 0, &data, 0), platform::kOk);
+  std::memcpy(data, &vertices, sizeof vertices);
+  vb->Unlock();
+  ASSERT_EQ(ib->Lock(0, 0, &data, 0), platform::kOk);
+  std::memcpy(data, &indices, sizeof indices);
+  ib->Unlock();
 }
 
 }  // namespace
