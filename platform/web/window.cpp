@@ -1,6 +1,7 @@
 #include <emscripten.h>
 #include <emscripten/html5.h>
 
+#include <algorithm>
 #include <deque>
 #include <string>
 
@@ -73,12 +74,31 @@ EM_JS(void, velox_show_cursor, (int show), {
 
 }  // namespace
 
-// The page is the display: one mode, the canvas's size.
-std::vector<DisplayMode> EnumerateDisplayModes(int format) {
-  return {{1024, 768, 60, format}};
+namespace {
+
+// clang-format off
+EM_JS(int, velox_page_width, (), { return Math.round(window.innerWidth * (window.devicePixelRatio || 1)); });
+EM_JS(int, velox_page_height, (), { return Math.round(window.innerHeight * (window.devicePixelRatio || 1)); });
+// clang-format on
+
+// The page is the display: one mode, the page's size in device pixels, no
+// wider than 1920 (the software renderers some browsers fall back to are
+// slow enough at that), the page's shape kept.
+DisplayMode PageMode(int format) {
+  int width = velox_page_width(), height = velox_page_height();
+  if (width <= 0 || height <= 0) return {1024, 768, 60, format};
+  if (width > 1920) {
+    height = height * 1920 / width;
+    width = 1920;
+  }
+  return {width, std::max(height, 1), 60, format};
 }
 
-DisplayMode DesktopDisplayMode() { return {1024, 768, 60, kFormatX8R8G8B8}; }
+}  // namespace
+
+std::vector<DisplayMode> EnumerateDisplayModes(int format) { return {PageMode(format)}; }
+
+DisplayMode DesktopDisplayMode() { return PageMode(kFormatX8R8G8B8); }
 
 void SetDisplayModesForTesting(const std::vector<DisplayMode>&) {}
 
