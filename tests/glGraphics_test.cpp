@@ -194,6 +194,17 @@ class GlGraphicsTest : public ::testing::Test {
         {0, 1, 2, 0, 2, 3});
   }
 
+  // The grey frame with the textured quad over it, read back.
+  Picture DrawTextured(Texture* texture) {
+    mDevice->SetTexture(0, texture);
+    EXPECT_EQ(mDevice->BeginScene(), kOk);
+    mDevice->Clear(0, nullptr, kClearTarget | kClearZBuffer, kGrey, 1.0f, 0);
+    DrawTexturedQuad();
+    mDevice->EndScene();
+    mDevice->SetTexture(0, nullptr);
+    return ReadBackBuffer();
+  }
+
   // A full-screen quad whose texture coordinate (0, 0) is the top left.
   void DrawTexturedQuad() {
     Draw<TexVertex>(
@@ -567,13 +578,7 @@ TEST_F(GlGraphicsTest, LockedTextureLevelsKeepTheirTopRowAtTheTop) {
     ASSERT_EQ(texture->UnlockRect(0), kOk);
     EXPECT_EQ(texture->UnlockRect(0), kInvalidCall);
 
-    mDevice->SetTexture(0, texture);
-    ASSERT_EQ(mDevice->BeginScene(), kOk);
-    mDevice->Clear(0, nullptr, kClearTarget | kClearZBuffer, kGrey, 1.0f, 0);
-    DrawTexturedQuad();
-    mDevice->EndScene();
-    mDevice->SetTexture(0, nullptr);
-    const Picture picture = ReadBackBuffer();
+    const Picture picture = DrawTextured(texture);
     if (c.format == kFormatA8R8G8B8) picture.Save("gl_texture");
     ExpectPixels(picture, "gl_texture_" + std::to_string(c.format),
                  {{16, 16, c.top}, {48, 16, c.top}, {16, 48, c.bottom}, {48, 48, c.bottom}},
@@ -611,13 +616,7 @@ TEST_F(GlGraphicsTest, CompressedAndMipmappedTexturesUpload) {
   EXPECT_EQ(chain->GetLevelDesc(4, &desc), kInvalidCall);
   chain->Release();
 
-  mDevice->SetTexture(0, dxt);
-  ASSERT_EQ(mDevice->BeginScene(), kOk);
-  mDevice->Clear(0, nullptr, kClearTarget | kClearZBuffer, kGrey, 1.0f, 0);
-  DrawTexturedQuad();
-  mDevice->EndScene();
-  mDevice->SetTexture(0, nullptr);
-  ExpectPixels(ReadBackBuffer(), "gl_dxt1", {{8, 8, kRed}, {56, 56, kRed}});
+  ExpectPixels(DrawTextured(dxt), "gl_dxt1", {{8, 8, kRed}, {56, 56, kRed}});
   dxt->Release();
 }
 
@@ -808,13 +807,7 @@ TEST_F(GlBareEsTest, BlocksDecodeOnTheCpuAndTheRestIsRefused) {
   const std::uint8_t blocks[16] = {0x00, 0xF8, 0, 0, 0, 0, 0, 0, 0x1F, 0x00, 0, 0, 0, 0, 0, 0};
   std::memcpy(locked.bits, blocks, sizeof blocks);
   ASSERT_EQ(dxt->UnlockRect(0), kOk);
-  mDevice->SetTexture(0, dxt);
-  ASSERT_EQ(mDevice->BeginScene(), kOk);
-  mDevice->Clear(0, nullptr, kClearTarget | kClearZBuffer, kGrey, 1.0f, 0);
-  DrawTexturedQuad();
-  mDevice->EndScene();
-  mDevice->SetTexture(0, nullptr);
-  ExpectPixels(ReadBackBuffer(), "gl_es_dxt1", {{8, 32, kRed}, {24, 32, kRed}, {40, 32, kBlue}, {52, 32, kBlue}});
+  ExpectPixels(DrawTextured(dxt), "gl_es_dxt1", {{8, 32, kRed}, {24, 32, kRed}, {40, 32, kBlue}, {52, 32, kBlue}});
   dxt->Release();
 
   Query* query = nullptr;
