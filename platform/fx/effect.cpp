@@ -8,13 +8,13 @@
 #include <fstream>
 #include <map>
 #include <sstream>
-#include <strings.h>
 
 #include "platform/fx/backend.h"
 #include "platform/fx/bakedStages.h"
 #include "platform/fx/compiler.h"
 #include "platform/null/nullGraphics.h"
 #include "platform/textureFiles.h"
+#include "platform/gl/glApi.h"
 #include "platform/gl/glEffect.h"
 #include "platform/utf8.h"
 
@@ -71,10 +71,7 @@ class NullBackend : public Backend {
     return std::make_unique<PassProgram>();
   }
   // Validates what the gl backend would draw: GLSL ES with VELOX_GL=es.
-  Glsl Language() const override {
-    const char* v = std::getenv("VELOX_GL");
-    return v != nullptr && strcasecmp(v, "es") == 0 ? Glsl::kEs300 : Glsl::k450;
-  }
+  Glsl Language() const override { return gl::api::WantEs() ? Glsl::kEs300 : Glsl::k450; }
   void Apply(PassProgram&, const RenderStates&) override {}
   void Upload(PassProgram&, int, const std::uint8_t*, std::uint32_t) override {}
   void BindSampler(int, BaseTexture*, const SamplerStates&) override {}
