@@ -1,10 +1,8 @@
 #include "engine/renderer.h"
 
 #include <algorithm>
-#include <chrono>
 #include <filesystem>
 #include <system_error>
-#include <thread>
 
 #include "engine/Shader.h"
 #include "engine/Window.h"
@@ -18,6 +16,7 @@
 #include "engine/strings.h"
 #include "engine/timer.h"
 #include "platform/graphics.h"
+#include "platform/system.h"
 #include "platform/textureFiles.h"
 
 namespace engine::gfx {
@@ -369,7 +368,7 @@ void Renderer::Frame() {
       Recover();
       if (mDeviceLost) return;
     } else {
-      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      platform::Sleep(200);
       return;
     }
   }

@@ -70,6 +70,7 @@ void ResourceManager::WrongClass(const std::wstring& name) const {
 
 void ResourceManager::LostDevice() {
   for (auto& r : mUnmanaged) r.second->OnLost();
+  for (auto& r : mUnnamedUnmanaged) r->OnLost();
 }
 
 void ResourceManager::ResetDevice() {

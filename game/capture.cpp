@@ -11,7 +11,9 @@
 #include <system_error>
 #include <utility>
 
+#include "engine/kernel.h"
 #include "engine/profiler.h"
+#include "engine/renderer.h"
 #include "engine/timer.h"
 #include "game/video.h"
 #include "engine/wrapper.h"
@@ -134,11 +136,11 @@ bool Capture::Start() {
   return true;
 }
 
-bool Capture::StartReadback(double time) {
+platform::Result Capture::StartReadback(double time) {
   platform::Device* device = engine::Direct3DDevice();
   platform::Surface* back = nullptr;
   if (device == nullptr || platform::Failed(device->GetBackBuffer(0, 0, 0, &back)) || back == nullptr)
-    return false;
+    return platform::kFail;
   platform::SurfaceDesc desc;
   back->GetDesc(&desc);
   Slot& slot = mSlots[static_cast<std::size_t>(mFrames % static_cast<long long>(mSlots.size()))];
@@ -147,11 +149,12 @@ bool Capture::StartReadback(double time) {
                                                            platform::kPoolSystemMem, &slot.surface))) {
     slot.surface = nullptr;
   }
-  const bool started =
-      slot.surface != nullptr && !platform::Failed(device->GetRenderTargetDataAsync(back, slot.surface));
+  const platform::Result started =
+      slot.surface != nullptr ? device->GetRenderTargetDataAsync(back, slot.surface) : platform::kFail;
   back->Release();
-  if (!started) return false;
+  if (platform::Failed(started)) return started;
   slot.frame = Frame();
+  slot.sheetBefore = mNextSheetTime;
   slot.frame.width = static_cast<int>(desc.width);
   slot.frame.height = static_cast<int>(desc.height);
   slot.frame.time = time;
@@ -162,12 +165,14 @@ bool Capture::StartReadback(double time) {
     slot.frame.label = ClockText(time) + (mLabel ? "  " + mLabel(time) : std::string());
     while (mNextSheetTime - 0.5 / mPlan.fps <= time) mNextSheetTime += mPlan.sheetEvery;
   }
-  return true;
+  return platform::kOk;
 }
 
-bool Capture::CollectReadback(Slot& slot, Frame* frame) {
+platform::Result Capture::CollectReadback(Slot& slot, Frame* frame) {
   platform::LockedRect locked;
-  if (slot.surface == nullptr || platform::Failed(slot.surface->LockRect(&locked, nullptr, 0))) return false;
+  if (slot.surface == nullptr) return platform::kFail;
+  const platform::Result read = slot.surface->LockRect(&locked, nullptr, 0);
+  if (platform::Failed(read)) return read;
   *frame = std::move(slot.frame);
   const std::size_t row = static_cast<std::size_t>(frame->width) * 4;
   frame->bgrx.resize(row * static_cast<std::size_t>(frame->height));
@@ -176,16 +181,33 @@ bool Capture::CollectReadback(Slot& slot, Frame* frame) {
                 static_cast<const std::uint8_t*>(locked.bits) + static_cast<std::size_t>(y) * locked.pitch, row);
   }
   slot.surface->UnlockRect();
-  return true;
+  return platform::kOk;
+}
+
+void Capture::Rewind() {
+  double time = engine::GetTime();
+  if (mCollected < mFrames) {
+    const Slot& oldest = mSlots[static_cast<std::size_t>(mCollected % static_cast<long long>(mSlots.size()))];
+    time = oldest.frame.time;
+    mNextSheetTime = oldest.sheetBefore;
+  }
+  mFrames = mCollected;
+  engine::core::Timer::Get()->Seek(time);
+  if (mPlan.showAt) mPlan.showAt(time);
 }
 
 bool Capture::HandOver() {
   Slot& slot = mSlots[static_cast<std::size_t>(mCollected % static_cast<long long>(mSlots.size()))];
-  ++mCollected;
   Frame frame;
   {
     engine::core::StageScope stage(engine::core::Stage::Readback);
-    if (!CollectReadback(slot, &frame)) {
+    const platform::Result read = CollectReadback(slot, &frame);
+    if (read == platform::kDeviceLost) {
+      Rewind();
+      return false;
+    }
+    ++mCollected;
+    if (platform::Failed(read)) {
       Fail("cannot read the back buffer");
       return false;
     }
@@ -239,9 +261,14 @@ void Capture::Update() {
   }
   // The writer failed on an earlier frame.
   if (mQueue->Failed()) return Fail(mQueue->Error());
+  // A lost device drew nothing this frame.
+  auto* renderer = dynamic_cast<engine::gfx::Renderer*>(engine::core::Kernel::Get()->FindModule(10));
+  if (renderer != nullptr && renderer->DeviceLost()) return Rewind();
   {
     engine::core::StageScope stage(engine::core::Stage::Readback);
-    if (!StartReadback(engine::GetTime())) return Fail("cannot read the back buffer");
+    const platform::Result started = StartReadback(engine::GetTime());
+    if (started == platform::kDeviceLost) return Rewind();
+    if (platform::Failed(started)) return Fail("cannot read the back buffer");
   }
   ++mFrames;
   const bool last = mFrames >= mTotal;

@@ -11,10 +11,7 @@
 #include "engine/kernel.h"
 #include "game/bitmapText.h"
 #include "game/workQueue.h"
-
-namespace platform {
-class Surface;
-}
+#include "platform/graphics.h"
 
 namespace demo {
 
@@ -70,6 +67,9 @@ class Capture : public engine::core::Module {
     std::string music;  // muxed into the video
     double segment = 0.0;  // see VideoWriter::Open
     bool progress = true;
+    // Shows the show at a time again: frames a lost device did not draw
+    // are drawn again once it is back.
+    std::function<void(double)> showAt;
   };
 
   static constexpr int kPriority = 12100;
@@ -101,13 +101,17 @@ class Capture : public engine::core::Module {
   struct Slot {
     platform::Surface* surface = nullptr;
     Frame frame;  // all but the pixels
+    double sheetBefore = 0.0;  // the next sheet time before this frame was read
   };
   static constexpr int kInFlight = 2;  // frames between starting a read and collecting it
   static constexpr int kQueued = 3;    // frames waiting for the writer at most
 
   // The render thread's part: reading back...
-  bool StartReadback(double time);
-  bool CollectReadback(Slot& slot, Frame* frame);
+  platform::Result StartReadback(double time);
+  platform::Result CollectReadback(Slot& slot, Frame* frame);
+  // The device was lost: the frames since the oldest read in flight are
+  // shown and read again.
+  void Rewind();
   // ...and handing the oldest frame in flight to the writer.
   bool HandOver();
   // The writer thread's part.

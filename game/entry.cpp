@@ -255,6 +255,7 @@ int RunProgram(const std::vector<std::string>& arguments) {
     plan.sheetEvery = options.sheetEvery;
     plan.segment = options.segment;
     plan.music = "data/xt_tunefordemo.mp3";
+    plan.showAt = [scenes = demo.get()](double time) { scenes->ShowAt(time); };
     capture = std::make_unique<Capture>(plan, [sceneName](double) { return sceneName(); });
     engine::AddModule(capture.get(), 10300);
     std::signal(SIGINT, [](int) { gInterrupted = 1; });

@@ -42,6 +42,10 @@ PLATFORM_API std::int64_t PerformanceFrequency();
 // Milliseconds since an arbitrary start; wraps after about 49 days.
 PLATFORM_API std::uint32_t TickCount();
 
+// Gives the thread up for a while; in a browser back to the page, whose
+// events (a context given back, a key) arrive meanwhile.
+PLATFORM_API void Sleep(std::uint32_t milliseconds);
+
 // Tests stop the clock: while enabled, the counter and the tick count stand
 // still except for AdvanceTestClock, so that frame times are exact.
 PLATFORM_API void EnableTestClock(bool enabled);

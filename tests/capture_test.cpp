@@ -49,6 +49,7 @@ extern "C" {
 #include "game/options.h"
 #include "game/video.h"
 #include "game/workQueue.h"
+#include "platform/gl/glGraphics.h"
 #include "gl_support.h"
 #include "platform/audio.h"
 #include "platform/graphics.h"
@@ -549,6 +550,34 @@ TEST(RecordingQueueTest, AFailedItemStopsTheWorkAndNoPushWaitsForever) {
   EXPECT_FALSE(queue.Finish());
   EXPECT_EQ(queue.Error(), "disk full");
   EXPECT_EQ(done, (std::vector<int>{0, 1, 2}));
+}
+
+// A context lost midway (as a browser takes a WebGL context back): the
+// frames it did not draw, and the reads in flight that went with it, are
+// drawn and read again once it is back; the recording is the same.
+TEST(CaptureTest, FramesALostContextTookAreRecordedAgain) {
+  ScopedWorkDir dir;
+  demo::Capture::Plan plan;
+  ASSERT_TRUE(PrepareClockRecording(3.0, &plan));
+  plan.to = 2.0;
+  plan.framesDir = "plain";
+  EXPECT_EQ(RunEngine(&plan), "");
+  plan.framesDir = "lost";
+  int frames = 0;
+  EXPECT_EQ(RunEngine(&plan, [&](int frame) {
+              frames = frame + 1;
+              if (frame == 4) platform::gl::LoseContextForTesting(1);
+            }),
+            "");
+  platform::EnableTestClock(false);
+  EXPECT_GT(frames, 8);  // frames were shown again
+  for (int i = 0; i < 8; ++i) {
+    const std::string name = "00000" + std::to_string(i) + ".png";
+    SCOPED_TRACE(name);
+    ASSERT_TRUE(fs::exists(fs::path("lost") / name));
+    EXPECT_EQ(Pixels(fs::path("lost") / name), Pixels(fs::path("plain") / name));
+  }
+  EXPECT_FALSE(fs::exists("lost/000008.png"));
 }
 
 TEST(CaptureTest, AWriteThatFailsMidwayEndsTheRecordingAndLeavesNoVideo) {

@@ -223,6 +223,39 @@ technique Vertex { pass { VertexShader = compile vs_3_0 VS(); PixelShader = comp
   t->Release();
 }
 
+// The context goes as a browser takes a WebGL context back: after the
+// reset every pass is linked again and gets its values and textures again.
+TEST_F(EffectRenderTest, ALostContextLinksEveryPassAgain) {
+  Texture* t = MakeTexture(2, 2, {0xFFFF0000, 0xFF00FF00, 0xFF0000FF, 0xFFFFFFFF});
+  Load(R"(
+texture Map;
+float Dim = 1;
+sampler2D S = sampler_state { Texture = <Map>; MinFilter = Point; MagFilter = Point; MipFilter = None; };
+struct V { float4 p : POSITION; float2 uv : TEXCOORD0; };
+V VS(float4 p : POSITION, float2 uv : TEXCOORD0) { V o; o.p = p; o.uv = uv; return o; }
+float4 PS(float2 uv : TEXCOORD0) : COLOR { return tex2D(S, uv) * Dim; }
+technique T { pass { VertexShader = compile vs_3_0 VS(); PixelShader = compile ps_3_0 PS(); } }
+)");
+  ASSERT_NE(mEffect, nullptr);
+  ASSERT_EQ(mEffect->SetTexture("Map", t), kOk);
+  ASSERT_EQ(mEffect->SetFloat("Dim", 0.5f), kOk);
+  const Picture before = Render("lost_before");
+  ExpectColour(before, 10, 10, 0.5f, 0, 0);
+  ExpectColour(before, 50, 50, 0.5f, 0.5f, 0.5f);
+
+  Device* device = mDevice.Get();
+  gl::LoseContextForTesting(0);
+  ASSERT_EQ(device->TestCooperativeLevel(), kDeviceNotReset);
+  mEffect->OnLostDevice();
+  PresentParameters pp;
+  pp.backBufferWidth = pp.backBufferHeight = mDevice.Size();
+  pp.windowed = true;
+  ASSERT_EQ(device->Reset(&pp), kOk) << gl::LastError();
+  mEffect->OnResetDevice();
+  EXPECT_EQ(Render("lost_after").pixels, before.pixels);
+  t->Release();
+}
+
 TEST_F(EffectRenderTest, CubeMapsAndAddressModes) {
   CubeTexture* cube = nullptr;
   ASSERT_EQ(mDevice.Get()->CreateCubeTexture(1, 1, 0, kFormatA8R8G8B8, kPoolManaged, &cube, nullptr),

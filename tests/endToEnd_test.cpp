@@ -156,6 +156,13 @@ TEST(EndToEndTest, ALostGlDeviceRecovers) {
   renderer->Update();  // can be reset: recovers and draws
   EXPECT_FALSE(renderer->DeviceLost());
   EXPECT_EQ(platform::gl::LiveDefaultPoolResources() > 0, true);  // targets and buffers are back
+  platform::Surface* back = nullptr;
+  ASSERT_EQ(engine::Direct3DDevice()->GetBackBuffer(0, 0, 0, &back), platform::kOk);
+  platform::SurfaceDesc desc;
+  back->GetDesc(&desc);
+  back->Release();
+  EXPECT_EQ(desc.width, 64u);  // the window's size again
+  EXPECT_EQ(desc.height, 48u);
   engine::AddModule(new QuitAfterOne, 10100);
   engine::StartApplication();
 }

@@ -888,6 +888,69 @@ TEST_F(GlGraphicsTest, LossNeedsResetWithoutDefaultPoolResources) {
   EXPECT_EQ(mDevice->Present(nullptr, nullptr, nullptr, nullptr), kOk);
 }
 
+// The context goes as a browser takes a WebGL context back: the device
+// waits, then a Reset makes every texture and buffer again from what the CPU
+// kept, and the same objects draw the same picture.
+TEST_F(GlGraphicsTest, ALostContextComesBackWithItsTexturesAndBuffers) {
+  Texture* texture = nullptr;
+  ASSERT_EQ(mDevice->CreateTexture(2, 2, 0, 0, kFormatA8R8G8B8, kPoolManaged, &texture, nullptr), kOk);
+  for (std::uint32_t level = 0; level < texture->GetLevelCount(); ++level) {
+    LockedRect locked;
+    ASSERT_EQ(texture->LockRect(level, &locked, nullptr, 0), kOk);
+    const std::uint32_t texels[4] = {kRed, kGreen, kBlue, kWhite};
+    for (int y = 0; y < (level == 0 ? 2 : 1); ++y) {
+      std::memcpy(static_cast<std::uint8_t*>(locked.bits) + y * locked.pitch, texels + 2 * y, level == 0 ? 8 : 4);
+    }
+    ASSERT_EQ(texture->UnlockRect(level), kOk);
+  }
+  const TexVertex vertices[] = {
+      {-1, 1, 0.5f, 0, 0}, {1, 1, 0.5f, 1, 0}, {1, -1, 0.5f, 1, 1}, {-1, -1, 0.5f, 0, 1}};
+  const std::uint16_t indices[] = {0, 1, 2, 0, 2, 3};
+  VertexDeclaration* decl = nullptr;
+  VertexBuffer* vb = nullptr;
+  IndexBuffer* ib = nullptr;
+  ASSERT_EQ(mDevice->CreateVertexDeclaration(kTexDecl, &decl), kOk);
+  ASSERT_EQ(mDevice->CreateVertexBuffer(4 * sizeof(TexVertex), 0, 0, kPoolManaged, &vb, nullptr), kOk);
+  ASSERT_EQ(mDevice->CreateIndexBuffer(12, 0, kFormatIndex16, kPoolManaged, &ib, nullptr), kOk);
+  FillBuffers(vb, vertices, ib, indices);
+  auto draw = [&] {
+    mDevice->SetVertexDeclaration(decl);
+    mDevice->SetStreamSource(0, vb, 0, sizeof(TexVertex));
+    mDevice->SetIndices(ib);
+    mDevice->SetTexture(0, texture);
+    EXPECT_EQ(mDevice->BeginScene(), kOk);
+    EXPECT_EQ(mDevice->Clear(0, nullptr, kClearTarget | kClearZBuffer, kGrey, 1.0f, 0), kOk);
+    EXPECT_EQ(mDevice->DrawIndexedPrimitive(kTriangleList, 0, 0, 4, 0, 2), kOk);
+    EXPECT_EQ(mDevice->EndScene(), kOk);
+  };
+  draw();
+  const Picture before = ReadBackBuffer();
+  ExpectPixels(before, "gl_context_before", {{16, 16, kRed}, {48, 16, kGreen}, {16, 48, kBlue}}, 8);
+
+  gl::LoseContextForTesting(1);
+  EXPECT_EQ(mDevice->Present(nullptr, nullptr, nullptr, nullptr), kDeviceLost);
+  EXPECT_EQ(mDevice->Reset(&mParameters), kDeviceLost);  // not back yet
+  draw();  // draws nothing, fails nothing
+  EXPECT_EQ(mDevice->TestCooperativeLevel(), kDeviceLost);
+  EXPECT_EQ(mDevice->TestCooperativeLevel(), kDeviceNotReset);
+  ASSERT_EQ(mDevice->Reset(&mParameters), kOk) << gl::LastError();
+  EXPECT_EQ(mDevice->TestCooperativeLevel(), kOk);
+
+  draw();
+  const Picture after = ReadBackBuffer();
+  EXPECT_EQ(after.pixels, before.pixels);
+  if (after.pixels != before.pixels) after.Save("gl_context_after_actual");
+  EXPECT_EQ(mDevice->Present(nullptr, nullptr, nullptr, nullptr), kOk);
+  mDevice->SetTexture(0, nullptr);
+  mDevice->SetStreamSource(0, nullptr, 0, 0);
+  mDevice->SetIndices(nullptr);
+  mDevice->SetVertexDeclaration(nullptr);
+  decl->Release();
+  vb->Release();
+  ib->Release();
+  texture->Release();
+}
+
 // A device on a real (offscreen) window presents its back buffer scaled to
 // the window, with the picture's top row at the window's top.
 TEST(GlWindowTest, PresentsToTheFocusWindowScaledAndUpright) {

@@ -32,6 +32,10 @@ class Backend {
   virtual void BindSampler(int unit, BaseTexture* texture, const SamplerStates& states) = 0;
   // The effect ended: the device draws without it again.
   virtual void Finish() = 0;
+  // True once after the device's context was made again (a lost WebGL
+  // context): every program linked before is gone and the passes must be
+  // linked anew.
+  virtual bool Renewed() { return false; }
   // For the call record of the null backend.
   virtual void Note(const std::string& /*what*/) {}
 };

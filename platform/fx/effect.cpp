@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -671,6 +672,7 @@ class EffectImpl : public Effect {
 
   Result Begin(std::uint32_t* passes, std::uint32_t) override {
     if (mCurrentTechnique < 0 || mInBegin) return kInvalidCall;
+    Relink();
     const TechniqueNode& t = mTechniques[static_cast<std::size_t>(mCurrentTechnique)];
     mInBegin = true;
     mCurrentPass = -1;
@@ -738,8 +740,27 @@ class EffectImpl : public Effect {
     if (auto* cube = dynamic_cast<CubeTexture*>(t)) return cube->GetLevelDesc(0, &desc) == kOk && desc.pool == kPoolDefault;
     return false;
   }
+  // After the device's context was made again: every pass linked anew from
+  // its GLSL and all its values sent again.
+  void Relink() {
+    if (!mBackend->Renewed()) return;
+    for (TechniqueNode& t : mTechniques) t.valid = true;
+    for (PassNode& p : mPasses) {
+      std::string log;
+      p.program = mBackend->Link(*p.compiled, &log);
+      p.uploaded[0] = p.uploaded[1] = false;
+      for (auto& s : p.seen) std::fill(s.begin(), s.end(), 0);
+      if (!p.program) {
+        mTechniques[static_cast<std::size_t>(p.technique)].valid = false;
+        std::fprintf(stderr, "effect %s: pass '%s' cannot be linked again: %s\n", mName.c_str(),
+                     p.name.c_str(), log.c_str());
+      }
+    }
+  }
+
   Result OnResetDevice() override {
     mBackend->Note("Effect OnResetDevice " + mName);
+    Relink();
     // Everything goes to the device again at the next pass.
     for (PassNode& p : mPasses) {
       p.uploaded[0] = p.uploaded[1] = false;

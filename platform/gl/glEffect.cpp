@@ -190,6 +190,17 @@ class GlEffectBackend : public fx::Backend {
     return result;
   }
 
+  bool Renewed() override {
+    const std::uint64_t now = internal::ContextSerial();
+    if (now == 0 || now == mSerial) return false;
+    // The samplers went with the old context; its names are not deleted.
+    mSerial = now;
+    mSamplers.fill(0);
+    mUsedUnits = 0;
+    mCurrent = nullptr;
+    return true;
+  }
+
   void Apply(fx::PassProgram& p, const fx::RenderStates& rs) override {
     auto& program = static_cast<GlPassProgram&>(p);
     internal::SetEffectProgram(mDevice, program.mProgram, &program.mState);

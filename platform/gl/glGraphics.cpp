@@ -13,6 +13,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <set>
 #include <vector>
 
 #include "platform/window.h"
@@ -38,6 +39,7 @@ bool ContextCurrent() { return surface::CurrentContext() != nullptr; }
 // Which device's context is live: 0 when none, a new number for each device.
 std::uint64_t gContextSerial = 0;
 std::uint64_t gLastSerial = 0;
+bool gContextGone = false;  // the live device's context was lost and is not made again yet
 
 // GL objects may outlive the device that made them (a surface still held by
 // the engine); they are deleted only while that device's context lives,
@@ -208,6 +210,24 @@ class Serial {
   std::uint64_t mId = Next();
 };
 
+// What outlives its context. A browser may take a WebGL context back (low
+// memory, a GPU reset), and every GL object with it; textures keep their
+// pixels and buffers their bytes on the CPU, so each can make its GL
+// objects again in the device's next context.
+class Restorable {
+ public:
+  Restorable() { Live().insert(this); }
+  virtual ~Restorable() { Live().erase(this); }
+  Restorable(const Restorable&) = delete;
+  Restorable& operator=(const Restorable&) = delete;
+  // Called with the new context current and no vertex array bound.
+  virtual void Restore() = 0;
+  static std::set<Restorable*>& Live() {
+    static auto* live = new std::set<Restorable*>;  // outlives objects released at exit
+    return *live;
+  }
+};
+
 // One image: a texture level (or a cube face's level), the back buffer's
 // colour, a depth buffer or a system-memory surface.
 class GlSurface : public shared::CpuSurface {
@@ -218,16 +238,17 @@ class GlSurface : public shared::CpuSurface {
 
   // A read started by GetRenderTargetDataAsync lands here first.
   Result LockRect(LockedRect* locked, const Rect* rect, std::uint32_t flags) override {
-    FetchPack();
+    if (!FetchPack()) return kDeviceLost;
     return CpuSurface::LockRect(locked, rect, flags);
   }
 
   // Copies a finished asynchronous read into the CPU pixels; waits only if
-  // the GPU has not written it yet. A read whose context has gone is lost.
-  void FetchPack() {
-    if (!mPackPending) return;
+  // the GPU has not written it yet. False when the read was lost with its
+  // context (the pixels are not the picture).
+  bool FetchPack() {
+    if (!mPackPending) return true;
     mPackPending = false;
-    if (mPack->serial != gContextSerial || !ContextCurrent()) return;
+    if (mPack->serial != gContextSerial || !ContextCurrent()) return false;
     glBindBuffer(GL_PIXEL_PACK_BUFFER, mPack->name);
 #if defined(__EMSCRIPTEN__)
     // WebGL 2 maps no buffer for reading; it copies out instead.
@@ -250,6 +271,7 @@ class GlSurface : public shared::CpuSurface {
 #endif
     }
     glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
+    return true;
   }
 
   GLenum BindTarget() const { return mFace >= 0 ? GL_TEXTURE_CUBE_MAP : GL_TEXTURE_2D; }
@@ -326,14 +348,13 @@ void ApplySampling(GLenum target, const FormatInfo& info, std::uint32_t levels) 
   }
 }
 
-class GlTexture : public Texture {
+class GlTexture : public Texture, public Restorable {
  public:
   GlTexture(std::uint32_t w, std::uint32_t h, std::uint32_t levels, std::uint32_t storageLevels,
             std::uint32_t usage, Format format, Pool pool, const FormatInfo& info)
-      : mMember(pool), mHandle(NewTexture(GL_TEXTURE_2D)), mFilterable(info.filterable) {
-    glTexStorage2D(GL_TEXTURE_2D, static_cast<GLsizei>(storageLevels), info.internal,
-                   static_cast<GLsizei>(w), static_cast<GLsizei>(h));
-    ApplySampling(GL_TEXTURE_2D, info, storageLevels);
+      : mMember(pool), mFilterable(info.filterable), mWidth(w), mHeight(h),
+        mStorageLevels(storageLevels), mInfo(info) {
+    MakeStorage();
     for (std::uint32_t level = 0; level < levels; ++level) {
       auto* s = new GlSurface(
           SurfaceDesc{format, usage, pool, 0, std::max(1u, w >> level), std::max(1u, h >> level)});
@@ -372,27 +393,40 @@ class GlTexture : public Texture {
     return mLevels[level]->UnlockRect();
   }
 
+  void Restore() override {
+    MakeStorage();
+    for (GlSurface* s : mLevels) {
+      s->mTexture = mHandle;
+      s->Upload();
+    }
+  }
+
   GLuint Name() const { return mHandle->name; }
   bool Filterable() const { return mFilterable; }
 
  private:
+  void MakeStorage() {
+    mHandle = NewTexture(GL_TEXTURE_2D);
+    glTexStorage2D(GL_TEXTURE_2D, static_cast<GLsizei>(mStorageLevels), mInfo.internal,
+                   static_cast<GLsizei>(mWidth), static_cast<GLsizei>(mHeight));
+    ApplySampling(GL_TEXTURE_2D, mInfo, mStorageLevels);
+  }
+
   DefaultPoolMember mMember;
   GlHandle mHandle;
   bool mFilterable;
+  std::uint32_t mWidth, mHeight, mStorageLevels;
+  FormatInfo mInfo;
   std::vector<GlSurface*> mLevels;
 };
 
-class GlCubeTexture : public CubeTexture {
+class GlCubeTexture : public CubeTexture, public Restorable {
  public:
   GlCubeTexture(std::uint32_t edge, std::uint32_t levels, std::uint32_t storageLevels,
                 std::uint32_t usage, Format format, Pool pool, const FormatInfo& info)
-      : mMember(pool), mHandle(NewTexture(GL_TEXTURE_CUBE_MAP)), mFilterable(info.filterable),
-        mLevels(levels) {
-    glTexStorage2D(GL_TEXTURE_CUBE_MAP, static_cast<GLsizei>(storageLevels), info.internal,
-                   static_cast<GLsizei>(edge), static_cast<GLsizei>(edge));
-    ApplySampling(GL_TEXTURE_CUBE_MAP, info, storageLevels);
-    glTexParameteri(GL_TEXTURE_CUBE_MAP, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-    glTexParameteri(GL_TEXTURE_CUBE_MAP, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+      : mMember(pool), mFilterable(info.filterable), mLevels(levels), mEdge(edge),
+        mStorageLevels(storageLevels), mInfo(info) {
+    MakeStorage();
     for (std::uint32_t face = 0; face < 6; ++face) {
       for (std::uint32_t level = 0; level < levels; ++level) {
         const std::uint32_t size = std::max(1u, edge >> level);
@@ -424,14 +458,32 @@ class GlCubeTexture : public CubeTexture {
     return mSurfaces[level]->GetDesc(desc);
   }
 
+  void Restore() override {
+    MakeStorage();
+    for (GlSurface* s : mSurfaces) {
+      s->mTexture = mHandle;
+      s->Upload();
+    }
+  }
+
   GLuint Name() const { return mHandle->name; }
   bool Filterable() const { return mFilterable; }
 
  private:
+  void MakeStorage() {
+    mHandle = NewTexture(GL_TEXTURE_CUBE_MAP);
+    glTexStorage2D(GL_TEXTURE_CUBE_MAP, static_cast<GLsizei>(mStorageLevels), mInfo.internal,
+                   static_cast<GLsizei>(mEdge), static_cast<GLsizei>(mEdge));
+    ApplySampling(GL_TEXTURE_CUBE_MAP, mInfo, mStorageLevels);
+    glTexParameteri(GL_TEXTURE_CUBE_MAP, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_CUBE_MAP, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+  }
+
   DefaultPoolMember mMember;
   GlHandle mHandle;
   bool mFilterable;
-  std::uint32_t mLevels;
+  std::uint32_t mLevels, mEdge, mStorageLevels;
+  FormatInfo mInfo;
   std::vector<GlSurface*> mSurfaces;
 };
 
@@ -448,17 +500,14 @@ GLenum BufferEditTarget(bool indices) {
 // locked range, so no mapping outlives a call. Draws that must rewrite
 // their indices (ES) read the copy.
 template <class Base>
-class GlBuffer : public Base, public Serial {
+class GlBuffer : public Base, public Serial, public Restorable {
  public:
   GlBuffer(const BufferDesc& desc, bool indices)
       : mDesc(desc), mMember(desc.pool), mBytes(desc.size), mTarget(BufferEditTarget(indices)) {
-    GLuint name = 0;
-    glGenBuffers(1, &name);
-    glBindBuffer(mTarget, name);
-    glBufferData(mTarget, desc.size, nullptr,
-                 (desc.usage & kUsageDynamic) != 0 ? GL_DYNAMIC_DRAW : GL_STATIC_DRAW);
-    mHandle = std::make_shared<GlObject>(GlObject::kBuffer, name);
+    Make(nullptr);
   }
+
+  void Restore() override { Make(mBytes.data()); }
 
   Result Lock(std::uint32_t offset, std::uint32_t size, void** data, std::uint32_t) override {
     if (data == nullptr || mLocked) return kInvalidCall;
@@ -492,6 +541,15 @@ class GlBuffer : public Base, public Serial {
   const std::uint8_t* Bytes() const { return mBytes.data(); }
 
  private:
+  void Make(const void* data) {
+    GLuint name = 0;
+    glGenBuffers(1, &name);
+    glBindBuffer(mTarget, name);
+    glBufferData(mTarget, mDesc.size, data,
+                 (mDesc.usage & kUsageDynamic) != 0 ? GL_DYNAMIC_DRAW : GL_STATIC_DRAW);
+    mHandle = std::make_shared<GlObject>(GlObject::kBuffer, name);
+  }
+
   BufferDesc mDesc;
   DefaultPoolMember mMember;
   std::vector<std::uint8_t> mBytes;
@@ -504,12 +562,16 @@ class GlBuffer : public Base, public Serial {
 using GlVertexBuffer = GlBuffer<VertexBuffer>;
 using GlIndexBuffer = GlBuffer<IndexBuffer>;
 
-class GlTimestamp : public Query {
+class GlTimestamp : public Query, public Restorable {
  public:
-  GlTimestamp() {
+  GlTimestamp() { Restore(); }
+
+  // A stamp issued in the lost context never arrives: not issued.
+  void Restore() override {
     GLuint name = 0;
     glGenQueries(1, &name);
     mHandle = std::make_shared<GlObject>(GlObject::kQuery, name);
+    mIssued = false;
   }
 
   Result Issue() override {
@@ -690,33 +752,14 @@ class GlDevice : public Device {
  public:
   GlDevice(surface::Window* window, surface::Window* ownWindow, surface::Context context)
       : mWindow(window), mOwnWindow(ownWindow), mContext(context) {
-    glGenFramebuffers(1, &mRenderFbo);
-    glGenFramebuffers(1, &mReadFbo);
-    glGenFramebuffers(1, &mDrawFbo);
-    glGenVertexArrays(1, &mVao);
-#if VELOX_GL_DESKTOP
-    // Direct3D's clip-space depth 0..1; ES shaders map it to -1..1 instead.
-    if (api::Desktop()) glClipControl(GL_LOWER_LEFT, GL_ZERO_TO_ONE);
-#endif
-    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glEnable(GL_DEPTH_TEST);
-    glDepthFunc(GL_LEQUAL);
-    glDisable(GL_CULL_FACE);
     gLiveDevice = this;
     gContextSerial = ++gLastSerial;
   }
 
   // Finishes construction; false (with gLastError) when GL refuses.
   bool Init(const PresentParameters& parameters) {
-    mProgram = CompileProgram(&gLastError);
-    if (mProgram == 0) return false;
-    glUseProgram(mProgram);
-    mCurrentProgram = mProgram;
-    mWvpLocation = glGetUniformLocation(mProgram, "uWorldViewProjection");
-    mModeLocation = glGetUniformLocation(mProgram, "uMode");
-    mOwnState.bgraLocation = glGetUniformLocation(mProgram, "uBgra");
-    return CreateDefaultTargets(parameters);
+    mDeviceWindow = parameters.deviceWindow;
+    return SetUpContext() && CreateDefaultTargets(parameters);
   }
 
   ~GlDevice() override {
@@ -737,6 +780,7 @@ class GlDevice : public Device {
     if (mScratchIndices != 0) glDeleteBuffers(1, &mScratchIndices);
     if (mProgram != 0) glDeleteProgram(mProgram);
     gContextSerial = 0;
+    gContextGone = false;
     surface::MakeCurrent(mWindow, nullptr);
     surface::DeleteContext(mContext);
     if (mOwnWindow != nullptr) surface::DestroyWindow(mOwnWindow);
@@ -748,7 +792,23 @@ class GlDevice : public Device {
     mChecksBeforeReset = checks;
   }
 
+  // The context goes as a browser takes it: its objects are gone and calls
+  // into it do nothing; it is back (new and empty) after `checksBeforeBack`
+  // checks.
+  void LoseContext(int checksBeforeBack) {
+    surface::Context empty = surface::Renew(mWindow, mContext, api::WantEs());
+    if (empty != nullptr) mContext = empty;
+    Gone(checksBeforeBack);
+  }
+
   Result TestCooperativeLevel() override {
+    if (ContextGone()) {
+      if (mGoneChecks > 0) {
+        --mGoneChecks;
+        return kDeviceLost;
+      }
+      return surface::Returned(mContext) ? kDeviceNotReset : kDeviceLost;
+    }
     if (!mLost) return kOk;
     if (mChecksBeforeReset > 0) {
       --mChecksBeforeReset;
@@ -760,8 +820,10 @@ class GlDevice : public Device {
   Result Reset(PresentParameters* parameters) override {
     if (parameters == nullptr || !Acceptable(*parameters)) return kInvalidCall;
     if (mLost && mChecksBeforeReset > 0) return kDeviceLost;
+    if (ContextGone() && (mGoneChecks > 0 || !surface::Returned(mContext))) return kDeviceLost;
     // The graphics library refuses while default-pool resources live.
     if (gDefaultPoolAlive > 0) return kInvalidCall;
+    if (mGone && !Renew()) return kDeviceLost;
     Bind<Surface>(mTarget, nullptr);
     for (Surface*& t : mExtraTargets) Bind<Surface>(t, nullptr);
     Bind<Surface>(mDepth, nullptr);
@@ -776,7 +838,7 @@ class GlDevice : public Device {
 
   Result Present(const Rect* source, const Rect* destination, Window* override,
                  const void*) override {
-    if (mLost) return kDeviceLost;
+    if (mLost || ContextGone()) return kDeviceLost;
     surface::Window* window =
         override != nullptr ? surface::FromNative(override->NativeHandle()) : mWindow;
     if (window != mWindow) surface::MakeCurrent(window, mContext);
@@ -804,6 +866,7 @@ class GlDevice : public Device {
 
   Result BeginScene() override {
     if (mInScene) return kInvalidCall;
+    ContextGone();
     mInScene = true;
     return kOk;
   }
@@ -817,6 +880,7 @@ class GlDevice : public Device {
   Result Clear(std::uint32_t count, const Rect* rects, std::uint32_t flags, std::uint32_t color,
                float z, std::uint32_t stencil) override {
     if (mTarget == nullptr) return kInvalidCall;
+    if (mGone) return kOk;  // a lost device draws nothing, without failing
     GLbitfield mask = 0;
     if ((flags & kClearTarget) != 0) {
       glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
@@ -929,6 +993,7 @@ class GlDevice : public Device {
     const Rect s = sourceRect != nullptr ? *sourceRect : WholeOf(from);
     const Rect d = destinationRect != nullptr ? *destinationRect : WholeOf(to);
     if (!Inside(s, from) || !Inside(d, to)) return kInvalidCall;
+    if (mGone) return kOk;
     ReadFrom(from);
     glBindFramebuffer(GL_DRAW_FRAMEBUFFER, mDrawFbo);
     to->Attach(GL_DRAW_FRAMEBUFFER);
@@ -1056,7 +1121,7 @@ class GlDevice : public Device {
       case kTriangleFan: mode = GL_TRIANGLE_FAN, count = n + 2; break;
       default: return kInvalidCall;
     }
-    if (primitiveCount == 0) return kOk;
+    if (primitiveCount == 0 || mGone) return kOk;
     auto* declaration = static_cast<GlDeclaration*>(mDeclaration);
     if (mLayoutDeclaration != declaration->Id() && !ReadLayout(*declaration)) return kInvalidCall;
     for (const Attribute& a : mLayout) {
@@ -1269,6 +1334,7 @@ class GlDevice : public Device {
         !LookupFormat(to->mDesc.format, &info) || BlockFormat(to->mDesc.format)) {
       return kInvalidCall;
     }
+    if (mGone) return kDeviceLost;
     const bool converted = !api::Desktop();
     const std::size_t count = std::size_t{to->mDesc.width} * to->mDesc.height;
     GLenum format = info.format, type = info.type;
@@ -1534,10 +1600,81 @@ class GlDevice : public Device {
   }
 
  private:
+  // The device's own objects and state in a fresh context; false (with
+  // gLastError) when GL refuses.
+  bool SetUpContext() {
+    glGenFramebuffers(1, &mRenderFbo);
+    glGenFramebuffers(1, &mReadFbo);
+    glGenFramebuffers(1, &mDrawFbo);
+    glGenVertexArrays(1, &mVao);
+#if VELOX_GL_DESKTOP
+    // Direct3D's clip-space depth 0..1; ES shaders map it to -1..1 instead.
+    if (api::Desktop()) glClipControl(GL_LOWER_LEFT, GL_ZERO_TO_ONE);
+#endif
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glEnable(GL_DEPTH_TEST);
+    glDepthFunc(GL_LEQUAL);
+    glDisable(GL_CULL_FACE);
+    mScratchIndices = 0;
+    mBound = {};
+    mEnabledAttributes = 0;
+    mVaoIndices = 0;
+    mEffectProgram = 0;
+    mEffectState = nullptr;
+    mShading = -1;
+    mOwnState = {};
+    mProgram = CompileProgram(&gLastError);
+    if (mProgram == 0) return false;
+    glUseProgram(mProgram);
+    mCurrentProgram = mProgram;
+    mWvpLocation = glGetUniformLocation(mProgram, "uWorldViewProjection");
+    mModeLocation = glGetUniformLocation(mProgram, "uMode");
+    mOwnState.bgraLocation = glGetUniformLocation(mProgram, "uBgra");
+    return true;
+  }
+
+  // The context's objects are gone; from here on the device draws nothing
+  // and names of the old context are never deleted (a new one may reuse them).
+  void Gone(int checksBeforeBack) {
+    mGone = gContextGone = true;
+    mGoneChecks = checksBeforeBack;
+    gContextSerial = ++gLastSerial;
+  }
+
+  bool ContextGone() {
+    if (!mGone && surface::Lost(mContext)) Gone(0);
+    return mGone;
+  }
+
+  // After a lost context: the device in a new one, with its own objects and
+  // every texture, buffer and query made again from what the CPU kept.
+  bool Renew() {
+    const bool es = api::WantEs();
+    surface::Context context = surface::Renew(mWindow, mContext, es);
+    if (context == nullptr) {
+      gLastError = "the lost context cannot be made again: " + surface::Error();
+      return false;
+    }
+    mContext = context;
+    api::ReadContext();
+    if (api::Desktop() == es || api::Current().version < (es ? 30 : 45)) {
+      gLastError = "the context made after a loss is of another kind";
+      return false;
+    }
+    gContextSerial = ++gLastSerial;
+    if (!SetUpContext()) return false;
+    glBindVertexArray(0);
+    for (Restorable* r : Restorable::Live()) r->Restore();
+    mGone = gContextGone = false;
+    return true;
+  }
+
   bool CreateDefaultTargets(const PresentParameters& p) {
     std::uint32_t w = p.backBufferWidth, h = p.backBufferHeight;
     if (w == 0 || h == 0) {
-      const Window* window = p.deviceWindow;
+      // A Reset with the parameters the device was made with: its window.
+      const Window* window = p.deviceWindow != nullptr ? p.deviceWindow : mDeviceWindow;
       w = window != nullptr ? static_cast<std::uint32_t>(window->Width()) : 1024;
       h = window != nullptr ? static_cast<std::uint32_t>(window->Height()) : 768;
     }
@@ -1583,6 +1720,7 @@ class GlDevice : public Device {
 
   surface::Window* mWindow;
   surface::Window* mOwnWindow;
+  const Window* mDeviceWindow = nullptr;  // sizes a windowed back buffer of size 0
   surface::Context mContext;
   GLuint mRenderFbo = 0, mReadFbo = 0, mDrawFbo = 0, mVao = 0, mProgram = 0;
   GLuint mEffectProgram = 0;   // the effect pass's program, 0 for the device's own
@@ -1636,6 +1774,8 @@ class GlDevice : public Device {
   bool mInScene = false;
   bool mLost = false;
   int mChecksBeforeReset = 0;
+  bool mGone = false;  // the context and its objects were lost
+  int mGoneChecks = 0;
 };
 
 void ReadFacts() {
@@ -1789,6 +1929,10 @@ void LoseDeviceForTesting(int checksBeforeReset) {
   if (gLiveDevice != nullptr) gLiveDevice->Lose(checksBeforeReset);
 }
 
+void LoseContextForTesting(int checksBeforeBack) {
+  if (gLiveDevice != nullptr) gLiveDevice->LoseContext(checksBeforeBack);
+}
+
 int LiveDefaultPoolResources() { return gDefaultPoolAlive; }
 
 void CapturePresentsForTesting(bool on) {
@@ -1851,7 +1995,7 @@ Matrix WorldViewProjection(Device* device) {
   return IdentityMatrix();
 }
 
-std::uint64_t ContextSerial() { return ContextCurrent() ? gContextSerial : 0; }
+std::uint64_t ContextSerial() { return ContextCurrent() && !gContextGone ? gContextSerial : 0; }
 
 }  // namespace internal
 

@@ -37,6 +37,13 @@ PLATFORM_API std::string LastError();
 // Reset succeeds; Present fails with kDeviceLost meanwhile.
 PLATFORM_API void LoseDeviceForTesting(int checksBeforeReset);
 
+// The live device loses its context the way a browser takes a WebGL
+// context back: every GL object is gone and calls into the context do
+// nothing. TestCooperativeLevel answers kDeviceLost for `checksBeforeBack`
+// calls, then kDeviceNotReset; Reset makes a new context and every texture,
+// buffer and effect pass again.
+PLATFORM_API void LoseContextForTesting(int checksBeforeBack);
+
 // Default-pool resources alive on the live device (Reset needs 0).
 PLATFORM_API int LiveDefaultPoolResources();
 

@@ -23,6 +23,16 @@ Context CreateContext(Window* window, bool es);
 // False when it cannot be made current. A null context: none current.
 bool MakeCurrent(Window* window, Context context);
 void DeleteContext(Context context);
+// True once the context was lost since it was made or renewed: a browser
+// takes WebGL contexts back (low memory, a GPU reset) with every object in
+// them. Native contexts are not lost.
+bool Lost(Context context);
+// False while the browser still holds a lost context back.
+bool Returned(Context context);
+// A context of the same kind for one whose objects were lost, current on
+// return: natively a new one (the old deleted), in a browser the same one
+// made ready again once it is given back. Null with Error() on failure.
+Context Renew(Window* window, Context lost, bool es);
 Context CurrentContext();
 void DrawableSize(Window* window, int* width, int* height);
 // Shows the frame drawn into the window's framebuffer.

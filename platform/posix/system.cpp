@@ -4,7 +4,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <chrono>
+#include <thread>
 #include <utility>
+
+#ifdef __EMSCRIPTEN__
+#include <emscripten.h>
+#endif
 
 #include "platform/sdl/native.h"
 #include "platform/utf8.h"
@@ -84,6 +90,14 @@ std::int64_t PerformanceFrequency() { return 1000000000LL; }
 
 std::uint32_t TickCount() {
   return static_cast<std::uint32_t>(PerformanceCounter() / 1000000LL);
+}
+
+void Sleep(std::uint32_t milliseconds) {
+#ifdef __EMSCRIPTEN__
+  emscripten_sleep(milliseconds);
+#else
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+#endif
 }
 
 }  // namespace platform

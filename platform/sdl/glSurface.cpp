@@ -35,6 +35,16 @@ bool MakeCurrent(Window* window, Context context) {
 }
 
 void DeleteContext(Context context) { SDL_GL_DeleteContext(context); }
+
+bool Lost(Context) { return false; }
+bool Returned(Context) { return true; }
+
+Context Renew(Window* window, Context lost, bool es) {
+  Context fresh = CreateContext(window, es);
+  if (fresh == nullptr) return nullptr;
+  SDL_GL_DeleteContext(lost);
+  return fresh;
+}
 Context CurrentContext() { return SDL_GL_GetCurrentContext(); }
 
 void DrawableSize(Window* window, int* width, int* height) {

@@ -1,5 +1,6 @@
 #include "platform/gl/glSurface.h"
 
+#include <emscripten/em_js.h>
 #include <emscripten/html5.h>
 
 // The page's canvas and its WebGL 2 context. There is one canvas: the
@@ -9,6 +10,29 @@ namespace {
 
 constexpr char kCanvas[] = "#canvas";
 std::string gError;
+// Losses the page reported, and how many of them the context made or
+// renewed last has seen: a context lost and given back while the program
+// was not looking has lost its objects all the same.
+int gLosses = 0;
+int gLossesSeen = 0;
+
+EM_BOOL OnContextLost(int, const void*, void*) {
+  ++gLosses;
+  return EM_TRUE;  // the page lets the browser give it back
+}
+
+EMSCRIPTEN_WEBGL_CONTEXT_HANDLE Handle(Context context) {
+  return static_cast<EMSCRIPTEN_WEBGL_CONTEXT_HANDLE>(reinterpret_cast<std::intptr_t>(context));
+}
+
+// What emscripten's GL layer sets up when it registers a context.
+EM_JS(void, VeloxRenewContext, (int handle), {
+  var context = GL.contexts[handle];
+  if (!context) return;
+  context.initExtensionsDone = false;
+  GL.initExtensions(context);
+  if (GL.generateTempBuffers) GL.generateTempBuffers(false, context);
+});
 
 }  // namespace
 
@@ -44,16 +68,40 @@ Context CreateContext(Window* window, bool) {
     gError = "the WebGL 2 context cannot be made current";
     return nullptr;
   }
+  emscripten_set_webglcontextlost_callback(canvas, nullptr, EM_FALSE, OnContextLost);
+  gLossesSeen = gLosses;
   return reinterpret_cast<Context>(static_cast<std::intptr_t>(context));
 }
 
 bool MakeCurrent(Window*, Context context) {
-  return emscripten_webgl_make_context_current(static_cast<EMSCRIPTEN_WEBGL_CONTEXT_HANDLE>(
-             reinterpret_cast<std::intptr_t>(context))) == EMSCRIPTEN_RESULT_SUCCESS;
+  return emscripten_webgl_make_context_current(Handle(context)) == EMSCRIPTEN_RESULT_SUCCESS;
 }
 
 void DeleteContext(Context context) {
-  emscripten_webgl_destroy_context(static_cast<EMSCRIPTEN_WEBGL_CONTEXT_HANDLE>(reinterpret_cast<std::intptr_t>(context)));
+  emscripten_webgl_destroy_context(Handle(context));
+}
+
+bool Lost(Context context) {
+  return emscripten_is_webgl_context_lost(Handle(context)) != 0 || gLosses != gLossesSeen;
+}
+
+bool Returned(Context context) { return emscripten_is_webgl_context_lost(Handle(context)) == 0; }
+
+// The browser gives the same context back, empty. Deleting it and making
+// another would also drop the canvas's event handlers, so the GL layer's
+// own set-up (extensions, helper buffers) is done again on it instead.
+Context Renew(Window*, Context lost, bool) {
+  if (!Returned(lost)) {
+    gError = "the WebGL context is still lost";
+    return nullptr;
+  }
+  gLossesSeen = gLosses;
+  VeloxRenewContext(Handle(lost));
+  if (emscripten_webgl_make_context_current(Handle(lost)) != EMSCRIPTEN_RESULT_SUCCESS) {
+    gError = "the WebGL 2 context cannot be made current";
+    return nullptr;
+  }
+  return lost;
 }
 
 Context CurrentContext() {
