@@ -5,11 +5,13 @@
 //
 // Test mode (the page's --frames): ?frames=1&fps=N&size=WxH[&from=S][&to=S];
 // ?bench=1 with the same options runs --bench instead (its table in the
-// result).
-// plays silently with no click, writes the pictures the native program's
-// --frames writes, sends each to the serving script (POST /upload/NAME) and
-// ends by writing "done N" (then what the program printed on stderr) or
-// "error: ..." into #result and sending it as result.txt.
+// result). &lose=S takes the WebGL context away S seconds into the run and
+// gives it back a second later, as a browser does under memory pressure.
+// The test mode plays silently with no click, writes the pictures the
+// native program's --frames writes, sends each to the serving script (POST
+// /upload/NAME) and ends by writing "done N" (then the context's losses and
+// what the program printed on stderr) or "error: ..." into #result and
+// sending it as result.txt.
 'use strict';
 
 (function () {
@@ -63,8 +65,18 @@
 
   // A lost context comes back like a lost device: the engine waits for it
   // and makes its resources again.
-  canvas.addEventListener('webglcontextlost', (e) => { e.preventDefault(); say('The graphics context was lost; waiting for it to come back…'); }, false);
-  canvas.addEventListener('webglcontextrestored', () => { if (running && !failed) panel.classList.add('hidden'); }, false);
+  let losses = 0, returns = 0;
+  canvas.addEventListener('webglcontextlost', (e) => { e.preventDefault(); ++losses; say('The graphics context was lost; waiting for it to come back…'); }, false);
+  canvas.addEventListener('webglcontextrestored', () => { ++returns; if (running && !failed) panel.classList.add('hidden'); }, false);
+  function loseContextAfter(seconds) {
+    setTimeout(() => {
+      const gl = canvas.getContext('webgl2');
+      const lose = gl && gl.getExtension('WEBGL_lose_context');
+      if (!lose) { errors.push('lose: no WEBGL_lose_context'); return; }
+      lose.loseContext();
+      setTimeout(() => lose.restoreContext(), 1000);
+    }, seconds * 1000);
+  }
 
   function fullscreen() {
     const el = document.getElementById('stage');
@@ -90,6 +102,7 @@
     running = true;
     panel.classList.add('hidden');
     canvas.focus();
+    if (test && params.get('lose')) loseContextAfter(Number(params.get('lose')));
     let status = 0;
     try {
       status = Module.callMain(args);
@@ -111,6 +124,7 @@
         if (!r.ok) { fail('cannot upload ' + name); return; }
       }
       report('done ' + names.length + '\nmodule and data ready ' + Math.round(readyAfter) + ' ms after the page opened\n' +
+             'context lost ' + losses + ', given back ' + returns + '\n' +
              printed.join('\n') + (errors.length ? '\n' + errors.join('\n') : ''));
       say('Done: ' + names.length + ' pictures.');
       return;
