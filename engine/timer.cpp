@@ -118,6 +118,10 @@ void Timer::StepExactly(double start, int framesPerSecond) {
   mLastTime = start - 1.0 / mStepsPerSecond;
 }
 
+void Timer::RepeatFrame() {
+  if (SteppingExactly() && mSteps > 0) --mSteps;
+}
+
 void Timer::Seek(double seconds) {
   seconds = std::max(seconds, 0.0);
   if (SteppingExactly()) {

@@ -38,6 +38,9 @@ class ENGINE_API Timer : public Module, public pattern::Singleton<Timer> {
   // sample; the next Update reports no jump. Paused stays paused. Past the
   // music's end the music stops and the clock goes on.
   void Seek(double seconds);
+  // A stepping clock shows this frame's time again at the next frame, with
+  // no time passed: a frame that could not be drawn comes again as if once.
+  void RepeatFrame();
   // Opens the music file again (a new version of it) and goes on playing it
   // from the clock's sample; the clock does not move. When the new file
   // does not open, the playing one stays and `error` says why.

@@ -185,12 +185,17 @@ platform::Result Capture::CollectReadback(Slot& slot, Frame* frame) {
 }
 
 void Capture::Rewind() {
-  double time = engine::GetTime();
-  if (mCollected < mFrames) {
-    const Slot& oldest = mSlots[static_cast<std::size_t>(mCollected % static_cast<long long>(mSlots.size()))];
-    time = oldest.frame.time;
-    mNextSheetTime = oldest.sheetBefore;
+  if (mCollected == mFrames) {
+    // Only this frame: shown again as if it came once (animations that
+    // step with the clock take the same steps).
+    engine::core::Timer::Get()->RepeatFrame();
+    return;
   }
+  // Frames already drawn go back with the clock: the pictures are the same
+  // where the show depends on the time alone.
+  const Slot& oldest = mSlots[static_cast<std::size_t>(mCollected % static_cast<long long>(mSlots.size()))];
+  const double time = oldest.frame.time;
+  mNextSheetTime = oldest.sheetBefore;
   mFrames = mCollected;
   engine::core::Timer::Get()->Seek(time);
   if (mPlan.showAt) mPlan.showAt(time);

@@ -103,14 +103,21 @@ class Capture : public engine::core::Module {
     Frame frame;  // all but the pixels
     double sheetBefore = 0.0;  // the next sheet time before this frame was read
   };
+#ifdef __EMSCRIPTEN__
+  // A lost WebGL context takes reads in flight with it, and it is lost only
+  // while the page has the thread: each frame collects its own read before
+  // it hands the thread back, so a loss costs no frame already drawn.
+  static constexpr int kInFlight = 0;
+#else
   static constexpr int kInFlight = 2;  // frames between starting a read and collecting it
+#endif
   static constexpr int kQueued = 3;    // frames waiting for the writer at most
 
   // The render thread's part: reading back...
   platform::Result StartReadback(double time);
   platform::Result CollectReadback(Slot& slot, Frame* frame);
-  // The device was lost: the frames since the oldest read in flight are
-  // shown and read again.
+  // The device was lost: this frame, and those whose reads were in flight,
+  // are shown and read again.
   void Rewind();
   // ...and handing the oldest frame in flight to the writer.
   bool HandOver();

@@ -552,9 +552,10 @@ TEST(RecordingQueueTest, AFailedItemStopsTheWorkAndNoPushWaitsForever) {
   EXPECT_EQ(done, (std::vector<int>{0, 1, 2}));
 }
 
-// A context lost midway (as a browser takes a WebGL context back): the
-// frames it did not draw, and the reads in flight that went with it, are
-// drawn and read again once it is back; the recording is the same.
+// A context lost (as a browser takes a WebGL context back) at the first
+// frame and midway: the frame it did not draw, and the reads in flight that
+// went with it, are drawn and read again once it is back; the recording is
+// the same.
 TEST(CaptureTest, FramesALostContextTookAreRecordedAgain) {
   ScopedWorkDir dir;
   demo::Capture::Plan plan;
@@ -566,7 +567,7 @@ TEST(CaptureTest, FramesALostContextTookAreRecordedAgain) {
   int frames = 0;
   EXPECT_EQ(RunEngine(&plan, [&](int frame) {
               frames = frame + 1;
-              if (frame == 4) platform::gl::LoseContextForTesting(1);
+              if (frame == 0 || frame == 6) platform::gl::LoseContextForTesting(1);
             }),
             "");
   platform::EnableTestClock(false);

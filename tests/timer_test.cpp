@@ -199,6 +199,12 @@ TEST_F(TimerTest, ExactStepsWhateverTheRealTimeAndTheMusicNeverPlays) {
   EXPECT_EQ(engine::GetTime(), 10.0);
   Frame(0.3);
   EXPECT_EQ(engine::GetTime(), 10.04);
+  Timer::Get()->RepeatFrame();  // a frame that was not drawn comes again, as if once
+  Frame(0.3);
+  EXPECT_EQ(engine::GetTime(), 10.04);
+  EXPECT_EQ(engine::GetSinceLast(), 0.0);
+  Frame(0.3);
+  EXPECT_EQ(engine::GetTime(), 10.08);
 }
 
 TEST_F(TimerTest, MusicThatPlayedToItsEndAndFreedItselfPlaysAgainAfterASeekBack) {
