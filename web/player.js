@@ -9,9 +9,9 @@
 // gives it back a second later, as a browser does under memory pressure.
 // The test mode plays silently with no click, writes the pictures the
 // native program's --frames writes, sends each to the serving script (POST
-// /upload/NAME) and ends by writing "done N" (then the context's losses and
-// what the program printed on stderr) or "error: ..." into #result and
-// sending it as result.txt.
+// /upload/NAME) and ends by writing "done N" (then the context's losses,
+// the events the program listened to on the canvas and what it printed) or
+// "error: ..." into #result and sending it as result.txt.
 'use strict';
 
 (function () {
@@ -65,7 +65,7 @@
 
   // A lost context comes back like a lost device: the engine waits for it
   // and makes its resources again.
-  let losses = 0, returns = 0;
+  let losses = 0, returns = 0, canvasInput = '';
   canvas.addEventListener('webglcontextlost', (e) => { e.preventDefault(); ++losses; say('The graphics context was lost; waiting for it to come back…'); }, false);
   canvas.addEventListener('webglcontextrestored', () => { ++returns; if (running && !failed) panel.classList.add('hidden'); }, false);
   function loseContextAfter(seconds) {
@@ -103,6 +103,13 @@
     panel.classList.add('hidden');
     canvas.focus();
     if (test && params.get('lose')) loseContextAfter(Number(params.get('lose')));
+    // What the program listens to on the canvas while it runs (its handlers
+    // go when it ends).
+    if (test) {
+      setTimeout(() => {
+        if (typeof JSEvents === 'object') canvasInput = JSEvents.eventHandlers.filter((h) => h.target === canvas).map((h) => h.eventTypeString).join(',');
+      }, 2000);
+    }
     let status = 0;
     try {
       status = Module.callMain(args);
@@ -125,6 +132,7 @@
       }
       report('done ' + names.length + '\nmodule and data ready ' + Math.round(readyAfter) + ' ms after the page opened\n' +
              'context lost ' + losses + ', given back ' + returns + '\n' +
+             'canvas input: ' + canvasInput + '\n' +
              printed.join('\n') + (errors.length ? '\n' + errors.join('\n') : ''));
       say('Done: ' + names.length + ' pictures.');
       return;

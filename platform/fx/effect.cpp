@@ -672,7 +672,6 @@ class EffectImpl : public Effect {
 
   Result Begin(std::uint32_t* passes, std::uint32_t) override {
     if (mCurrentTechnique < 0 || mInBegin) return kInvalidCall;
-    Relink();
     const TechniqueNode& t = mTechniques[static_cast<std::size_t>(mCurrentTechnique)];
     mInBegin = true;
     mCurrentPass = -1;

@@ -68,7 +68,10 @@ Context CreateContext(Window* window, bool) {
     gError = "the WebGL 2 context cannot be made current";
     return nullptr;
   }
-  emscripten_set_webglcontextlost_callback(canvas, nullptr, EM_FALSE, OnContextLost);
+  static const bool watching =
+      emscripten_set_webglcontextlost_callback(canvas, nullptr, EM_FALSE, OnContextLost) ==
+      EMSCRIPTEN_RESULT_SUCCESS;
+  (void)watching;
   gLossesSeen = gLosses;
   return reinterpret_cast<Context>(static_cast<std::intptr_t>(context));
 }
@@ -77,8 +80,12 @@ bool MakeCurrent(Window*, Context context) {
   return emscripten_webgl_make_context_current(Handle(context)) == EMSCRIPTEN_RESULT_SUCCESS;
 }
 
+// The canvas keeps its one WebGL context for the page's life, and emscripten
+// its record of it: dropping the record would also drop every event handler
+// on the canvas (the window's mouse), as the helper context that reads the
+// adapter's facts before the device is made would.
 void DeleteContext(Context context) {
-  emscripten_webgl_destroy_context(Handle(context));
+  if (CurrentContext() == context) emscripten_webgl_make_context_current(0);
 }
 
 bool Lost(Context context) {
